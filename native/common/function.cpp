@@ -1,0 +1,366 @@
+#include "common/function.hpp"
+
+#include <structmember.h>
+
+#include <memory>
+
+namespace zeka {
+
+Param arg(std::string name) { return Param{std::move(name), py::object(), ParamKind::PositionalOrKeyword}; }
+Param arg(std::string name, py::object default_value) {
+    return Param{std::move(name), std::move(default_value), ParamKind::PositionalOrKeyword};
+}
+Param star_args(std::string name) { return Param{std::move(name), py::object(), ParamKind::VarPositional}; }
+Param keyword_only(std::string name) { return Param{std::move(name), py::object(), ParamKind::KeywordOnly}; }
+Param keyword_only(std::string name, py::object default_value) {
+    return Param{std::move(name), std::move(default_value), ParamKind::KeywordOnly};
+}
+Param star_kwargs(std::string name) { return Param{std::move(name), py::object(), ParamKind::VarKeyword}; }
+
+Frame::Frame(py::dict globals, py::tuple closure, std::vector<py::object> args)
+    : globals_(std::move(globals)), closure_(std::move(closure)), args_(std::move(args)) {}
+
+py::object Frame::global(const char* name) const {
+    if (PyObject* value = PyDict_GetItemString(globals_.ptr(), name))
+        return py::reinterpret_borrow<py::object>(value);
+    if (PyObject* value = PyDict_GetItemString(PyEval_GetBuiltins(), name))
+        return py::reinterpret_borrow<py::object>(value);
+    PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+    throw py::error_already_set();
+}
+
+namespace {
+
+// What never changes after definition: parameters and body.
+struct Code {
+    std::vector<Param> params;
+    Body body;
+};
+
+struct FunctionObject {
+    PyObject_HEAD Code* code;
+    PyObject* globals;
+    PyObject* closure;
+    PyObject* name;
+    PyObject* qualname;
+    PyObject* module;
+    PyObject* doc;
+    PyObject* dict;
+    PyObject* weakrefs;
+};
+
+[[noreturn]] void raise_type_error(const std::string& message) {
+    PyErr_SetString(PyExc_TypeError, message.c_str());
+    throw py::error_already_set();
+}
+
+std::string qualname_of(const FunctionObject* f) { return py::str(f->qualname).cast<std::string>(); }
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'", as Python lists missing arguments.
+std::string quoted_list(const std::vector<std::string>& names) {
+    std::string out;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0)
+            out += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
+        out += "'" + names[i] + "'";
+    }
+    return out;
+}
+
+[[noreturn]] void raise_missing(const FunctionObject* f, const std::vector<std::string>& names,
+                                const char* kind) {
+    std::string plural = names.size() == 1 ? "" : "s";
+    raise_type_error(qualname_of(f) + "() missing " + std::to_string(names.size()) + " required " +
+                     kind + " argument" + plural + ": " + quoted_list(names));
+}
+
+[[noreturn]] void raise_too_many_positional(const FunctionObject* f, size_t required, size_t total,
+                                            size_t given) {
+    std::string takes = required == total ? std::to_string(total)
+                                          : "from " + std::to_string(required) + " to " +
+                                                std::to_string(total);
+    std::string plural = total == 1 && required == total ? "" : "s";
+    std::string were = given == 1 ? "was" : "were";
+    raise_type_error(qualname_of(f) + "() takes " + takes + " positional argument" + plural +
+                     " but " + std::to_string(given) + " " + were + " given");
+}
+
+// Binds call arguments to parameters the way Python binds them for a `def`.
+std::vector<py::object> bind_arguments(const FunctionObject* f, PyObject* args, PyObject* kwargs) {
+    const std::vector<Param>& params = f->code->params;
+    std::vector<py::object> bound(params.size());
+    size_t n_given = static_cast<size_t>(PyTuple_GET_SIZE(args));
+
+    size_t n_positional = 0, n_positional_required = 0;
+    int var_positional = -1, var_keyword = -1;
+    for (size_t i = 0; i < params.size(); ++i) {
+        switch (params[i].kind) {
+        case ParamKind::PositionalOrKeyword:
+            ++n_positional;
+            n_positional_required += params[i].required();
+            break;
+        case ParamKind::VarPositional: var_positional = static_cast<int>(i); break;
+        case ParamKind::VarKeyword: var_keyword = static_cast<int>(i); break;
+        case ParamKind::KeywordOnly: break;
+        }
+    }
+
+    if (n_given > n_positional && var_positional < 0)
+        raise_too_many_positional(f, n_positional_required, n_positional, n_given);
+    for (size_t i = 0; i < std::min(n_given, n_positional); ++i)
+        bound[i] = py::reinterpret_borrow<py::object>(PyTuple_GET_ITEM(args, i));
+    if (var_positional >= 0) {
+        size_t start = std::min(n_given, n_positional);
+        bound[var_positional] =
+            py::reinterpret_steal<py::object>(PyTuple_GetSlice(args, start, n_given));
+    }
+
+    py::dict extra;
+    if (kwargs) {
+        PyObject *key, *value;
+        Py_ssize_t pos = 0;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) {
+            std::string name = py::str(key).cast<std::string>();
+            size_t i = 0;
+            for (; i < params.size(); ++i) {
+                ParamKind kind = params[i].kind;
+                if ((kind == ParamKind::PositionalOrKeyword || kind == ParamKind::KeywordOnly) &&
+                    params[i].name == name)
+                    break;
+            }
+            if (i == params.size()) {
+                if (var_keyword < 0)
+                    raise_type_error(qualname_of(f) + "() got an unexpected keyword argument '" +
+                                     name + "'");
+                extra[key] = value;
+                continue;
+            }
+            if (bound[i])
+                raise_type_error(qualname_of(f) + "() got multiple values for argument '" + name +
+                                 "'");
+            bound[i] = py::reinterpret_borrow<py::object>(value);
+        }
+    }
+    if (var_keyword >= 0)
+        bound[var_keyword] = extra;
+
+    std::vector<std::string> missing_positional, missing_keyword;
+    for (size_t i = 0; i < params.size(); ++i) {
+        if (bound[i])
+            continue;
+        if (!params[i].required()) {
+            bound[i] = params[i].default_value;
+        } else if (params[i].kind == ParamKind::PositionalOrKeyword) {
+            missing_positional.push_back(params[i].name);
+        } else if (params[i].kind == ParamKind::KeywordOnly) {
+            missing_keyword.push_back(params[i].name);
+        }
+    }
+    if (!missing_positional.empty())
+        raise_missing(f, missing_positional, "positional");
+    if (!missing_keyword.empty())
+        raise_missing(f, missing_keyword, "keyword-only");
+    return bound;
+}
+
+PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    try {
+        Frame frame(py::reinterpret_borrow<py::dict>(f->globals),
+                    py::reinterpret_borrow<py::tuple>(f->closure), bind_arguments(f, args, kwargs));
+        return f->code->body(frame).release().ptr();
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const py::builtin_exception& e) {
+        e.set_error();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
+PyObject* function_get(PyObject* self, PyObject* instance, PyObject*) {
+    if (instance == nullptr || instance == Py_None) {
+        Py_INCREF(self);
+        return self;
+    }
+    return PyMethod_New(self, instance);
+}
+
+PyObject* function_repr(PyObject* self) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    return PyUnicode_FromFormat("<function %U at %p>", f->qualname, self);
+}
+
+int function_traverse(PyObject* self, visitproc visit, void* arg) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(f->globals);
+    Py_VISIT(f->closure);
+    Py_VISIT(f->module);
+    Py_VISIT(f->doc);
+    Py_VISIT(f->dict);
+    for (const Param& p : f->code->params)
+        Py_VISIT(p.default_value.ptr());
+    return 0;
+}
+
+int function_clear(PyObject* self) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    Py_CLEAR(f->globals);
+    Py_CLEAR(f->closure);
+    Py_CLEAR(f->module);
+    Py_CLEAR(f->doc);
+    Py_CLEAR(f->dict);
+    return 0;
+}
+
+void function_dealloc(PyObject* self) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    if (f->weakrefs)
+        PyObject_ClearWeakRefs(self);
+    function_clear(self);
+    Py_CLEAR(f->name);
+    Py_CLEAR(f->qualname);
+    delete f->code;
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// inspect.Signature built from the parameter list, as inspect reads a `def`.
+PyObject* function_signature(PyObject* self, void*) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    try {
+        py::module_ inspect = py::module_::import("inspect");
+        py::object parameter = inspect.attr("Parameter");
+        py::list parameters;
+        for (const Param& p : f->code->params) {
+            const char* kind = "POSITIONAL_OR_KEYWORD";
+            if (p.kind == ParamKind::VarPositional)
+                kind = "VAR_POSITIONAL";
+            else if (p.kind == ParamKind::KeywordOnly)
+                kind = "KEYWORD_ONLY";
+            else if (p.kind == ParamKind::VarKeyword)
+                kind = "VAR_KEYWORD";
+            py::object default_value = p.required() ? parameter.attr("empty") : p.default_value;
+            parameters.append(parameter(p.name, parameter.attr(kind),
+                                        py::arg("default") = default_value));
+        }
+        return inspect.attr("Signature")(parameters).release().ptr();
+    } catch (py::error_already_set& e) {
+        e.restore();
+        return nullptr;
+    }
+}
+
+// Functions pickle by reference, like Python's own.
+PyObject* function_reduce(PyObject* self, PyObject*) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    Py_INCREF(f->qualname);
+    return f->qualname;
+}
+
+int set_text(PyObject** slot, PyObject* value, const char* what) {
+    if (value == nullptr || !PyUnicode_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "%s must be set to a string object", what);
+        return -1;
+    }
+    Py_INCREF(value);
+    Py_SETREF(*slot, value);
+    return 0;
+}
+
+PyObject* get_name(PyObject* self, void*) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    Py_INCREF(f->name);
+    return f->name;
+}
+int set_name(PyObject* self, PyObject* value, void*) {
+    return set_text(&reinterpret_cast<FunctionObject*>(self)->name, value, "__name__");
+}
+PyObject* get_qualname(PyObject* self, void*) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    Py_INCREF(f->qualname);
+    return f->qualname;
+}
+int set_qualname(PyObject* self, PyObject* value, void*) {
+    return set_text(&reinterpret_cast<FunctionObject*>(self)->qualname, value, "__qualname__");
+}
+
+PyMemberDef function_members[] = {
+    {"__module__", T_OBJECT, offsetof(FunctionObject, module), 0, nullptr},
+    {"__doc__", T_OBJECT, offsetof(FunctionObject, doc), 0, nullptr},
+    {"__globals__", T_OBJECT, offsetof(FunctionObject, globals), READONLY, nullptr},
+    {"__closure__", T_OBJECT, offsetof(FunctionObject, closure), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyGetSetDef function_getset[] = {
+    {"__name__", get_name, set_name, nullptr, nullptr},
+    {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
+    {"__signature__", function_signature, nullptr, nullptr, nullptr},
+    {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef function_methods[] = {
+    {"__reduce__", function_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyTypeObject* create_function_type() {
+    PyType_Slot slots[] = {
+        {Py_tp_call, reinterpret_cast<void*>(function_call)},
+        {Py_tp_descr_get, reinterpret_cast<void*>(function_get)},
+        {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+        {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
+        {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
+        {Py_tp_members, function_members},
+        {Py_tp_getset, function_getset},
+        {Py_tp_methods, function_methods},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {"zeka.function", sizeof(FunctionObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR,
+                        slots};
+    PyObject* type = PyType_FromSpec(&spec);
+    if (!type)
+        throw py::error_already_set();
+    auto* t = reinterpret_cast<PyTypeObject*>(type);
+    // Instances carry a __dict__ and accept weak references, like functions.
+    t->tp_dictoffset = offsetof(FunctionObject, dict);
+    t->tp_weaklistoffset = offsetof(FunctionObject, weakrefs);
+    return t;
+}
+
+} // namespace
+
+PyTypeObject* function_type() {
+    static PyTypeObject* type = create_function_type();
+    return type;
+}
+
+py::object make_function(FunctionDef def, py::dict globals, py::tuple closure) {
+    PyTypeObject* type = function_type();
+    auto* f = PyObject_GC_New(FunctionObject, type);
+    if (!f)
+        throw py::error_already_set();
+    f->code = new Code{std::move(def.params), def.body};
+    f->globals = globals.release().ptr();
+    f->closure = closure.release().ptr();
+    f->name = py::str(def.name).release().ptr();
+    f->qualname = py::str(def.qualname.empty() ? def.name : def.qualname).release().ptr();
+    PyObject* module = PyDict_GetItemString(f->globals, "__name__");
+    f->module = module ? module : Py_None;
+    Py_INCREF(f->module);
+    f->doc = def.doc.empty() ? (Py_INCREF(Py_None), Py_None) : py::str(def.doc).release().ptr();
+    f->dict = nullptr;
+    f->weakrefs = nullptr;
+    PyObject_GC_Track(reinterpret_cast<PyObject*>(f));
+    return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(f));
+}
+
+} // namespace zeka

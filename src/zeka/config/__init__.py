@@ -1,0 +1,1 @@
+"""Parameter, metric and dataset tables."""
