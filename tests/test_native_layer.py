@@ -1,0 +1,105 @@
+"""Properties every native module shares: Python-style functions, lean exports."""
+import gc
+import importlib
+import pathlib
+import pickle
+import shutil
+import subprocess
+import weakref
+
+import pytest
+
+from zeka.config import estimator_settings as es
+
+NATIVE_MODULES = [
+    "zeka.config.estimator_settings",
+    "zeka.config.misc_settings",
+    "zeka.data.tabular_prep",
+    "zeka.data.outlier_detection.novelty",
+    "zeka.workflow.workbench",
+    "zeka.data.quality_scan.quality_scan",
+    "zeka.data.variable_screen",
+    "zeka.explainer.shap",
+]
+
+
+def built_modules():
+    for name in NATIVE_MODULES:
+        try:
+            yield importlib.import_module(name)
+        except ModuleNotFoundError:
+            continue
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")
+@pytest.mark.parametrize("module", list(built_modules()), ids=lambda m: m.__name__)
+def test_extension_exports_only_its_init_function(module):
+    path = pathlib.Path(module.__file__)
+    assert path.suffix == ".so"
+    out = subprocess.run(["nm", "-D", "--defined-only", str(path)], capture_output=True,
+                         text=True, check=True).stdout
+    symbols = [line.split()[-1] for line in out.splitlines() if line.strip()]
+    leaf = module.__name__.rsplit(".", 1)[-1]
+    assert symbols == [f"PyInit_{leaf}"]
+
+
+def test_functions_bind_as_methods_when_stored_on_a_class():
+    class Holder:
+        render = es.param_render
+
+    holder = Holder()
+    bound = holder.render
+    assert bound.__self__ is holder and bound.__func__ is es.param_render
+    # the instance arrives as model_name, exactly as for a def in a class body
+    with pytest.raises(KeyError):
+        bound("bootstrap", "True")
+    assert Holder.render is es.param_render
+    assert str(__import__("inspect").signature(bound)) == "(param_name, param_value, flis=None)"
+
+
+def test_functions_have_a_dict_and_weak_references():
+    es.param_render.note = "kept"
+    try:
+        assert vars(es.param_render)["note"] == "kept"
+    finally:
+        del es.param_render.note
+    ref = weakref.ref(es.param_render)
+    assert ref() is es.param_render
+
+
+def test_functions_pickle_by_reference():
+    assert pickle.loads(pickle.dumps(es.model_param_specific)) is es.model_param_specific
+
+
+def test_names_can_be_set_like_a_function():
+    function = es.param_render
+    old = function.__qualname__
+    try:
+        function.__qualname__ = "renamed"
+        assert repr(function).startswith("<function renamed at")
+        with pytest.raises(TypeError):
+            function.__qualname__ = 3
+    finally:
+        function.__qualname__ = old
+
+
+def test_globals_are_read_at_call_time(monkeypatch):
+    monkeypatch.setitem(es.__dict__, "NEED_RENDER_PARAMS", {"custom": ["p"]})
+    with pytest.raises(KeyError):
+        es.param_render("glm", "l1_regularization", 1)
+    monkeypatch.delitem(es.__dict__, "NEED_RENDER_PARAMS")
+    with pytest.raises(NameError, match="name 'NEED_RENDER_PARAMS' is not defined"):
+        es.param_render("glm", "l1_regularization", 1)
+
+
+def test_calls_leave_no_garbage_behind():
+    gc.collect()
+    before = len(gc.get_objects())
+    for _ in range(200):
+        es.param_render("gaminet", "max_epochs", "1, 2")
+        try:
+            es.param_render("nope", "x", 1)
+        except KeyError:
+            pass
+    gc.collect()
+    assert len(gc.get_objects()) - before < 50
