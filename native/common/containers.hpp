@@ -1,9 +1,8 @@
 // Small helpers over Python objects and containers.
 #pragma once
 
-#include <pybind11/pybind11.h>
-
 #include <initializer_list>
+#include <pybind11/pybind11.h>
 
 namespace zeka {
 
@@ -11,7 +10,8 @@ namespace py = pybind11;
 
 // `a == b` as an `if` tests it: rich comparison, then truth.
 inline bool equals(py::handle a, py::handle b) {
-    py::object result = py::reinterpret_steal<py::object>(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
+    py::object result =
+        py::reinterpret_steal<py::object>(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
     if (!result)
         throw py::error_already_set();
     int truth = PyObject_IsTrue(result.ptr());
@@ -19,7 +19,9 @@ inline bool equals(py::handle a, py::handle b) {
         throw py::error_already_set();
     return truth == 1;
 }
-inline bool equals(py::handle a, const char* text) { return equals(a, py::str(text)); }
+inline bool equals(py::handle a, const char* text) {
+    return equals(a, py::str(text));
+}
 
 // A new dict with the items of `tables` in order; later tables win on a
 // shared key, as `{**a, **b}` does.

@@ -1,21 +1,28 @@
 #include "common/function.hpp"
 
-#include <structmember.h>
-
 #include <memory>
+#include <structmember.h>
 
 namespace zeka {
 
-Param arg(std::string name) { return Param{std::move(name), py::object(), ParamKind::PositionalOrKeyword}; }
+Param arg(std::string name) {
+    return Param{std::move(name), py::object(), ParamKind::PositionalOrKeyword};
+}
 Param arg(std::string name, py::object default_value) {
     return Param{std::move(name), std::move(default_value), ParamKind::PositionalOrKeyword};
 }
-Param star_args(std::string name) { return Param{std::move(name), py::object(), ParamKind::VarPositional}; }
-Param keyword_only(std::string name) { return Param{std::move(name), py::object(), ParamKind::KeywordOnly}; }
+Param star_args(std::string name) {
+    return Param{std::move(name), py::object(), ParamKind::VarPositional};
+}
+Param keyword_only(std::string name) {
+    return Param{std::move(name), py::object(), ParamKind::KeywordOnly};
+}
 Param keyword_only(std::string name, py::object default_value) {
     return Param{std::move(name), std::move(default_value), ParamKind::KeywordOnly};
 }
-Param star_kwargs(std::string name) { return Param{std::move(name), py::object(), ParamKind::VarKeyword}; }
+Param star_kwargs(std::string name) {
+    return Param{std::move(name), py::object(), ParamKind::VarKeyword};
+}
 
 Frame::Frame(py::dict globals, py::tuple closure, std::vector<py::object> args)
     : globals_(std::move(globals)), closure_(std::move(closure)), args_(std::move(args)) {}
@@ -54,7 +61,9 @@ struct FunctionObject {
     throw py::error_already_set();
 }
 
-std::string qualname_of(const FunctionObject* f) { return py::str(f->qualname).cast<std::string>(); }
+std::string qualname_of(const FunctionObject* f) {
+    return py::str(f->qualname).cast<std::string>();
+}
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'", as Python lists missing arguments.
 std::string quoted_list(const std::vector<std::string>& names) {
@@ -76,9 +85,9 @@ std::string quoted_list(const std::vector<std::string>& names) {
 
 [[noreturn]] void raise_too_many_positional(const FunctionObject* f, size_t required, size_t total,
                                             size_t given) {
-    std::string takes = required == total ? std::to_string(total)
-                                          : "from " + std::to_string(required) + " to " +
-                                                std::to_string(total);
+    std::string takes = required == total
+                            ? std::to_string(total)
+                            : "from " + std::to_string(required) + " to " + std::to_string(total);
     std::string plural = total == 1 && required == total ? "" : "s";
     std::string were = given == 1 ? "was" : "were";
     raise_type_error(qualname_of(f) + "() takes " + takes + " positional argument" + plural +
@@ -99,9 +108,14 @@ std::vector<py::object> bind_arguments(const FunctionObject* f, PyObject* args, 
             ++n_positional;
             n_positional_required += params[i].required();
             break;
-        case ParamKind::VarPositional: var_positional = static_cast<int>(i); break;
-        case ParamKind::VarKeyword: var_keyword = static_cast<int>(i); break;
-        case ParamKind::KeywordOnly: break;
+        case ParamKind::VarPositional:
+            var_positional = static_cast<int>(i);
+            break;
+        case ParamKind::VarKeyword:
+            var_keyword = static_cast<int>(i);
+            break;
+        case ParamKind::KeywordOnly:
+            break;
         }
     }
 
@@ -245,8 +259,8 @@ PyObject* function_signature(PyObject* self, void*) {
             else if (p.kind == ParamKind::VarKeyword)
                 kind = "VAR_KEYWORD";
             py::object default_value = p.required() ? parameter.attr("empty") : p.default_value;
-            parameters.append(parameter(p.name, parameter.attr(kind),
-                                        py::arg("default") = default_value));
+            parameters.append(
+                parameter(p.name, parameter.attr(kind), py::arg("default") = default_value));
         }
         return inspect.attr("Signature")(parameters).release().ptr();
     } catch (py::error_already_set& e) {

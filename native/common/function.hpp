@@ -12,7 +12,6 @@
 #pragma once
 
 #include <pybind11/pybind11.h>
-
 #include <string>
 #include <vector>
 

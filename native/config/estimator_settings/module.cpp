@@ -45,8 +45,8 @@ PYBIND11_MODULE(estimator_settings, m) {
     m.attr("NEED_RENDER_MODEL_PARAMS") = model_params;
     m.attr("NEED_RENDER_OD_PARAMS") = od_params;
     m.attr("NEED_RENDER_PARAMS") = dict_union({model_params, od_params});
-    def_function(m, "param_render",
-                 {arg("model_name"), arg("param_name"), arg("param_value"),
-                  arg("flis", py::none())},
-                 param_render, kParamRenderDoc);
+    def_function(
+        m, "param_render",
+        {arg("model_name"), arg("param_name"), arg("param_value"), arg("flis", py::none())},
+        param_render, kParamRenderDoc);
 }

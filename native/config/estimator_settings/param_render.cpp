@@ -8,7 +8,9 @@ namespace zeka::settings {
 
 namespace {
 
-bool is_str(const py::object& value) { return PyUnicode_Check(value.ptr()); }
+bool is_str(const py::object& value) {
+    return PyUnicode_Check(value.ptr());
+}
 
 // "[20,]" -> [20], "[20,20]" -> [20, 20]: the first item loses its opening
 // bracket, the last its closing one (and is skipped when nothing is left).
@@ -82,11 +84,12 @@ const std::set<std::string>& monotonicity_params() {
 
 // "True"/"False" dropdowns of the outlier detectors.
 const std::set<std::string>& boolean_params() {
-    static const std::set<std::string> names = {
-        "if_bootstrap",       "cb_use_weights",         "if_standardization",
-        "cb_standardization", "cbtree_standardization", "pca_whiten",
-        "pca_standardization", "knn_standardization",   "hbos_standardization",
-        "novelty_standardization", "ecod_standardization"};
+    static const std::set<std::string> names = {"if_bootstrap",           "cb_use_weights",
+                                                "if_standardization",     "cb_standardization",
+                                                "cbtree_standardization", "pca_whiten",
+                                                "pca_standardization",    "knn_standardization",
+                                                "hbos_standardization",   "novelty_standardization",
+                                                "ecod_standardization"};
     return names;
 }
 

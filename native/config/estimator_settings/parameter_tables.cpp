@@ -172,8 +172,8 @@ py::dict cluster_tree_params() {
     py::dict t;
     t["max_depth"] = int_box(4, 1, 100, "max_depth");
     t["max_leaves"] = int_box(10, 1, 1000, "max_leaves");
-    t["distance_measure"] = dropdown(
-        "ReconstErr", {"ReconstErr", "Euclidean", "PSI", "WD1", "KS"}, "distance_measure");
+    t["distance_measure"] =
+        dropdown("ReconstErr", {"ReconstErr", "Euclidean", "PSI", "WD1", "KS"}, "distance_measure");
     t["min_distance"] = float_box(F(0.2), I(0), I(1), "min_distance");
     t["min_samples_leaf"] = int_box(50, 1, 10000, "min_samples_leaf");
     t["standardization"] = standardization();
@@ -274,8 +274,8 @@ py::dict interpret_support() {
     t["xgb1"] = strings({"global_fi", "global_effect_plot", "local_fi", "xgb1_woe", "xgb1_iv"});
     for (const char* key : {"xgb2", "ebm", "gaminet"})
         t[key] = strings({"global_fi", "global_ei", "global_effect_plot", "local_ei", "local_fi"});
-    t["reludnn"] = strings({"global_fi", "global_effect_plot", "llm_pc", "llm_violin",
-                            "llm_summary", "local_fi"});
+    t["reludnn"] = strings(
+        {"global_fi", "global_effect_plot", "llm_pc", "llm_violin", "llm_summary", "local_fi"});
     return t;
 }
 
@@ -299,9 +299,8 @@ py::dict need_render_model_params() {
     t["xgb1"] = strings({"mono_increasing_list", "mono_decreasing_list"});
     t["xgb2"] = strings({"mono_increasing_list", "mono_decreasing_list"});
     t["ebm"] = py::list();
-    t["gaminet"] =
-        strings({"subnet_size_main_effect", "subnet_size_interaction", "max_epochs",
-                 "learning_rates", "mono_increasing_list", "mono_decreasing_list"});
+    t["gaminet"] = strings({"subnet_size_main_effect", "subnet_size_interaction", "max_epochs",
+                            "learning_rates", "mono_increasing_list", "mono_decreasing_list"});
     t["reludnn"] = strings({"hidden_layer_sizes"});
     return t;
 }

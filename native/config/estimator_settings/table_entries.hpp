@@ -4,17 +4,22 @@
 // Every builder returns fresh list objects, so no two entries share one.
 #pragma once
 
-#include <pybind11/pybind11.h>
-
 #include <initializer_list>
+#include <pybind11/pybind11.h>
 
 namespace zeka::settings {
 
 namespace py = pybind11;
 
-inline py::object I(long value) { return py::int_(value); }
-inline py::object F(double value) { return py::float_(value); }
-inline py::object S(const char* value) { return py::str(value); }
+inline py::object I(long value) {
+    return py::int_(value);
+}
+inline py::object F(double value) {
+    return py::float_(value);
+}
+inline py::object S(const char* value) {
+    return py::str(value);
+}
 
 inline py::list list_of(std::initializer_list<py::object> items) {
     py::list out;
@@ -60,6 +65,8 @@ inline py::list text(const char* value, const char* placeholder, const char* lab
 }
 
 // A fixed parameter that no widget shows.
-inline py::list fixed(py::object value) { return entry("", py::list(), "", value); }
+inline py::list fixed(py::object value) {
+    return entry("", py::list(), "", value);
+}
 
 } // namespace zeka::settings

@@ -3,7 +3,6 @@
 #include "common/containers.hpp"
 
 #include <pybind11/pybind11.h>
-
 #include <utility>
 #include <vector>
 
@@ -25,9 +24,8 @@ py::dict scorers(const py::module_& m, const MetricNames& names) {
 py::dict dataset_names() {
     py::dict names;
     for (const char* name :
-         {"SimuCredit_raw", "SimuCredit_trim1", "SimuCredit_trim2", "SimuHousing",
-          "SimuRegression", "SimuClassification", "Friedman1", "Hastie10", "Diabetes",
-          "BreastCancer"})
+         {"SimuCredit_raw", "SimuCredit_trim1", "SimuCredit_trim2", "SimuHousing", "SimuRegression",
+          "SimuClassification", "Friedman1", "Hastie10", "Diabetes", "BreastCancer"})
         names[name] = name;
     return names;
 }
@@ -40,9 +38,8 @@ PYBIND11_MODULE(misc_settings, m) {
         scorers(m, {{"MSE", "neg_mean_squared_error"}, {"MAE", "neg_mean_absolute_error"}});
     m.attr("CLS_METRICS_ADDITIVE") = scorers(
         m, {{"ACC", "accuracy"}, {"LogLoss", "neg_log_loss"}, {"Brier", "neg_brier_score"}});
-    py::dict regression = scorers(m, {{"MSE", "neg_mean_squared_error"},
-                                      {"MAE", "neg_mean_absolute_error"},
-                                      {"R2", "r2"}});
+    py::dict regression = scorers(
+        m, {{"MSE", "neg_mean_squared_error"}, {"MAE", "neg_mean_absolute_error"}, {"R2", "r2"}});
     py::dict classification = scorers(m, {{"ACC", "accuracy"},
                                           {"AUC", "roc_auc"},
                                           {"F1", "f1"},
