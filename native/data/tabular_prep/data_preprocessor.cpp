@@ -1,0 +1,97 @@
+#include "data/tabular_prep/data_preprocessor.hpp"
+
+#include "common/python_class.hpp"
+#include "data/tabular_prep/blocks.hpp"
+
+namespace zeka::tabular_prep {
+
+namespace {
+
+constexpr const char* kClassDoc =
+    "Scale and encode a numeric feature matrix into a model-ready matrix.\n\n"
+    "Numerical columns are standardised (\"unit_norm\"), scaled to [0, 1] (\"minmax\") or passed "
+    "through (None). Categorical columns are encoded column by column as ordinal codes "
+    "(\"ordinal\") or one-hot codes with the first level dropped (\"one_hot\"), or passed "
+    "through (None); a category unseen in fitting is mapped to the most frequent one. The "
+    "output columns come in the order of the features' positions in the input, each one-hot "
+    "encoded feature contributing ``c_hot_f[position]`` columns at its place.\n\n"
+    "Parameters\n"
+    "----------\n"
+    "nfeature_index_list : list of int\n"
+    "    Positions of the numerical columns.\n"
+    "cfeature_index_list : list of int\n"
+    "    Positions of the categorical columns.\n"
+    "normalize_strategy : {\"unit_norm\", \"minmax\"} or None, default=\"unit_norm\"\n"
+    "encode_strategy : {\"one_hot\", \"ordinal\"} or None, default=\"one_hot\"\n"
+    "feature_names : any, default=None\n"
+    "    Stored only.\n\n"
+    "Attributes\n"
+    "----------\n"
+    "c_hot_f : dict\n"
+    "    Output width of each encoded categorical position.\n"
+    "ctransformer, ntransformer : the unfitted categorical and numerical blocks.\n"
+    "transformer_ : sklearn.pipeline.Pipeline\n"
+    "    The fitted preprocessing pipeline.";
+
+py::object init(Frame& f) {
+    py::object self = f[0];
+    const char* names[] = {"nfeature_index_list", "cfeature_index_list", "normalize_strategy",
+                           "encode_strategy", "feature_names"};
+    for (size_t i = 0; i < 5; ++i)
+        py::setattr(self, names[i], f[i + 1]);
+    return py::none();
+}
+
+// Builds a fresh pipeline from the current settings, fits it on `x` and
+// returns the transformed matrix.
+py::object fit_transform(Frame& f) {
+    py::object self = f[0];
+    py::object x = f[1];
+    py::dict c_hot_f;
+    py::setattr(self, "c_hot_f", c_hot_f);
+    build_categorical_block(f, self, x, c_hot_f);
+    build_numerical_block(f, self);
+
+    py::list union_list;
+    union_list.append(py::make_tuple("ntransformer", self.attr("ntransformer")));
+    union_list.append(py::make_tuple("ctransformer", self.attr("ctransformer")));
+    py::object union_transformer =
+        f.global("FeatureUnion")(py::arg("transformer_list") = union_list);
+
+    py::list steps;
+    steps.append(py::make_tuple("union", union_transformer));
+    steps.append(
+        py::make_tuple("selector", passthrough(f, "selector", selector_columns(f, self, c_hot_f))));
+    py::setattr(self, "transformer_", f.global("Pipeline")(steps));
+    return self.attr("transformer_").attr("fit_transform")(x);
+}
+
+py::object fit(Frame& f) {
+    f[0].attr("fit_transform")(f[1]);
+    return py::none();
+}
+
+py::object transform(Frame& f) {
+    return f[0].attr("transformer_").attr("transform")(f[1]);
+}
+
+} // namespace
+
+void define_data_preprocessor(py::module_ module) {
+    py::tuple bases = py::make_tuple(module.attr("TransformerMixin"));
+    ClassBuilder(module, "DataPreprocessor", bases, kClassDoc)
+        .method("__init__",
+                {arg("nfeature_index_list"), arg("cfeature_index_list"),
+                 arg("normalize_strategy", py::str("unit_norm")),
+                 arg("encode_strategy", py::str("one_hot")), arg("feature_names", py::none())},
+                init)
+        .method("fit_transform", {arg("x")}, fit_transform,
+                "Build the preprocessing pipeline from the settings, fit it on x and return "
+                "the transformed matrix.")
+        .method("fit", {arg("x")}, fit, "Fit the preprocessing pipeline on x; returns None.")
+        .method("transform", {arg("x")}, transform,
+                "Transform x with the fitted preprocessing pipeline.")
+        .finish();
+}
+
+} // namespace zeka::tabular_prep

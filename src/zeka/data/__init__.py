@@ -1,0 +1,1 @@
+"""Data preparation, integrity checks, feature selection and outlier detection."""
