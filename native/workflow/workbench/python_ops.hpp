@@ -1,0 +1,45 @@
+// The few statement-level operations of Python that the workflow's methods
+// need and that pybind11 does not spell the interpreter's way: tuple
+// unpacking, `hasattr` that tolerates any lookup error, truth tests,
+// `raise`, and calls that spread a mapping as `**kwargs`.
+#pragma once
+
+#include <pybind11/pybind11.h>
+#include <string>
+#include <vector>
+
+namespace zeka::workbench {
+
+namespace py = pybind11;
+
+// `a, b, c = value` for `count` targets, with the interpreter's TypeError and
+// ValueError texts.
+std::vector<py::object> unpack(const py::handle& value, size_t count);
+
+// Whether looking up `obj.name` succeeds; any `Exception` raised by the lookup
+// counts as a missing attribute.
+bool has_attribute(const py::handle& obj, const char* name);
+
+// `key in container`.
+bool contains(const py::handle& container, const py::handle& key);
+
+// `bool(value)`.
+bool truthy(const py::handle& value);
+
+// `raise exc` for an exception instance.
+[[noreturn]] void raise_exception(const py::object& exc);
+
+// `raise AssertionError(message)`.
+[[noreturn]] void raise_assertion(const std::string& message);
+
+// Whether the exception being handled derives from `Exception` (as an
+// `except Exception:` clause tests; interrupts and exits are not caught).
+bool is_ordinary_exception(const py::error_already_set& e);
+
+// `callable(**fixed, **mapping)`: the items of `fixed` first, then those of
+// `mapping`, with the interpreter's TypeError texts for a keyword given twice,
+// a non-string key and an argument that is no mapping.
+py::object call_with_keywords(const py::handle& callable, const py::dict& fixed,
+                              const py::handle& mapping);
+
+} // namespace zeka::workbench

@@ -1,0 +1,1 @@
+"""Model-training workflow: pipelines and the workbench that trains and ranks them."""
