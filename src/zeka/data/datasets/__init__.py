@@ -1,0 +1,1 @@
+"""Builders of the package's built-in demonstration tables."""
