@@ -118,15 +118,15 @@ class TablePreprocessing:
                 values = _numeric_values(column, name)
                 present = values[~np.isnan(values)]
                 fill_values[name] = float(np.median(present)) if len(present) else 0.0
-        self.categories_ = categories
-        self.fill_values_ = fill_values
         preprocessor = DataPreprocessor(
             list(self.nfeature_index_list), list(self.cfeature_index_list),
             normalize_strategy=self.normalize, encode_strategy=self.encoding,
             feature_names=list(self.feature_names))
-        result = preprocessor.fit_transform(self._coded_matrix(frame))
+        result = preprocessor.fit_transform(self._coded_matrix(frame, categories, fill_values))
+        self._check_width(result, categories)
+        # The fitted state changes only once everything has succeeded.
+        self.categories_, self.fill_values_ = categories, fill_values
         self.preprocessor_ = preprocessor
-        self._check_width(result)
         return result
 
     def fit(self, x):
@@ -136,14 +136,14 @@ class TablePreprocessing:
     def transform(self, x):
         if not hasattr(self, "preprocessor_"):
             raise AttributeError("TablePreprocessing is not fitted yet; call fit first")
-        return self.preprocessor_.transform(self._coded_matrix(self._as_frame(x)))
+        coded = self._coded_matrix(self._as_frame(x), self.categories_, self.fill_values_)
+        return self.preprocessor_.transform(coded)
 
-    @property
-    def n_output_columns_(self):
+    def _output_width(self, categories):
         """Width of the transformed matrix: one column per feature, except one-hot coded ones."""
         width = len(self.nfeature_index_list)
         for j in self.cfeature_index_list:
-            levels = len(self.categories_[self.feature_names[j]])
+            levels = len(categories[self.feature_names[j]])
             width += max(levels - 1, 0) if self.encoding == "one_hot" else 1
         return width
 
@@ -168,13 +168,13 @@ class TablePreprocessing:
             codes[np.isnan(codes)] = fill
         return codes
 
-    def _coded_matrix(self, frame):
+    def _coded_matrix(self, frame, categories, fill_values):
         """The numeric matrix the DataPreprocessor expects: codes and gap-free numbers."""
         columns = []
         for name, kind in zip(self.feature_names, self.feature_types):
-            fill = self.fill_values_[name]
+            fill = fill_values[name]
             if kind == "categorical":
-                columns.append(self._codes(frame[name], self.categories_[name], fill))
+                columns.append(self._codes(frame[name], categories[name], fill))
                 continue
             values = _numeric_values(frame[name], name)
             values[np.isnan(values)] = fill
@@ -185,8 +185,8 @@ class TablePreprocessing:
             return np.empty((len(frame), 0))
         return np.column_stack(columns)
 
-    def _check_width(self, result):
-        expected = self.n_output_columns_
+    def _check_width(self, result, categories):
+        expected = self._output_width(categories)
         if result.shape[1] != expected:
             raise RuntimeError(
                 "the preprocessing returned {} columns where {} were expected; "
