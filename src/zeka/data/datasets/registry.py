@@ -1,4 +1,25 @@
-"""Which builder, target column and task type make each demonstration dataset."""
+"""Which builder, target column and task type make each demonstration dataset.
+
+==================  =====  ========  ==============  =========================================
+name                rows   features  task            content
+==================  =====  ========  ==============  =========================================
+SimuCredit_raw      3060   12        classification  simulated loan defaults with integrity
+                                                     problems, for the integrity checks
+SimuCredit_trim1    3000   11        classification  the same, duplicates, the single-valued
+                                                     column and text in "Income" removed
+SimuCredit_trim2    3000   11        classification  the same, clean and model-ready
+SimuHousing         2000   9         regression      simulated house prices, mixed features
+SimuRegression      2000   8         regression      additive terms and three interactions
+SimuClassification  3000   8         classification  additive logit
+Friedman1           2000   10        regression      make_friedman1, fixed seed
+Hastie10            3000   10        classification  make_hastie_10_2, fixed seed, labels 0/1
+Diabetes            442    10        regression      scikit-learn's diabetes data, unscaled
+BreastCancer        569    30        classification  scikit-learn's breast-cancer data
+==================  =====  ========  ==============  =========================================
+
+Every table is generated with a fixed seed or read from scikit-learn's bundled
+files; nothing is downloaded.
+"""
 
 from collections import namedtuple
 
