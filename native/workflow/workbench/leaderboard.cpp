@@ -6,11 +6,20 @@ namespace zeka::workbench {
 
 namespace {
 
+// `df[key] = value` as a statement in a method performs it: the interpreter
+// holds a reference to `df` on its stack meanwhile. pandas takes a frame with
+// fewer references for a temporary and warns of chained assignment.
+void set_item(const py::object& df, const py::handle& key, const py::handle& value) {
+    py::object stack_reference = df;
+    if (PyObject_SetItem(stack_reference.ptr(), key.ptr(), value.ptr()) < 0)
+        throw py::error_already_set();
+}
+
 // The record keys of every scorer: the test scores, then the training scores.
 py::list score_columns(const py::object& self) {
     py::list columns;
     for (const char* prefix : {"test_", "train_"})
-        for (py::handle key : self.attr("dataset").attr("scoring"))
+        for (py::handle key : self.attr("dataset").attr("scoring").attr("keys")())
             columns.append(py::str(prefix) + py::reinterpret_borrow<py::object>(key));
     return columns;
 }
@@ -35,8 +44,8 @@ py::object format_scores(Frame& f) {
 // columns, fixed column order, optional ranking on the raw test score (the
 // scorers' greater-is-better values), then each score in natural units.
 py::object rank(const py::object& self, py::object df, const py::object& rank_metric) {
-    df[py::str("Model")] = df.attr("index");
-    df[py::str("Time")] = df.attr("fit_time");
+    set_item(df, py::str("Model"), df.attr("index"));
+    set_item(df, py::str("Time"), df.attr("fit_time"));
     df = df.attr("reset_index")();
 
     py::list columns;
@@ -54,7 +63,7 @@ py::object rank(const py::object& self, py::object df, const py::object& rank_me
             std::vector<py::object> scorer = unpack(item, 2);
             py::object column = py::str(prefix) + scorer[0];
             py::object scores = df[column];
-            df[column] = scores * scorer[1].attr("_sign").cast<py::object>();
+            set_item(df, column, scores * scorer[1].attr("_sign").cast<py::object>());
         }
     }
     return df;
@@ -69,8 +78,9 @@ py::object format_table(const Frame& f, const py::object& self, py::object df) {
                     format_scores,
                     ""};
     py::object formatter = make_function(std::move(def), f.globals());
-    df[columns] = df[columns].attr("apply")(formatter);
-    df[py::str("Time")] = df[py::str("Time")].attr("apply")(py::str("{:.1f}").attr("format"));
+    set_item(df, columns, df[columns].attr("apply")(formatter));
+    set_item(df, py::str("Time"),
+             df[py::str("Time")].attr("apply")(py::str("{:.1f}").attr("format")));
     return df;
 }
 
