@@ -511,7 +511,6 @@ def test_evaluate_passes_the_split_objects_themselves(api):
     x, y = np.arange(6.0).reshape(3, 2), np.array([1.0, 2.0, 3.0])
     pipeline = Pipeline(estimator=scored_estimator(), log=api.dataset.log)
     pipeline.data = {"train": (x, y, None), "test": (x, y, None)}
-    pipeline.estimator.scores = {"MSE": {}, "R2": {}}
     api.dataset.scoring = {"n": lambda *, estimator, X, y_true, sample_weight: (
         api.dataset.log.append((X, y_true, sample_weight)) or 1.0)}
     api.evaluate(pipeline)
@@ -551,7 +550,10 @@ def test_evaluate_needs_three_items_from_get_data(api, items, error, message):
         api.evaluate(pipeline)
 
 
-def test_evaluate_propagates_scorer_errors_and_without_scoring_fails(api):
+def test_failed_evaluate_propagates_and_leaves_the_registries_unchanged(api):
+    api.singlerun(Pipeline(estimator=scored_estimator()), "m")
+    api.register_model(Pipeline(estimator=scored_estimator()), name="r")
+    before = registries(api)
     pipeline = Pipeline(estimator=scored_estimator())
     pipeline.estimator.scores["R2"] = {}
     with pytest.raises(KeyError, match="x_test"):
@@ -559,6 +561,7 @@ def test_evaluate_propagates_scorer_errors_and_without_scoring_fails(api):
     api.dataset.scoring = None
     with pytest.raises(AttributeError, match="'NoneType' object has no attribute 'items'"):
         api.evaluate(pipeline)
+    assert registries(api) == before
 
 
 # --------------------------------------------------------------------------- training
@@ -997,12 +1000,12 @@ def test_classifier_without_score_gets_weighted_accuracy(api):
     assert estimator.score.__func__.__qualname__ == "ModelAPI.register_model.<locals>.score"
 
 
-@pytest.mark.parametrize("estimator", [Predicts(kind=None), scored_estimator()])
-def test_estimator_of_no_kind_gets_no_score(api, estimator):
-    api.dataset.scoring = {} if isinstance(estimator, Predicts) else api.dataset.scoring
-    api.register_model(real_pipeline(estimator) if isinstance(estimator, Predicts)
-                       else Pipeline(estimator=estimator))
+def test_estimator_of_no_kind_gets_no_score(api):
+    estimator = Predicts(kind=None)
+    api.dataset.scoring = {}
+    api.register_model(real_pipeline(estimator))
     assert not hasattr(estimator, "score")
+    assert vars(estimator)["__sklearn_is_fitted__"] is workbench.__sklearn_is_fitted__
 
 
 def test_fitted_mark_satisfies_check_is_fitted(api):
