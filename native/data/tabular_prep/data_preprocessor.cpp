@@ -3,6 +3,8 @@
 #include "common/python_class.hpp"
 #include "data/tabular_prep/blocks.hpp"
 
+#include <iterator>
+
 namespace zeka::tabular_prep {
 
 namespace {
@@ -33,12 +35,13 @@ constexpr const char* kClassDoc =
     "transformer_ : sklearn.pipeline.Pipeline\n"
     "    The fitted preprocessing pipeline.";
 
+// The constructor's arguments, stored in this order as attributes of the same names.
+constexpr const char* kSettings[] = {"nfeature_index_list", "cfeature_index_list",
+                                     "normalize_strategy", "encode_strategy", "feature_names"};
+
 py::object init(Frame& f) {
-    py::object self = f[0];
-    const char* names[] = {"nfeature_index_list", "cfeature_index_list", "normalize_strategy",
-                           "encode_strategy", "feature_names"};
-    for (size_t i = 0; i < 5; ++i)
-        py::setattr(self, names[i], f[i + 1]);
+    for (size_t i = 0; i < std::size(kSettings); ++i)
+        py::setattr(f[0], kSettings[i], f[i + 1]);
     return py::none();
 }
 
