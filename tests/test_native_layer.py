@@ -5,6 +5,8 @@ import pathlib
 import pickle
 import shutil
 import subprocess
+import sys
+import textwrap
 import weakref
 
 import pytest
@@ -41,6 +43,27 @@ def test_extension_exports_only_its_init_function(module):
     symbols = [line.split()[-1] for line in out.splitlines() if line.strip()]
     leaf = module.__name__.rsplit(".", 1)[-1]
     assert symbols == [f"PyInit_{leaf}"]
+
+
+@pytest.mark.parametrize("module, dependency", [
+    ("zeka.config.estimator_settings", "packaging.version"),
+    ("zeka.config.estimator_settings", "ipywidgets"),
+    ("zeka.config.misc_settings", "sklearn.metrics"),
+])
+def test_a_failed_import_of_a_dependency_fails_the_import_with_that_error(module, dependency):
+    script = textwrap.dedent(f"""
+        import sys
+        sys.modules[{dependency!r}] = None
+        try:
+            import {module}
+        except BaseException as error:
+            print(type(error).__name__, error)
+        else:
+            print("imported")
+    """)
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         check=True).stdout.strip()
+    assert out == f"ModuleNotFoundError import of {dependency} halted; None in sys.modules"
 
 
 def test_functions_bind_as_methods_when_stored_on_a_class():

@@ -1,6 +1,8 @@
 // zeka.config.estimator_settings: hyper-parameter tables of the model
 // families and outlier detectors, their adaptation to the installed library
 // versions, and the conversion of widget values into estimator arguments.
+#include "common/module.hpp"
+
 #include "common/containers.hpp"
 #include "common/python_class.hpp"
 #include "config/estimator_settings/functions.hpp"
@@ -27,7 +29,7 @@ constexpr const char* kParamRenderDoc =
 
 } // namespace
 
-PYBIND11_MODULE(estimator_settings, m) {
+ZEKA_MODULE(estimator_settings, m) {
     m.attr("ast") = py::module_::import("ast");
     m.attr("json") = py::module_::import("json");
     m.attr("sklearn") = py::module_::import("sklearn");

@@ -1,5 +1,7 @@
 // zeka.config.misc_settings: scikit-learn scorers by short metric name and
 // the names of the built-in demonstration datasets.
+#include "common/module.hpp"
+
 #include "common/containers.hpp"
 
 #include <pybind11/pybind11.h>
@@ -32,7 +34,7 @@ py::dict dataset_names() {
 
 } // namespace
 
-PYBIND11_MODULE(misc_settings, m) {
+ZEKA_MODULE(misc_settings, m) {
     m.attr("get_scorer") = py::module_::import("sklearn.metrics").attr("get_scorer");
     m.attr("REG_METRICS_ADDITIVE") =
         scorers(m, {{"MSE", "neg_mean_squared_error"}, {"MAE", "neg_mean_absolute_error"}});
