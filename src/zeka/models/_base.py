@@ -1,0 +1,202 @@
+"""Shared plumbing of the catalogue estimators: input checks, labels, feature lists."""
+
+import numbers
+
+import numpy as np
+from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
+from sklearn.utils.validation import check_array, check_consistent_length, check_is_fitted
+
+
+class ZekaEstimator(BaseEstimator):
+    """Base of every catalogue estimator.
+
+    Subclasses set ``_family`` to their catalogue key and implement ``_fit(X, y, w)``,
+    where ``X`` is a float matrix, ``y`` the float target (0/1 for classifiers) and ``w``
+    sample weights scaled to mean one, and ``_raw_predict(X)`` returning the regression
+    prediction or the log-odds of the second class.
+    """
+
+    _family = None
+
+    def fit(self, X, y, sample_weight=None):
+        X, feature_names = _as_matrix(X)
+        y = np.asarray(y)
+        if y.ndim == 2 and y.shape[1] == 1:
+            y = y.ravel()
+        if y.ndim != 1:
+            raise ValueError("y must be one-dimensional, got shape %s" % (y.shape,))
+        check_consistent_length(X, y)
+        w = _sample_weight(sample_weight, X.shape[0])
+        self.n_features_in_ = X.shape[1]
+        if feature_names is not None:
+            self.feature_names_in_ = feature_names
+        elif hasattr(self, "feature_names_in_"):
+            del self.feature_names_in_
+        self._fit(X, self._prepare_target(y), w)
+        return self
+
+    def _check_X(self, X):
+        check_is_fitted(self, "n_features_in_")
+        X, _ = _as_matrix(X)
+        if X.shape[1] != self.n_features_in_:
+            raise ValueError(
+                "X has %d features, but %s was fitted with %d features"
+                % (X.shape[1], type(self).__name__, self.n_features_in_)
+            )
+        return X
+
+    def _feature_names(self):
+        """Names under which monotonicity lists may refer to features, or None."""
+        names = getattr(self, "feature_names", None)
+        if names is not None:
+            return [str(name) for name in names]
+        names = getattr(self, "feature_names_in_", None)
+        return None if names is None else [str(name) for name in names]
+
+    def _monotone_signs(self):
+        """Per-feature constraint: +1 increasing, -1 decreasing, 0 free."""
+        signs = np.zeros(self.n_features_in_, dtype=int)
+        names = self._feature_names()
+        increasing = resolve_features(self.mono_increasing_list, names, self.n_features_in_,
+                                      "mono_increasing_list")
+        decreasing = resolve_features(self.mono_decreasing_list, names, self.n_features_in_,
+                                      "mono_decreasing_list")
+        both = sorted(set(increasing) & set(decreasing))
+        if both:
+            raise ValueError("features listed as both increasing and decreasing: %s" % both)
+        signs[increasing] = 1
+        signs[decreasing] = -1
+        return signs
+
+
+class ZekaRegressor(RegressorMixin, ZekaEstimator):
+    """Regression side: the target is used as it is."""
+
+    def _prepare_target(self, y):
+        try:
+            return y.astype(np.float64)
+        except (TypeError, ValueError) as exc:
+            raise ValueError("regression target must be numeric") from exc
+
+    def predict(self, X):
+        return self._raw_predict(self._check_X(X))
+
+
+class ZekaClassifier(ClassifierMixin, ZekaEstimator):
+    """Binary classification side: any two labels, encoded as 0/1 in ``classes_`` order."""
+
+    def _prepare_target(self, y):
+        classes, encoded = np.unique(y, return_inverse=True)
+        if len(classes) != 2:
+            raise ValueError(
+                "binary classification needs exactly two classes in y, got %d" % len(classes)
+            )
+        self.classes_ = classes
+        return encoded.astype(np.float64)
+
+    def decision_function(self, X):
+        """Log-odds of ``classes_[1]``."""
+        return self._raw_predict(self._check_X(X))
+
+    def predict_proba(self, X):
+        p1 = self._probability(self._check_X(X))
+        return np.column_stack([1.0 - p1, p1])
+
+    def predict(self, X):
+        p1 = self._probability(self._check_X(X))
+        return self.classes_[(p1 > 0.5).astype(int)]
+
+    def _probability(self, X):
+        return sigmoid(self._raw_predict(X))
+
+
+def sigmoid(z):
+    return 0.5 * (1.0 + np.tanh(0.5 * z))
+
+
+def _as_matrix(X):
+    """Dense float matrix and, for a frame with text column labels, their names."""
+    names = None
+    columns = getattr(X, "columns", None)
+    if columns is not None and all(isinstance(c, str) for c in columns):
+        names = np.asarray(columns, dtype=object)
+    X = check_array(X, dtype=np.float64)
+    return X, names
+
+
+def _sample_weight(sample_weight, n):
+    if sample_weight is None:
+        return np.ones(n)
+    w = np.asarray(sample_weight, dtype=np.float64).ravel()
+    if w.shape[0] != n:
+        raise ValueError("sample_weight has %d entries for %d samples" % (w.shape[0], n))
+    if not np.all(np.isfinite(w)) or np.any(w < 0):
+        raise ValueError("sample_weight must be finite and non-negative")
+    total = w.sum()
+    if total <= 0:
+        raise ValueError("sample_weight must have a positive sum")
+    return w * (n / total)
+
+
+def resolve_features(items, names, n_features, what):
+    """Column positions of a feature list given by names or positions.
+
+    A single name (as a text) stands for a list of one name.
+    """
+    if items is None:
+        return []
+    if isinstance(items, str):
+        items = [items]
+    positions = []
+    for item in items:
+        if isinstance(item, numbers.Integral) and not isinstance(item, bool):
+            if not -n_features <= item < n_features:
+                raise ValueError("%s: feature position %d out of range" % (what, item))
+            positions.append(int(item) % n_features)
+        elif isinstance(item, str):
+            key = item.strip()
+            if names is None or key not in names:
+                raise ValueError("%s: unknown feature %r" % (what, item))
+            positions.append(names.index(key))
+        else:
+            raise ValueError("%s: %r is neither a feature name nor a position" % (what, item))
+    return sorted(set(positions))
+
+
+def bin_edges(x, max_bins, min_bin_fraction=0.0):
+    """Cut points of at most ``max_bins`` quantile bins of one feature.
+
+    A sample goes to bin ``searchsorted(edges, x, side="left")``, so bin k holds values
+    in (edges[k-1], edges[k]]. Cut points are midpoints between distinct values.
+    """
+    n_bins = max_bins
+    if min_bin_fraction > 0:
+        n_bins = min(n_bins, max(1, int(np.floor(1.0 / min_bin_fraction))))
+    values = np.unique(x)
+    if len(values) <= n_bins:
+        return (values[:-1] + values[1:]) / 2.0
+    quantiles = np.quantile(x, np.linspace(0, 1, n_bins + 1)[1:-1])
+    # snap each quantile to the midpoint after the largest value not above it
+    upper = np.searchsorted(values, quantiles, side="right")
+    upper = np.unique(np.clip(upper, 1, len(values) - 1))
+    return (values[upper - 1] + values[upper]) / 2.0
+
+
+def bin_matrix(X, edges):
+    """Bin index of every entry, column by column."""
+    out = np.empty(X.shape, dtype=np.intp)
+    for j, e in enumerate(edges):
+        out[:, j] = np.searchsorted(e, X[:, j], side="left")
+    return out
+
+
+def check_positive_int(value, name, minimum=1):
+    if not isinstance(value, numbers.Integral) or isinstance(value, bool) or value < minimum:
+        raise ValueError("%s must be an integer >= %d, got %r" % (name, minimum, value))
+    return int(value)
+
+
+def check_non_negative(value, name):
+    if not isinstance(value, numbers.Real) or isinstance(value, bool) or not value >= 0:
+        raise ValueError("%s must be a non-negative number, got %r" % (name, value))
+    return float(value)

@@ -1,0 +1,189 @@
+"""Small numpy neural-network kit: banks of independent ReLU subnetworks, Adam, losses.
+
+A bank holds ``m`` networks of the same shape, each with its own weights, evaluated
+together by batched matrix products on inputs of shape (m, n, d_in). A plain network is a
+bank of one. Networks flagged as monotone keep non-negative weights (restored after every
+update by ``project``) and use a ReLU capped at one, so their output never decreases in
+any input while they can still bend both ways. Networks compute in single precision,
+which halves the memory traffic that dominates these small products; losses are taken in
+double precision.
+"""
+
+from contextlib import nullcontext
+
+import numpy as np
+
+from ._base import sigmoid
+
+try:
+    from threadpoolctl import threadpool_limits
+except ImportError:  # pragma: no cover - installed with scikit-learn
+    threadpool_limits = None
+
+
+class SubnetBank:
+    def __init__(self, m, d_in, hidden, rng, monotone=None):
+        sizes = [d_in] + [int(s) for s in hidden] + [1]
+        self.weights, self.biases = [], []
+        for fan_in, fan_out in zip(sizes[:-1], sizes[1:]):
+            scale = np.sqrt(2.0 / fan_in)
+            weights = rng.normal(0.0, scale, size=(m, fan_in, fan_out))
+            self.weights.append(weights.astype(np.float32))
+            self.biases.append(np.zeros((m, 1, fan_out), dtype=np.float32))
+        self.monotone = np.zeros(m, bool) if monotone is None else np.asarray(monotone, bool)
+        for W in self.weights:
+            W[self.monotone] = np.abs(W[self.monotone])
+        self._cap = self.monotone[:, None, None]
+
+    @property
+    def params(self):
+        return self.weights + self.biases
+
+    def forward(self, U, dropout=0.0, rng=None):
+        """Outputs of shape (m, n) and the cache for ``backward``."""
+        a = U.astype(np.float32, copy=False)
+        cache = []
+        last = len(self.weights) - 1
+        for i, (W, b) in enumerate(zip(self.weights, self.biases)):
+            z = _matmul(a, W) + b
+            if i == last:
+                cache.append((a, None, None))
+                return z[..., 0].astype(np.float64), cache
+            out = np.maximum(z, 0.0)
+            if self._cap.any():
+                out = np.where(self._cap, np.minimum(out, 1.0), out)
+            keep = None
+            if dropout > 0 and rng is not None:
+                keep = (rng.random_sample(out.shape) >= dropout).astype(np.float32)
+                keep /= 1.0 - dropout
+                out = out * keep
+            cache.append((a, z, keep))
+            a = out
+
+    def backward(self, cache, d_out):
+        """Gradients of the parameters, in the order of ``params``."""
+        grad_w = [None] * len(self.weights)
+        grad_b = [None] * len(self.biases)
+        delta = d_out[..., None].astype(np.float32)
+        for i in range(len(self.weights) - 1, -1, -1):
+            a, _, _ = cache[i]
+            grad_w[i] = np.swapaxes(a, 1, 2) @ delta
+            grad_b[i] = delta.sum(axis=1, keepdims=True)
+            if i == 0:
+                break
+            _, z_prev, keep_prev = cache[i - 1]
+            delta = _matmul(delta, np.swapaxes(self.weights[i], 1, 2))
+            active = z_prev > 0
+            if self._cap.any():
+                active = active & ~(self._cap & (z_prev >= 1.0))
+            delta = delta * active
+            if keep_prev is not None:
+                delta = delta * keep_prev
+        return grad_w + grad_b
+
+    def project(self):
+        if self.monotone.any():
+            for W in self.weights:
+                W[self.monotone] = np.maximum(W[self.monotone], 0.0)
+
+    def state(self):
+        return [p.copy() for p in self.params]
+
+    def restore(self, state):
+        for p, saved in zip(self.params, state):
+            p[...] = saved
+
+
+def _matmul(a, b):
+    """Stacked matrix product; a plain broadcast product when the inner size is one,
+    which numpy's stacked matmul handles slowly."""
+    if a.shape[-1] == 1:
+        return a * b
+    return a @ b
+
+
+class Adam:
+    def __init__(self, params, learning_rate, beta1=0.9, beta2=0.999, eps=1e-8):
+        self.params = params
+        self.learning_rate, self.beta1, self.beta2, self.eps = learning_rate, beta1, beta2, eps
+        self.m = [np.zeros_like(p) for p in params]
+        self.v = [np.zeros_like(p) for p in params]
+        self.t = 0
+
+    def step(self, grads):
+        self.t += 1
+        c1 = 1.0 - self.beta1 ** self.t
+        c2 = 1.0 - self.beta2 ** self.t
+        for p, g, m, v in zip(self.params, grads, self.m, self.v):
+            m *= self.beta1
+            m += (1.0 - self.beta1) * g
+            v *= self.beta2
+            v += (1.0 - self.beta2) * g * g
+            p -= self.learning_rate * (m / c1) / (np.sqrt(v / c2) + self.eps)
+
+
+def single_blas_thread():
+    """Context in which BLAS runs on one thread.
+
+    Training multiplies many small matrices; handing each to a thread pool costs far more
+    than it saves, and on a busy machine it slows training down several times over.
+    """
+    if threadpool_limits is None:
+        return nullcontext()
+    return threadpool_limits(limits=1, user_api="blas")
+
+
+def loss_and_gradient(F, y, w, logistic):
+    """Weighted mean loss and its gradient with respect to the scores ``F``."""
+    total = w.sum()
+    if logistic:
+        loss = np.logaddexp(0.0, F) - y * F
+        grad = sigmoid(F) - y
+    else:
+        loss = 0.5 * (F - y) ** 2
+        grad = F - y
+    return float(w @ loss / total), w * grad / total
+
+
+def mean_loss(F, y, w, logistic):
+    return loss_and_gradient(F, y, w, logistic)[0]
+
+
+def validation_split(n, share, rng):
+    """Boolean mask of validation rows; empty when there are too few rows to spare."""
+    mask = np.zeros(n, dtype=bool)
+    n_val = int(round(share * n))
+    if n_val >= 1 and n - n_val >= 2:
+        mask[rng.permutation(n)[:n_val]] = True
+    return mask
+
+
+class EarlyStopping:
+    """Tracks the best validation loss; ``stop`` once ``patience`` epochs bring nothing.
+
+    An epoch counts as progress when it beats the best loss by ``tolerance`` times the
+    first loss seen. Measured against the current loss instead, a model whose validation
+    rows it can separate would keep improving by ever smaller steps until the epoch budget
+    runs out.
+    """
+
+    def __init__(self, patience, tolerance=1e-4):
+        self.patience, self.tolerance = patience, tolerance
+        self.best = np.inf
+        self.scale = None
+        self.best_epoch = -1
+        self.stale = 0
+
+    def update(self, loss, epoch):
+        """Record an epoch's loss; True if it is the best so far."""
+        if self.scale is None:
+            self.scale = abs(loss)
+        if not np.isfinite(self.best) or loss < self.best - self.tolerance * self.scale:
+            self.best, self.best_epoch, self.stale = loss, epoch, 0
+            return True
+        self.stale += 1
+        return False
+
+    @property
+    def stop(self):
+        return self.patience is not None and self.stale >= self.patience

@@ -1,0 +1,278 @@
+"""Gradient boosting of depth-1 ("xgb1") and depth-2 ("xgb2") trees on binned features.
+
+Each round fits one tree to the gradient and hessian of the loss (squared error or
+log-loss) by second-order histogram boosting: a leaf with gradient sum G and hessian sum H
+gets the weight ``-T(G) / (H + reg_lambda)``, where T shrinks G towards zero by
+``reg_alpha``; a split is made only if it lowers the regularised loss by more than
+``gamma``; leaf weights are scaled by ``eta``. Monotonic features only get splits whose
+leaf weights respect their direction, and below such a split the leaf weights are bounded
+by the midpoint of the two, so that every tree, and so the sum, is monotone in them.
+"""
+
+import numpy as np
+
+from ._base import (
+    ZekaClassifier,
+    ZekaEstimator,
+    ZekaRegressor,
+    bin_edges,
+    bin_matrix,
+    check_non_negative,
+    check_positive_int,
+    sigmoid,
+)
+from ._solvers import fit_penalized
+from .trees import _as_arrays, _tree_predict
+
+_MIN_CHILD_WEIGHT = 1.0
+
+
+class _Boosting(ZekaEstimator):
+    def _fit(self, X, y, w):
+        n_estimators = check_positive_int(self.n_estimators, "n_estimators")
+        eta = check_non_negative(self.eta, "eta")
+        gamma = check_non_negative(self.gamma, "gamma")
+        alpha = check_non_negative(self.reg_alpha, "reg_alpha")
+        lam = check_non_negative(self.reg_lambda, "reg_lambda")
+        max_bin = check_positive_int(self.max_bin, "max_bin", minimum=2)
+        max_depth = check_positive_int(self._max_depth(), "max_depth")
+        signs = self._monotone_signs()
+        self.monotone_constraints_ = signs
+        edges = [bin_edges(X[:, j], max_bin, self._min_bin_fraction()) for j in range(X.shape[1])]
+        bins = bin_matrix(X, edges)
+        width = max(len(e) for e in edges) + 1
+        flat = bins + np.arange(X.shape[1]) * width
+        logistic = self._logistic
+        mean = np.average(y, weights=w)
+        if logistic:
+            mean = np.clip(mean, 1e-6, 1 - 1e-6)
+            self.base_score_ = float(np.log(mean / (1 - mean)))
+        else:
+            self.base_score_ = float(mean)
+        F = np.full(X.shape[0], self.base_score_)
+        grower = _TreeGrower(flat, bins, width, edges, signs, lam, alpha, gamma, max_depth)
+        self.trees_ = []
+        for _ in range(n_estimators):
+            if logistic:
+                p = sigmoid(F)
+                g, h = w * (p - y), w * np.clip(p * (1 - p), 1e-12, None)
+            else:
+                g, h = w * (F - y), w.copy()
+            nodes, leaf_values = grower.grow(g, h, eta)
+            self.trees_.append(_as_arrays(nodes))
+            F += leaf_values
+        self._after_boosting(X, y, w, lam, alpha, signs)
+
+    def _min_bin_fraction(self):
+        return 0.0
+
+    def _after_boosting(self, X, y, w, lam, alpha, signs):
+        pass
+
+    def _raw_predict(self, X):
+        out = np.full(X.shape[0], self.base_score_)
+        for tree in self.trees_:
+            out += _tree_predict(tree, X)
+        return out
+
+
+class _TreeGrower:
+    """Grows one tree of a given depth from per-sample gradients and hessians."""
+
+    def __init__(self, flat, bins, width, edges, signs, lam, alpha, gamma, max_depth):
+        self.flat, self.bins, self.width, self.edges = flat, bins, width, edges
+        self.signs, self.lam, self.alpha, self.gamma = signs, lam, alpha, gamma
+        self.max_depth = max_depth
+        self.n_features = bins.shape[1]
+
+    def grow(self, g, h, eta):
+        """Return the node list and the contribution of the tree to each training row."""
+        nodes = []
+        contribution = np.zeros(len(g))
+        rows = np.arange(len(g))
+        self._grow_node(nodes, rows, g, h, 0, -np.inf, np.inf, eta, contribution)
+        return nodes, contribution
+
+    def _grow_node(self, nodes, rows, g, h, depth, lower, upper, eta, contribution):
+        index = len(nodes)
+        G, H = g[rows].sum(), h[rows].sum()
+        weight = float(np.clip(self._weight(G, H), lower, upper))
+        nodes.append([-1, 0.0, -1, -1, eta * weight, depth])
+        if depth >= self.max_depth or len(rows) < 2:
+            contribution[rows] = eta * weight
+            return
+        split = self._best_split(rows, g, h, G, H, weight, lower, upper)
+        if split is None:
+            contribution[rows] = eta * weight
+            return
+        feature, cut, w_left, w_right = split
+        goes_left = self.bins[rows, feature] <= cut
+        sign = self.signs[feature]
+        left_bounds, right_bounds = (lower, upper), (lower, upper)
+        if sign != 0:
+            mid = (w_left + w_right) / 2.0
+            if sign > 0:
+                left_bounds, right_bounds = (lower, min(upper, mid)), (max(lower, mid), upper)
+            else:
+                left_bounds, right_bounds = (max(lower, mid), upper), (lower, min(upper, mid))
+        nodes[index][:4] = [feature, float(self.edges[feature][cut]), len(nodes), -1]
+        self._grow_node(nodes, rows[goes_left], g, h, depth + 1, *left_bounds, eta, contribution)
+        nodes[index][3] = len(nodes)
+        self._grow_node(nodes, rows[~goes_left], g, h, depth + 1, *right_bounds, eta,
+                        contribution)
+
+    def _weight(self, G, H):
+        return -_shrink(G, self.alpha) / (H + self.lam) if H + self.lam > 0 else 0.0
+
+    def _score(self, G, H, weight):
+        """Loss reduction of a leaf with the given weight against weight zero."""
+        return -(G * weight + 0.5 * (H + self.lam) * weight ** 2 + self.alpha * np.abs(weight))
+
+    def _best_split(self, rows, g, h, G, H, parent_weight, lower, upper):
+        size = self.n_features * self.width
+        index = self.flat[rows].ravel()
+        hist_g = np.bincount(index, np.repeat(g[rows], self.n_features), size)
+        hist_h = np.bincount(index, np.repeat(h[rows], self.n_features), size)
+        GL = np.cumsum(hist_g.reshape(self.n_features, self.width), axis=1)[:, :-1]
+        HL = np.cumsum(hist_h.reshape(self.n_features, self.width), axis=1)[:, :-1]
+        GR, HR = G - GL, H - HL
+        with np.errstate(divide="ignore", invalid="ignore"):
+            w_left = np.clip(-_shrink(GL, self.alpha) / (HL + self.lam), lower, upper)
+            w_right = np.clip(-_shrink(GR, self.alpha) / (HR + self.lam), lower, upper)
+        gain = (self._score(GL, HL, w_left) + self._score(GR, HR, w_right)
+                - self._score(G, H, parent_weight))
+        valid = (HL >= _MIN_CHILD_WEIGHT) & (HR >= _MIN_CHILD_WEIGHT)
+        for j in range(self.n_features):
+            valid[j, len(self.edges[j]):] = False
+        direction = self.signs[:, None] * (w_right - w_left)
+        valid &= direction >= 0
+        gain = np.where(valid, gain, -np.inf)
+        flat = int(np.argmax(gain))
+        feature, cut = divmod(flat, gain.shape[1])
+        if not gain[feature, cut] > self.gamma:
+            return None
+        return feature, cut, float(w_left[feature, cut]), float(w_right[feature, cut])
+
+
+def _shrink(G, alpha):
+    return np.sign(G) * np.maximum(np.abs(G) - alpha, 0.0)
+
+
+class _XGB1(_Boosting):
+    """Boosted stumps: an additive model of step functions, one per feature.
+
+    ``min_bin_size`` is the smallest share of the training rows a bin should hold (it caps
+    the number of bins at ``1 / min_bin_size``). With ``refit_method="glm"`` the step
+    heights found by boosting are refitted jointly by a penalised linear (logistic) model
+    on the step indicators, with the same ``reg_lambda``/``reg_alpha`` penalty and signs
+    kept to the monotonic directions; with ``"xgb"`` the boosted heights are kept.
+    ``feature_names`` name the columns for the monotonicity lists (a data frame's column
+    labels serve otherwise); ``feature_types`` is kept for reference.
+    """
+
+    _family = "xgb1"
+
+    def __init__(self, feature_names=None, feature_types=None, n_estimators=100, eta=0.3,
+                 gamma=0, reg_alpha=0, reg_lambda=1, refit_method="glm", min_bin_size=0.01,
+                 max_bin=256, mono_increasing_list=[], mono_decreasing_list=[]):
+        self.feature_names = feature_names
+        self.feature_types = feature_types
+        self.n_estimators = n_estimators
+        self.eta = eta
+        self.gamma = gamma
+        self.reg_alpha = reg_alpha
+        self.reg_lambda = reg_lambda
+        self.refit_method = refit_method
+        self.min_bin_size = min_bin_size
+        self.max_bin = max_bin
+        self.mono_increasing_list = mono_increasing_list
+        self.mono_decreasing_list = mono_decreasing_list
+
+    def _max_depth(self):
+        return 1
+
+    def _min_bin_fraction(self):
+        fraction = check_non_negative(self.min_bin_size, "min_bin_size")
+        if fraction > 1:
+            raise ValueError("min_bin_size must be at most 1, got %r" % self.min_bin_size)
+        return fraction
+
+    def _after_boosting(self, X, y, w, lam, alpha, signs):
+        if self.refit_method not in ("glm", "xgb"):
+            raise ValueError("refit_method must be 'glm' or 'xgb', got %r" % self.refit_method)
+        # the stumps as one step function per feature: intercept + sum c * [x_j > t]
+        steps = {}
+        intercept = self.base_score_
+        for tree in self.trees_:
+            if tree["feature"][0] < 0:
+                intercept += tree["value"][0]
+                continue
+            key = (int(tree["feature"][0]), float(tree["threshold"][0]))
+            left, right = tree["value"][tree["left"][0]], tree["value"][tree["right"][0]]
+            intercept += left
+            steps[key] = steps.get(key, 0.0) + right - left
+        keys = sorted(steps)
+        features = np.array([k[0] for k in keys], dtype=np.intp)
+        thresholds = np.array([k[1] for k in keys])
+        heights = np.array([steps[k] for k in keys])
+        if self.refit_method == "glm" and keys:
+            Z = (X[:, features] > thresholds).astype(float)
+            n = X.shape[0]
+            sign = signs[features]
+            bounds = None
+            if np.any(sign != 0):
+                bounds = (np.where(sign > 0, 0.0, -np.inf), np.where(sign < 0, 0.0, np.inf))
+            intercept, heights, _ = fit_penalized(
+                Z, y, w, (lam / n) * np.eye(len(keys)), l1=alpha / n,
+                logistic=self._logistic, bounds=bounds)
+        self.intercept_ = float(intercept)
+        self.step_features_, self.step_thresholds_, self.step_heights_ = (
+            features, thresholds, heights)
+
+    def _raw_predict(self, X):
+        Z = X[:, self.step_features_] > self.step_thresholds_
+        return self.intercept_ + Z @ self.step_heights_
+
+
+class _XGB2(_Boosting):
+    """Boosted trees of depth two: main effects and pairwise interactions.
+
+    ``feature_names`` name the columns for the monotonicity lists (a data frame's column
+    labels serve otherwise); ``feature_types`` is kept for reference.
+    """
+
+    _family = "xgb2"
+
+    def __init__(self, feature_names=None, feature_types=None, max_depth=2, n_estimators=100,
+                 eta=0.3, gamma=0, reg_alpha=0, reg_lambda=1, max_bin=256,
+                 mono_increasing_list=[], mono_decreasing_list=[]):
+        self.feature_names = feature_names
+        self.feature_types = feature_types
+        self.max_depth = max_depth
+        self.n_estimators = n_estimators
+        self.eta = eta
+        self.gamma = gamma
+        self.reg_alpha = reg_alpha
+        self.reg_lambda = reg_lambda
+        self.max_bin = max_bin
+        self.mono_increasing_list = mono_increasing_list
+        self.mono_decreasing_list = mono_decreasing_list
+
+    def _max_depth(self):
+        return self.max_depth
+
+
+class XGB1Regressor(ZekaRegressor, _XGB1):
+    _logistic = False
+
+
+class XGB1Classifier(ZekaClassifier, _XGB1):
+    _logistic = True
+
+
+class XGB2Regressor(ZekaRegressor, _XGB2):
+    _logistic = False
+
+
+class XGB2Classifier(ZekaClassifier, _XGB2):
+    _logistic = True

@@ -1,0 +1,372 @@
+"""Additive network of per-feature and pairwise subnetworks ("gaminet").
+
+The prediction is an intercept plus one small ReLU network per feature (main effects,
+hidden sizes ``subnet_size_main_effect``) plus one per selected feature pair
+(interactions, hidden sizes ``subnet_size_interaction``). Training has three stages, each
+a run of mini-batch Adam (``batch_size``) with early stopping on a held-out fifth of the
+rows; stage i runs at most ``max_epochs[i]`` epochs at ``learning_rates[i]`` and stops
+after ``early_stop_thres[i]`` epochs without a better validation loss ("auto" picks a
+patience from the epoch budget):
+
+1. the main effects alone; afterwards the weakest main effects are pruned: effects are
+   ranked by variance and the fewest top ones are kept whose validation loss is within
+   the relative ``loss_threshold`` of the best count;
+2. with the main effects fixed, the ``interact_num`` pairs whose pairwise tree most
+   improves the fit, among pairs with at least one kept main effect, get their subnets
+   and are trained, then pruned the same way;
+3. everything is fine-tuned together.
+
+In stages 2 and 3 the loss carries ``reg_clarity`` times the absolute mean product of every
+interaction with the main effects of its two features, which keeps interactions from
+absorbing main effects. Every subnet output is centred to mean zero on the training rows.
+Features in ``mono_increasing_list``/``mono_decreasing_list`` get monotone subnets and take
+part in no interaction, so predictions are monotone in them. With ``normalize`` the inputs
+are standardised first. With ``warm_start`` a refit on data of the same width starts from
+the fitted weights and pairs. ``verbose`` prints a line per stage. ``n_jobs`` is accepted
+for compatibility; training runs on the calling thread.
+"""
+
+import numbers
+
+import numpy as np
+
+from ._base import (
+    ZekaClassifier,
+    ZekaEstimator,
+    ZekaRegressor,
+    bin_edges,
+    bin_matrix,
+    check_non_negative,
+    check_positive_int,
+)
+from ._nn import (
+    Adam,
+    EarlyStopping,
+    SubnetBank,
+    loss_and_gradient,
+    mean_loss,
+    single_blas_thread,
+    validation_split,
+)
+from .ebm import LogLoss, SquaredLoss, rank_pairs
+
+_VALIDATION_SHARE = 0.2
+_PAIR_BINS = 32
+# relative validation-loss improvement that counts as progress for early stopping
+_TOLERANCE = 1e-3
+
+
+class _GAMINet(ZekaEstimator):
+    _family = "gaminet"
+
+    def __init__(self, interact_num=10, batch_size=1000, mono_increasing_list=[],
+                 mono_decreasing_list=[], subnet_size_main_effect=[20],
+                 subnet_size_interaction=[20, 20], max_epochs=[1000, 1000, 1000],
+                 learning_rates=[0.001, 0.001, 0.0001], n_jobs=8,
+                 early_stop_thres=["auto", "auto", "auto"], random_state=0, normalize=True,
+                 reg_clarity=0.1, loss_threshold=0.01, warm_start=False, verbose=False):
+        self.interact_num = interact_num
+        self.batch_size = batch_size
+        self.mono_increasing_list = mono_increasing_list
+        self.mono_decreasing_list = mono_decreasing_list
+        self.subnet_size_main_effect = subnet_size_main_effect
+        self.subnet_size_interaction = subnet_size_interaction
+        self.max_epochs = max_epochs
+        self.learning_rates = learning_rates
+        self.n_jobs = n_jobs
+        self.early_stop_thres = early_stop_thres
+        self.random_state = random_state
+        self.normalize = normalize
+        self.reg_clarity = reg_clarity
+        self.loss_threshold = loss_threshold
+        self.warm_start = warm_start
+        self.verbose = verbose
+
+    def _fit(self, X, y, w):
+        with single_blas_thread():
+            self._train(X, y, w)
+
+    def _stage_settings(self):
+        epochs = [check_positive_int(e, "max_epochs", minimum=0)
+                  for e in _three(self.max_epochs, "max_epochs")]
+        rates = [check_non_negative(r, "learning_rates")
+                 for r in _three(self.learning_rates, "learning_rates")]
+        patience = []
+        for value, budget in zip(_three(self.early_stop_thres, "early_stop_thres"), epochs):
+            if value == "auto":
+                patience.append(max(5, min(20, budget // 10)))
+            else:
+                patience.append(check_positive_int(value, "early_stop_thres"))
+        return epochs, rates, patience
+
+    def _train(self, X, y, w):
+        epochs, rates, patience = self._stage_settings()
+        n_pairs = check_positive_int(self.interact_num, "interact_num", minimum=0)
+        batch_size = check_positive_int(self.batch_size, "batch_size")
+        reg_clarity = check_non_negative(self.reg_clarity, "reg_clarity")
+        loss_threshold = check_non_negative(self.loss_threshold, "loss_threshold")
+        main_sizes = _sizes(self.subnet_size_main_effect, "subnet_size_main_effect")
+        pair_sizes = _sizes(self.subnet_size_interaction, "subnet_size_interaction")
+        rng = np.random.RandomState(self.random_state)
+        n, p = X.shape
+        signs = self._monotone_signs()
+        logistic = self._logistic
+
+        if self.normalize:
+            self.x_mean_ = np.average(X, axis=0, weights=w)
+            scale = np.sqrt(np.average((X - self.x_mean_) ** 2, axis=0, weights=w))
+            self.x_scale_ = np.where(scale > 0, scale, 1.0)
+        else:
+            self.x_mean_, self.x_scale_ = np.zeros(p), np.ones(p)
+        if logistic:
+            self.y_shift_, self.y_scale_ = 0.0, 1.0
+        else:
+            self.y_shift_ = float(np.average(y, weights=w))
+            self.y_scale_ = float(np.sqrt(np.average((y - self.y_shift_) ** 2, weights=w))) or 1.0
+        Z = (X - self.x_mean_) / self.x_scale_
+        target = (y - self.y_shift_) / self.y_scale_
+        val = validation_split(n, _VALIDATION_SHARE, rng)
+        self.monotone_signs_ = signs
+
+        shape = (p, tuple(main_sizes), tuple(pair_sizes), tuple(signs))
+        warm = self.warm_start and getattr(self, "_network_shape", None) == shape
+        if warm:
+            net = self.network_
+            net.reset_activity()
+        else:
+            net = _AdditiveNetwork(p, main_sizes, pair_sizes, signs, rng, logistic)
+            net.intercept[0] = 0.0 if not logistic else _log_odds(target, w)
+        trainer = _Trainer(net, Z, target, w, val, batch_size, rng, reg_clarity, self.verbose)
+
+        trainer.run("main effects", net.main_params(), epochs[0], rates[0], patience[0],
+                    clarity=False)
+        net.centre(Z[~val], w[~val])
+        net.main_active = trainer.prune("main", loss_threshold)
+
+        if not (warm and net.pairs):
+            candidates = [(j, k) for j in range(p) for k in range(j + 1, p)
+                          if signs[j] == 0 and signs[k] == 0
+                          and (net.main_active[j] or net.main_active[k])]
+            pairs = []
+            if n_pairs > 0 and candidates:
+                edges = [bin_edges(Z[~val, j], _PAIR_BINS) for j in range(p)]
+                loss = LogLoss() if logistic else SquaredLoss()
+                current = net.predict(Z[~val])
+                ranked = rank_pairs(bin_matrix(Z[~val], edges), edges, target[~val], w[~val],
+                                    loss, current, candidates)
+                pairs = ranked[:n_pairs]
+            net.set_pairs(pairs, rng)
+        if net.pairs:
+            trainer.run("interactions", net.pair_params(), epochs[1], rates[1], patience[1],
+                        clarity=True)
+            net.centre(Z[~val], w[~val])
+            net.pair_active = trainer.prune("pair", loss_threshold)
+        trainer.run("fine tuning", net.all_params(), epochs[2], rates[2], patience[2],
+                    clarity=True)
+        net.centre(Z[~val], w[~val])
+
+        self.network_ = net
+        self._network_shape = shape
+        self.n_epochs_ = trainer.epochs_run
+        self.active_main_effects_ = np.flatnonzero(net.main_active).tolist()
+        self.interaction_pairs_ = [pair for pair, on in zip(net.pairs, net.pair_active) if on]
+
+    def _raw_predict(self, X):
+        Z = (X - self.x_mean_) / self.x_scale_
+        return self.y_shift_ + self.y_scale_ * self.network_.predict(Z)
+
+
+def _three(value, name):
+    if isinstance(value, (str, numbers.Number)):
+        return [value] * 3
+    value = list(value)
+    if len(value) != 3:
+        raise ValueError("%s needs three values (one per stage), got %r" % (name, value))
+    return value
+
+
+def _sizes(value, name):
+    if isinstance(value, numbers.Integral):
+        value = [value]
+    sizes = [check_positive_int(v, name) for v in value]
+    if not sizes:
+        raise ValueError("%s needs at least one layer size" % name)
+    return sizes
+
+
+def _log_odds(y, w):
+    mean = np.clip(np.average(y, weights=w), 1e-6, 1 - 1e-6)
+    return np.log(mean / (1 - mean))
+
+
+class _AdditiveNetwork:
+    """Intercept + main-effect subnets + pairwise subnets, with on/off switches per term."""
+
+    def __init__(self, p, main_sizes, pair_sizes, signs, rng, logistic):
+        self.signs = np.where(signs == 0, 1.0, signs.astype(float))
+        self.main = SubnetBank(p, 1, main_sizes, rng, monotone=signs != 0)
+        self.pair_sizes = pair_sizes
+        self.intercept = np.zeros(1)
+        self.main_active = np.ones(p)
+        self.pairs, self.pair_net, self.pair_active = [], None, np.zeros(0)
+        self.logistic = logistic
+
+    def reset_activity(self):
+        self.main_active = np.ones(len(self.main_active))
+        self.pair_active = np.ones(len(self.pairs))
+
+    def set_pairs(self, pairs, rng):
+        self.pairs = [tuple(pair) for pair in pairs]
+        self.pair_net = SubnetBank(len(pairs), 2, self.pair_sizes, rng) if pairs else None
+        self.pair_active = np.ones(len(pairs))
+
+    def main_params(self):
+        return self.main.params + [self.intercept]
+
+    def pair_params(self):
+        return self.pair_net.params + [self.intercept]
+
+    def all_params(self):
+        extra = self.pair_net.params if self.pair_net is not None else []
+        return self.main.params + extra + [self.intercept]
+
+    def _main_input(self, Z):
+        return (Z * self.signs).T[:, :, None]
+
+    def _pair_input(self, Z):
+        index = np.asarray(self.pairs)
+        return np.stack([Z[:, index[:, 0]].T, Z[:, index[:, 1]].T], axis=-1)
+
+    def outputs(self, Z):
+        """Raw outputs of every main and pair subnet, with the caches for training."""
+        fm, cm = self.main.forward(self._main_input(Z))
+        if self.pair_net is None:
+            return fm, cm, np.zeros((0, Z.shape[0])), None
+        fp, cp = self.pair_net.forward(self._pair_input(Z))
+        return fm, cm, fp, cp
+
+    def combine(self, fm, fp):
+        return self.intercept[0] + self.main_active @ fm + self.pair_active @ fp
+
+    def predict(self, Z):
+        fm, _, fp, _ = self.outputs(Z)
+        return self.combine(fm, fp)
+
+    def centre(self, Z, w):
+        """Shift every subnet's output bias so that its mean on ``Z`` is zero."""
+        fm, _, fp, _ = self.outputs(Z)
+        means = fm @ w / w.sum()
+        self.main.biases[-1][:, 0, 0] -= means
+        self.intercept[0] += self.main_active @ means
+        if self.pair_net is not None:
+            means = fp @ w / w.sum()
+            self.pair_net.biases[-1][:, 0, 0] -= means
+            self.intercept[0] += self.pair_active @ means
+
+
+class _Trainer:
+    """Runs the training stages and the pruning steps of an additive network."""
+
+    def __init__(self, net, Z, y, w, val, batch_size, rng, reg_clarity, verbose):
+        self.net, self.Z, self.y, self.w = net, Z, y, w
+        self.val = val if val.any() else None
+        self.fit_rows = np.flatnonzero(~val)
+        self.batch_size, self.rng = batch_size, rng
+        self.reg_clarity, self.verbose = reg_clarity, verbose
+        self.epochs_run = []
+
+    def _check_rows(self):
+        return self.val if self.val is not None else np.ones(len(self.y), bool)
+
+    def validation_loss(self):
+        rows = self._check_rows()
+        return mean_loss(self.net.predict(self.Z[rows]), self.y[rows], self.w[rows],
+                         self.net.logistic)
+
+    def run(self, name, params, epochs, learning_rate, patience, clarity):
+        net = self.net
+        ids = {id(p) for p in params}
+        optimizer = Adam(params, learning_rate)
+        stopper = EarlyStopping(patience if self.val is not None else None, _TOLERANCE)
+        best = [p.copy() for p in params]
+        done = 0
+        for epoch in range(epochs):
+            order = self.rng.permutation(self.fit_rows)
+            for start in range(0, len(order), self.batch_size):
+                rows = order[start:start + self.batch_size]
+                grads = self._gradients(rows, clarity)
+                optimizer.step([g for p, g in zip(self._all(), grads) if id(p) in ids])
+                net.main.project()
+            done = epoch + 1
+            loss = self.validation_loss()
+            if stopper.update(loss, epoch):
+                best = [p.copy() for p in params]
+            if stopper.stop:
+                break
+        if self.val is not None and done:
+            for p, saved in zip(params, best):
+                p[...] = saved
+        self.epochs_run.append(done)
+        if self.verbose:
+            print("%s: %d epochs, validation loss %.6f" % (name, done, self.validation_loss()))
+
+    def _all(self):
+        return self.net.all_params()
+
+    def _gradients(self, rows, clarity):
+        """Gradients of every parameter, in the order of ``all_params``."""
+        net = self.net
+        fm, cm, fp, cp = net.outputs(self.Z[rows])
+        _, d_f = loss_and_gradient(net.combine(fm, fp), self.y[rows], self.w[rows], net.logistic)
+        d_fm = net.main_active[:, None] * d_f[None, :]
+        d_fp = net.pair_active[:, None] * d_f[None, :]
+        if clarity and net.pairs and self.reg_clarity > 0:
+            self._add_clarity(fm, fp, d_fm, d_fp)
+        grads = net.main.backward(cm, d_fm)
+        if net.pair_net is not None:
+            grads += net.pair_net.backward(cp, d_fp)
+        return grads + [np.array([d_f.sum()])]
+
+    def _add_clarity(self, fm, fp, d_fm, d_fp):
+        """Gradient of reg_clarity * sum |mean(main * pair)| over each pair's two features."""
+        net = self.net
+        size = fm.shape[1]
+        pairs = np.asarray(net.pairs)
+        for side in (0, 1):
+            features = pairs[:, side]
+            on = net.pair_active * net.main_active[features]
+            products = np.mean(fm[features] * fp, axis=1)
+            coef = self.reg_clarity * on * np.sign(products) / size
+            d_fp += coef[:, None] * fm[features]
+            np.add.at(d_fm, features, coef[:, None] * fp)
+
+    def prune(self, kind, loss_threshold):
+        """Keep the fewest strongest terms whose validation loss is near the best."""
+        net = self.net
+        rows = self._check_rows()
+        fm, _, fp, _ = net.outputs(self.Z[rows])
+        terms = fm if kind == "main" else fp
+        active = net.main_active if kind == "main" else net.pair_active
+        fit_out = net.outputs(self.Z[self.fit_rows])
+        spread = np.var(fit_out[0] if kind == "main" else fit_out[2], axis=1) * active
+        order = np.argsort(-spread, kind="stable")
+        base = net.intercept[0] + (net.pair_active @ fp if kind == "main" else net.main_active @ fm)
+        losses = [mean_loss(base, self.y[rows], self.w[rows], net.logistic)]
+        running = base.copy()
+        for j in order:
+            running = running + active[j] * terms[j]
+            losses.append(mean_loss(running, self.y[rows], self.w[rows], net.logistic))
+        losses = np.asarray(losses)
+        limit = losses.min() + loss_threshold * abs(losses.min())
+        keep = int(np.flatnonzero(losses <= limit)[0])
+        new_active = np.zeros(len(active))
+        new_active[order[:keep]] = 1.0
+        return new_active * active
+
+
+class GAMINetRegressor(ZekaRegressor, _GAMINet):
+    _logistic = False
+
+
+class GAMINetClassifier(ZekaClassifier, _GAMINet):
+    _logistic = True

@@ -1,0 +1,148 @@
+"""Penalised generalised linear models ("glm") and penalised spline additive models ("gam")."""
+
+import numpy as np
+from sklearn.preprocessing import SplineTransformer
+
+from ._base import (
+    ZekaClassifier,
+    ZekaEstimator,
+    ZekaRegressor,
+    check_non_negative,
+    check_positive_int,
+)
+from ._solvers import fit_penalized
+
+
+class _GLM(ZekaEstimator):
+    """Linear model with elastic-net penalty.
+
+    Minimises ``mean(loss) + l1_regularization * |coef|_1 + l2_regularization / 2 * |coef|^2``
+    with squared-error loss (regression, halved) or log-loss (classification); the intercept
+    is not penalised. Inputs are used as given, so scale them beforehand for the penalty to
+    treat features alike.
+    """
+
+    _family = "glm"
+
+    def __init__(self, l1_regularization=0.0, l2_regularization=0.0):
+        self.l1_regularization = l1_regularization
+        self.l2_regularization = l2_regularization
+
+    def _fit(self, X, y, w):
+        l1 = check_non_negative(self.l1_regularization, "l1_regularization")
+        l2 = check_non_negative(self.l2_regularization, "l2_regularization")
+        Q = l2 * np.eye(X.shape[1])
+        b0, beta, self.n_iter_ = fit_penalized(X, y, w, Q, l1=l1, logistic=self._logistic)
+        self._store(b0, beta)
+
+    def _raw_predict(self, X):
+        return X @ np.ravel(self.coef_) + np.ravel(self.intercept_)[0]
+
+
+class GLMRegressor(ZekaRegressor, _GLM):
+    _logistic = False
+
+    def _store(self, b0, beta):
+        self.coef_ = beta
+        self.intercept_ = float(b0)
+
+
+class GLMClassifier(ZekaClassifier, _GLM):
+    _logistic = True
+
+    def _store(self, b0, beta):
+        self.coef_ = beta[None, :]
+        self.intercept_ = np.array([b0])
+
+
+class _GAM(ZekaEstimator):
+    """Additive model of penalised B-splines, one smooth term per feature.
+
+    Each feature with at least two distinct values gets ``n_splines`` B-spline basis
+    functions of degree ``spline_order`` on evenly spaced knots over its training range
+    (constant beyond it). The coefficients of a term pay ``lam / 2`` times the sum of their
+    squared second differences (first differences when a term has only two coefficients),
+    so a larger ``lam`` gives smoother terms; the data term is the mean loss. Classification
+    runs at most ``max_iter`` penalised Newton steps; regression is solved exactly.
+    """
+
+    _family = "gam"
+
+    def __init__(self, spline_order=3, n_splines=20, lam=0.6, max_iter=100):
+        self.spline_order = spline_order
+        self.n_splines = n_splines
+        self.lam = lam
+        self.max_iter = max_iter
+
+    def _fit(self, X, y, w):
+        degree = check_positive_int(self.spline_order, "spline_order", minimum=0)
+        n_basis = check_positive_int(self.n_splines, "n_splines")
+        lam = check_non_negative(self.lam, "lam")
+        max_iter = check_positive_int(self.max_iter, "max_iter")
+        n_knots = max(2, n_basis - degree + 1)
+        self.terms_ = []
+        blocks, penalties = [], []
+        for j in range(X.shape[1]):
+            column = X[:, [j]]
+            if np.ptp(column) == 0:
+                continue
+            spline = SplineTransformer(n_knots=n_knots, degree=degree, extrapolation="constant")
+            basis = spline.fit_transform(column)
+            center = w @ basis / w.sum()
+            self.terms_.append((j, spline, center))
+            blocks.append(basis - center)
+            penalties.append(_difference_penalty(basis.shape[1]))
+        if blocks:
+            Z = np.hstack(blocks)
+            Q = lam * _block_diagonal(penalties)
+        else:
+            Z, Q = np.zeros((X.shape[0], 0)), np.zeros((0, 0))
+        b0, beta, self.n_iter_ = fit_penalized(Z, y, w, Q, logistic=self._logistic,
+                                               max_iter=max_iter)
+        self.intercept_ = float(b0)
+        self.coef_ = beta
+
+    def term_coefficients(self):
+        """Coefficients of each smooth term, as ``{feature position: array}``."""
+        out, start = {}, 0
+        for j, spline, _ in self.terms_:
+            size = spline.n_features_out_
+            out[j] = self.coef_[start:start + size]
+            start += size
+        return out
+
+    def _raw_predict(self, X):
+        eta = np.full(X.shape[0], self.intercept_)
+        start = 0
+        for j, spline, center in self.terms_:
+            basis = spline.transform(X[:, [j]]) - center
+            eta += basis @ self.coef_[start:start + basis.shape[1]]
+            start += basis.shape[1]
+        return eta
+
+
+def _difference_penalty(size):
+    order = min(2, size - 1)
+    if order < 1:
+        return np.zeros((size, size))
+    D = np.diff(np.eye(size), n=order, axis=0)
+    return D.T @ D
+
+
+def _block_diagonal(blocks):
+    size = sum(b.shape[0] for b in blocks)
+    out = np.zeros((size, size))
+    start = 0
+    for b in blocks:
+        k = b.shape[0]
+        out[start:start + k, start:start + k] = b
+        start += k
+    return out
+
+
+class GAMRegressor(ZekaRegressor, _GAM):
+    _logistic = False
+
+
+class GAMClassifier(ZekaClassifier, _GAM):
+    _logistic = True

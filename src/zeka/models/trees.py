@@ -1,0 +1,218 @@
+"""Single pruned decision trees ("tree") and greedy sums of small trees ("figs")."""
+
+import numpy as np
+from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
+
+from ._base import ZekaClassifier, ZekaEstimator, ZekaRegressor, check_positive_int
+
+# criteria of older scikit-learn releases, by their current names
+_REGRESSION_CRITERIA = {"mse": "squared_error", "mae": "absolute_error"}
+_CLASSIFICATION_CRITERIA = ("gini", "entropy", "log_loss")
+
+
+class _Tree(ZekaEstimator):
+    """A CART tree limited by depth and leaf size and pruned by cost complexity."""
+
+    _family = "tree"
+
+    def _fit(self, X, y, w):
+        self.estimator_ = self._tree_class(
+            criterion=self._criterion(),
+            max_depth=self.max_depth,
+            min_samples_leaf=self.min_samples_leaf,
+            ccp_alpha=self.ccp_alpha,
+            random_state=0,
+        )
+        self.estimator_.fit(X, y, sample_weight=w)
+
+    @property
+    def tree_(self):
+        return self.estimator_.tree_
+
+
+class TreeRegressor(ZekaRegressor, _Tree):
+    """Regression tree.
+
+    The parameter table offers the classification criteria (default "gini") until it is
+    adapted to a regression task; a classification criterion therefore means the default
+    regression criterion, "squared_error", here. Older names ("mse", "mae") are accepted
+    for their current equivalents.
+    """
+
+    _tree_class = DecisionTreeRegressor
+
+    def __init__(self, criterion="gini", max_depth=5, min_samples_leaf=5,
+                 ccp_alpha=0.0):
+        self.criterion = criterion
+        self.max_depth = max_depth
+        self.min_samples_leaf = min_samples_leaf
+        self.ccp_alpha = ccp_alpha
+
+    def _criterion(self):
+        if self.criterion in _CLASSIFICATION_CRITERIA:
+            return "squared_error"
+        return _REGRESSION_CRITERIA.get(self.criterion, self.criterion)
+
+    def _raw_predict(self, X):
+        return self.estimator_.predict(X)
+
+
+class TreeClassifier(ZekaClassifier, _Tree):
+    """Classification tree; ``predict_proba`` gives the class shares of the leaf."""
+
+    _tree_class = DecisionTreeClassifier
+
+    def __init__(self, criterion="gini", max_depth=5, min_samples_leaf=5, ccp_alpha=0.0):
+        self.criterion = criterion
+        self.max_depth = max_depth
+        self.min_samples_leaf = min_samples_leaf
+        self.ccp_alpha = ccp_alpha
+
+    def _criterion(self):
+        return self.criterion
+
+    def _probability(self, X):
+        return self.estimator_.predict_proba(X)[:, 1]
+
+    def _raw_predict(self, X):
+        p = np.clip(self._probability(X), 1e-12, 1 - 1e-12)
+        return np.log(p / (1 - p))
+
+
+class _FIGS(ZekaEstimator):
+    """Fast interpretable greedy-tree sums.
+
+    The model is a sum of trees grown together: each of the ``max_iter`` steps makes the
+    single split, among all leaves of all trees and the root of a new tree, that most
+    reduces the weighted squared error of that tree's partial residual (the target minus
+    every other tree). A leaf is split only above depth ``max_depth``. Growth stops early
+    when no split reduces the error. Classification fits the 0/1 target the same way and
+    clips the sum to [0, 1] as the probability of the second class.
+    """
+
+    _family = "figs"
+
+    def __init__(self, max_depth=5, max_iter=100):
+        self.max_depth = max_depth
+        self.max_iter = max_iter
+
+    def _fit(self, X, y, w):
+        max_depth = check_positive_int(self.max_depth, "max_depth")
+        max_iter = check_positive_int(self.max_iter, "max_iter")
+        order = np.argsort(X, axis=0, kind="stable")
+        trees = []  # each tree: list of nodes [feature, threshold, left, right, value, depth]
+        leaf_of = []  # per tree: node index of every sample
+        fitted = np.zeros((0, X.shape[0]))  # per tree: its prediction on the training rows
+        total = np.zeros(X.shape[0])
+        self.n_splits_ = 0
+        for _ in range(max_iter):
+            best = None
+            # the root of a new tree, fitted to the full residual
+            cand = _best_split(X, y - total, w, np.ones(X.shape[0], bool), order)
+            if cand is not None:
+                best = (cand[0], None, None) + cand[1:]
+            for t, nodes in enumerate(trees):
+                residual = y - total + fitted[t]
+                for node, spec in enumerate(nodes):
+                    if spec[0] >= 0 or spec[5] >= max_depth:
+                        continue
+                    cand = _best_split(X, residual, w, leaf_of[t] == node, order)
+                    if cand is not None and (best is None or cand[0] > best[0]):
+                        best = (cand[0], t, node) + cand[1:]
+            if best is None or best[0] <= 1e-12 * max(1.0, float(w @ (y - total) ** 2)):
+                break
+            _, t, node, feature, threshold, left_value, right_value = best
+            if t is None:
+                trees.append([[-1, 0.0, -1, -1, 0.0, 0]])
+                leaf_of.append(np.zeros(X.shape[0], dtype=np.intp))
+                fitted = np.vstack([fitted, np.zeros(X.shape[0])])
+                t, node = len(trees) - 1, 0
+            nodes = trees[t]
+            depth = nodes[node][5] + 1
+            nodes.append([-1, 0.0, -1, -1, left_value, depth])
+            nodes.append([-1, 0.0, -1, -1, right_value, depth])
+            nodes[node][:4] = [feature, threshold, len(nodes) - 2, len(nodes) - 1]
+            in_node = leaf_of[t] == node
+            goes_left = in_node & (X[:, feature] <= threshold)
+            leaf_of[t][goes_left] = len(nodes) - 2
+            leaf_of[t][in_node & ~goes_left] = len(nodes) - 1
+            total -= fitted[t]
+            fitted[t] = np.asarray([n[4] for n in nodes])[leaf_of[t]]
+            total += fitted[t]
+            self.n_splits_ += 1
+        self.trees_ = [_as_arrays(nodes) for nodes in trees]
+        self.intercept_ = 0.0
+
+    def _sum_of_trees(self, X):
+        out = np.zeros(X.shape[0])
+        for tree in self.trees_:
+            out += _tree_predict(tree, X)
+        return out
+
+
+def _best_split(X, r, w, mask, order):
+    """Best split of the samples in ``mask`` for a weighted squared-error fit of ``r``.
+
+    Returns ``(gain, feature, threshold, left mean, right mean)`` or None.
+    """
+    n_in = int(mask.sum())
+    if n_in < 2:
+        return None
+    # per feature, the masked samples in increasing order of that feature
+    idx = order.T[mask[order].T].reshape(X.shape[1], n_in)
+    ws, rs = w[idx], r[idx] * w[idx]
+    xs = np.take_along_axis(X.T, idx, axis=1)
+    cw, cr = np.cumsum(ws, axis=1)[:, :-1], np.cumsum(rs, axis=1)[:, :-1]
+    tw, tr = ws.sum(axis=1, keepdims=True), rs.sum(axis=1, keepdims=True)
+    rw = tw - cw
+    valid = (xs[:, 1:] > xs[:, :-1]) & (cw > 0) & (rw > 0)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        gain = cr ** 2 / cw + (tr - cr) ** 2 / rw - tr ** 2 / tw
+    gain = np.where(valid, gain, -np.inf)
+    flat = int(np.argmax(gain))
+    feature, pos = divmod(flat, gain.shape[1])
+    if not np.isfinite(gain[feature, pos]):
+        return None
+    threshold = (xs[feature, pos] + xs[feature, pos + 1]) / 2.0
+    left = cr[feature, pos] / cw[feature, pos]
+    right = (tr[feature, 0] - cr[feature, pos]) / rw[feature, pos]
+    return float(gain[feature, pos]), int(feature), float(threshold), float(left), float(right)
+
+
+def _as_arrays(nodes):
+    columns = list(zip(*nodes))
+    return {
+        "feature": np.asarray(columns[0], dtype=np.intp),
+        "threshold": np.asarray(columns[1], dtype=float),
+        "left": np.asarray(columns[2], dtype=np.intp),
+        "right": np.asarray(columns[3], dtype=np.intp),
+        "value": np.asarray(columns[4], dtype=float),
+        "depth": np.asarray(columns[5], dtype=np.intp),
+    }
+
+
+def _tree_predict(tree, X):
+    node = np.zeros(X.shape[0], dtype=np.intp)
+    rows = np.arange(X.shape[0])
+    for _ in range(int(tree["depth"].max()) + 1):
+        feature = tree["feature"][node]
+        inner = feature >= 0
+        if not inner.any():
+            break
+        go_left = X[rows[inner], feature[inner]] <= tree["threshold"][node[inner]]
+        node[inner] = np.where(go_left, tree["left"][node[inner]], tree["right"][node[inner]])
+    return tree["value"][node]
+
+
+class FIGSRegressor(ZekaRegressor, _FIGS):
+    def _raw_predict(self, X):
+        return self._sum_of_trees(X)
+
+
+class FIGSClassifier(ZekaClassifier, _FIGS):
+    def _probability(self, X):
+        return np.clip(self._sum_of_trees(X), 0.0, 1.0)
+
+    def _raw_predict(self, X):
+        p = np.clip(self._probability(X), 1e-12, 1 - 1e-12)
+        return np.log(p / (1 - p))
