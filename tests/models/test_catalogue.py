@@ -1,6 +1,7 @@
 """The model catalogue: keywords, defaults, protocol, training quality and key parameters."""
 
 import inspect
+import pickle
 
 import numpy as np
 import pandas as pd
@@ -139,6 +140,12 @@ def test_clone_of_a_fitted_model_is_unfitted_and_gets_model_name(key, fitted_reg
                                                                 fitted_classifiers):
     for est in (fitted_regressors[key], fitted_classifiers[key]):
         check_is_fitted(est)
+        X = np.random.RandomState(0).normal(size=(9000, est.n_features_in_))
+        restored = pickle.loads(pickle.dumps(est))
+        np.testing.assert_array_equal(restored.predict(X), est.predict(X))
+        # many rows are predicted block by block, with the same result as a few rows
+        scores = est.decision_function if is_classifier(est) else est.predict
+        np.testing.assert_allclose(scores(X)[-50:], scores(X[-50:]), rtol=1e-5, atol=1e-6)
         fresh = clone(est)
         assert fresh.get_params() == est.get_params()
         with pytest.raises(NotFittedError):

@@ -122,6 +122,14 @@ class Adam:
             p -= self.learning_rate * (m / c1) / (np.sqrt(v / c2) + self.eps)
 
 
+def in_chunks(function, Z, rows=8192):
+    """``function`` applied to row blocks of ``Z`` and concatenated: bounds the memory of
+    the per-subnet activations when predicting on many rows."""
+    if Z.shape[0] <= rows:
+        return function(Z)
+    return np.concatenate([function(Z[start:start + rows]) for start in range(0, len(Z), rows)])
+
+
 def single_blas_thread():
     """Context in which BLAS runs on one thread.
 

@@ -44,6 +44,7 @@ from ._nn import (
     EarlyStopping,
     SubnetBank,
     loss_and_gradient,
+    in_chunks,
     mean_loss,
     single_blas_thread,
     validation_split,
@@ -173,7 +174,7 @@ class _GAMINet(ZekaEstimator):
 
     def _raw_predict(self, X):
         Z = (X - self.x_mean_) / self.x_scale_
-        return self.y_shift_ + self.y_scale_ * self.network_.predict(Z)
+        return self.y_shift_ + self.y_scale_ * in_chunks(self.network_.predict, Z)
 
 
 def _three(value, name):

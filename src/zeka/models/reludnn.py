@@ -13,6 +13,7 @@ from ._nn import (
     Adam,
     EarlyStopping,
     SubnetBank,
+    in_chunks,
     loss_and_gradient,
     mean_loss,
     single_blas_thread,
@@ -134,7 +135,7 @@ class _ReluDNN(ZekaEstimator):
             net.restore(best)
 
     def _raw_predict(self, X):
-        out = self.network_.forward(X[None])[0][0]
+        out = in_chunks(lambda rows: self.network_.forward(rows[None])[0][0], X)
         return self.y_shift_ + self.y_scale_ * out
 
 
