@@ -1,5 +1,7 @@
 import inspect
 import pickle
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -54,6 +56,20 @@ def test_module_attributes_in_order():
                       "FeatureUnion", "Pipeline", "MinMaxScaler", "OneHotEncoder",
                       "OrdinalEncoder", "StandardScaler", "DataPreprocessor"]
     assert tp.np is np and tp.TransformerMixin is TransformerMixin and tp.Pipeline is Pipeline
+
+
+def failed_import(module, dependency):
+    """What importing `module` raises when `dependency` cannot be imported."""
+    script = (f"import sys; sys.modules[{dependency!r}] = None\n"
+              f"try:\n    import {module}\nexcept BaseException as e:\n"
+              f"    print(type(e).__name__, e)")
+    return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+def test_a_failed_dependency_import_fails_the_import_with_that_error():
+    assert failed_import("zeka.data.tabular_prep", "sklearn.impute") == (
+        "ModuleNotFoundError import of sklearn.impute halted; None in sys.modules")
 
 
 def test_class_shape_and_signatures():

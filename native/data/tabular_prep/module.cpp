@@ -1,5 +1,7 @@
 // zeka.data.tabular_prep: scaling and encoding of a numeric feature matrix
 // into a model-ready matrix by a scikit-learn pipeline.
+#include "common/module.hpp"
+
 #include "data/tabular_prep/data_preprocessor.hpp"
 
 #include <initializer_list>
@@ -17,7 +19,7 @@ void import_names(py::module_& m, const char* module, std::initializer_list<cons
 
 } // namespace
 
-PYBIND11_MODULE(tabular_prep, m) {
+ZEKA_MODULE(tabular_prep, m) {
     m.doc() = "Preprocessing of tabular data: scaling of numerical and encoding of categorical "
               "columns.";
     m.attr("np") = py::module_::import("numpy");

@@ -1,4 +1,6 @@
 import inspect
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -32,6 +34,15 @@ def test_module_attributes_and_class_shape():
         "zeka.data.outlier_detection.novelty", "OneClassSVM")
     assert [n for n in vars(OneClassSVM) if callable(vars(OneClassSVM)[n])] == [
         "__init__", "fit", "decision_function", "predict"]
+
+
+def test_a_failed_dependency_import_fails_the_import_with_that_error():
+    script = ("import sys; sys.modules['sklearn.svm'] = None\n"
+              "try:\n    import zeka.data.outlier_detection.novelty\n"
+              "except BaseException as e:\n    print(type(e).__name__, e)")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         check=True).stdout.strip()
+    assert out == "ModuleNotFoundError import of sklearn.svm halted; None in sys.modules"
 
 
 def test_signatures():
