@@ -211,7 +211,7 @@ def test_ebm_terms_bins_and_interactions(bumpy):
     assert len(est.pairs_) == 2
     assert est.term_names_[:4] == ["a", "b", "c", "d"]
     assert all(len(table) <= 16 for table in est.term_scores_[:4])
-    importance = est.term_importances()
+    importance = est.term_importances_
     # x3 plays no part in the target
     assert importance["d"] < 0.2 * min(importance["a"], importance["b"])
     none = ZEKAREGRESSOR["ebm"](outer_bags=1, max_rounds=50, interactions=0).fit(X, y)
@@ -229,6 +229,17 @@ def test_ebm_early_stopping_rounds():
     # without early stopping the noise is fitted harder
     assert np.abs(full.predict(X) - full.intercept_).mean() > \
         np.abs(quick.predict(X) - quick.intercept_).mean()
+
+
+def test_ebm_early_stopping_ends_on_separable_data():
+    # a bag's validation loss shrinks towards zero by ever smaller steps here, so progress
+    # measured relative to the current loss would never stop before max_rounds
+    rng = np.random.RandomState(6)
+    X = rng.normal(size=(400, 3))
+    y = (X[:, 0] > 0).astype(int)
+    est = ZEKACLASSIFIER["ebm"](outer_bags=3, interactions=0).fit(X, y)
+    assert est.n_rounds_[0] < est.max_rounds / 4
+    assert np.mean(est.predict(X) == y) > 0.98
 
 
 def test_reludnn_layers_sparsity_and_device(bumpy):

@@ -10,8 +10,9 @@ adds it, shrunk by a learning rate, to the feature's table.
 ``outer_bags`` models are trained on different random splits into a fitting part and a
 validation part (used for early stopping: a bag stops once its validation loss has not
 improved by ``early_stopping_tolerance`` times the loss of the intercept-only model for
-``early_stopping_rounds`` rounds, and keeps its best tables); with ``inner_bags`` > 0 every update is the average
-of that many updates on bootstrap resamples of the fitting part. The final tables are the
+``early_stopping_rounds`` rounds, and keeps its best tables); with ``inner_bags`` > 0
+every update is the average of that many updates on bootstrap resamples of the fitting
+part. The final tables are the
 average over the outer bags, each centred to mean zero on the training data. After the
 main effects, the ``interactions`` pairs whose pairwise tree most improves the averaged
 model are boosted the same way. All bags run side by side as rows of arrays.
@@ -80,8 +81,9 @@ class _EBM(ZekaEstimator):
         bins = bin_matrix(X, self.bin_edges_)
         main_terms = [_MainTerm(bins[:, j], len(self.bin_edges_[j]) + 1) for j in range(p)]
         F = run.boost(F, main_terms)
+        self.n_rounds_ = [run.rounds_]
 
-        self.pairs_, pair_terms = [], []
+        self.pairs_, self.pair_edges_, pair_terms = [], [], []
         if n_pairs > 0 and p > 1:
             pair_edges = [bin_edges(X[:, j], pair_bins) for j in range(p)]
             pair_index = bin_matrix(X, pair_edges)
@@ -94,21 +96,26 @@ class _EBM(ZekaEstimator):
             ]
             self.pair_edges_ = [(pair_edges[j], pair_edges[k]) for j, k in self.pairs_]
             run.boost(F, pair_terms)
+            self.n_rounds_.append(run.rounds_)
         self._finish(intercepts, main_terms, pair_terms, w)
 
     def _finish(self, intercepts, main_terms, pair_terms, w):
         """Average the bags and centre every table on the training rows."""
         intercept = intercepts.mean()
-        self.term_scores_ = []
+        self.term_scores_, importances = [], []
         for term in main_terms + pair_terms:
             table = term.table.mean(axis=0)
-            shift = w @ term.lookup(table[None])[0] / w.sum()
+            scores = term.lookup(table[None])[0]
+            shift = w @ scores / w.sum()
             self.term_scores_.append(table - shift)
+            importances.append(float(w @ np.abs(scores - shift) / w.sum()))
             intercept += shift
         self.intercept_ = float(intercept)
         names = self._names()
         self.term_names_ = names + ["%s & %s" % (names[j], names[k]) for j, k in self.pairs_]
         self.term_features_ = [(j,) for j in range(len(main_terms))] + list(self.pairs_)
+        # mean absolute contribution of each term over the training rows
+        self.term_importances_ = dict(zip(self.term_names_, importances))
 
     def _names(self):
         if self.feature_names is not None:
@@ -118,18 +125,13 @@ class _EBM(ZekaEstimator):
             return [str(name) for name in names]
         return ["X%d" % j for j in range(self.n_features_in_)]
 
-    def term_importances(self):
-        """Mean absolute score of each term on the training data's bins, by term name."""
-        return {name: float(np.mean(np.abs(table)))
-                for name, table in zip(self.term_names_, self.term_scores_)}
-
     def _raw_predict(self, X):
         out = np.full(X.shape[0], self.intercept_)
         bins = bin_matrix(X, self.bin_edges_)
         p = X.shape[1]
         for j in range(p):
             out += self.term_scores_[j][bins[:, j]]
-        for (j, k), (edges_j, edges_k), table in zip(self.pairs_, getattr(self, "pair_edges_", []),
+        for (j, k), (edges_j, edges_k), table in zip(self.pairs_, self.pair_edges_,
                                                      self.term_scores_[p:]):
             bj = np.searchsorted(edges_j, X[:, j], side="left")
             bk = np.searchsorted(edges_k, X[:, k], side="left")
@@ -273,14 +275,16 @@ def _best_cut(hist_g, hist_h):
     GR, HR = G - GL, H - HL
     floor = _MIN_HESSIAN_SHARE * H
     valid = (HL > floor) & (HR > floor)
-    with np.errstate(divide="ignore", invalid="ignore"):
-        gain = np.where(valid, GL ** 2 / HL + GR ** 2 / HR, -np.inf)
+    gain = np.where(valid, GL ** 2 / np.maximum(HL, 1e-300) + GR ** 2 / np.maximum(HR, 1e-300),
+                    -np.inf)
     cut = np.argmax(gain, axis=-1)[..., None]
     has_cut = np.isfinite(np.take_along_axis(gain, cut, axis=-1))
-    with np.errstate(divide="ignore", invalid="ignore"):
-        left = np.where(has_cut, -np.take_along_axis(GL, cut, -1) / np.take_along_axis(HL, cut, -1), 0)
-        right = np.where(has_cut, -np.take_along_axis(GR, cut, -1) / np.take_along_axis(HR, cut, -1),
-                         0)
+
+    def at_cut(a):
+        return np.take_along_axis(a, cut, axis=-1)
+
+    left = np.where(has_cut, -at_cut(GL) / np.maximum(at_cut(HL), 1e-300), 0.0)
+    right = np.where(has_cut, -at_cut(GR) / np.maximum(at_cut(HR), 1e-300), 0.0)
     return np.where(np.arange(n_bins) <= cut, left, right)
 
 
