@@ -8,6 +8,8 @@ from ._base import ZekaClassifier, ZekaEstimator, ZekaRegressor, check_positive_
 # criteria of older scikit-learn releases, by their current names
 _REGRESSION_CRITERIA = {"mse": "squared_error", "mae": "absolute_error"}
 _CLASSIFICATION_CRITERIA = ("gini", "entropy", "log_loss")
+# smallest leaf of a FIGS tree, in sample weight (weights have mean one, so about rows)
+_FIGS_MIN_LEAF = 5.0
 
 
 class _Tree(ZekaEstimator):
@@ -85,7 +87,8 @@ class _FIGS(ZekaEstimator):
     The model is a sum of trees grown together: each of the ``max_iter`` steps makes the
     single split, among all leaves of all trees and the root of a new tree, that most
     reduces the weighted squared error of that tree's partial residual (the target minus
-    every other tree). A leaf is split only above depth ``max_depth``. Growth stops early
+    every other tree). A leaf is split only above depth ``max_depth``, and only into leaves
+    of at least five rows' weight. Growth stops early
     when no split reduces the error. Classification fits the 0/1 target the same way and
     clips the sum to [0, 1] as the probability of the second class.
     """
@@ -165,7 +168,7 @@ def _best_split(X, r, w, mask, order):
     cw, cr = np.cumsum(ws, axis=1)[:, :-1], np.cumsum(rs, axis=1)[:, :-1]
     tw, tr = ws.sum(axis=1, keepdims=True), rs.sum(axis=1, keepdims=True)
     rw = tw - cw
-    valid = (xs[:, 1:] > xs[:, :-1]) & (cw > 0) & (rw > 0)
+    valid = (xs[:, 1:] > xs[:, :-1]) & (cw >= _FIGS_MIN_LEAF) & (rw >= _FIGS_MIN_LEAF)
     with np.errstate(divide="ignore", invalid="ignore"):
         gain = cr ** 2 / cw + (tr - cr) ** 2 / rw - tr ** 2 / tw
     gain = np.where(valid, gain, -np.inf)
