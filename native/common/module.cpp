@@ -1,8 +1,30 @@
 #include "common/module.hpp"
 
+#include <string>
+
 namespace zeka {
 
-namespace py = pybind11;
+void import_from(py::module_& m, const py::module_& source,
+                 std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        if (!py::hasattr(source, name)) {
+            std::string message = std::string("cannot import name '") + name + "' from '" +
+                                  py::str(source.attr("__name__")).cast<std::string>() + "'";
+            PyErr_SetString(PyExc_ImportError, message.c_str());
+            throw py::error_already_set();
+        }
+        m.attr(name) = source.attr(name);
+    }
+}
+
+void import_from(py::module_& m, const char* source, std::initializer_list<const char*> names) {
+    import_from(m, py::module_::import(source), names);
+}
+
+py::module_ import_relative(const py::module_& m, const char* relative_name) {
+    py::object package = m.attr("__name__").attr("rpartition")(".")[py::int_(0)];
+    return py::module_::import("importlib").attr("import_module")(relative_name, package);
+}
 
 int run_module_body(PyObject* module, ModuleBody body) {
     try {

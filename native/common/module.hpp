@@ -7,9 +7,22 @@
 // that very exception, as it would for a module written in Python.
 #pragma once
 
+#include <initializer_list>
 #include <pybind11/pybind11.h>
 
 namespace zeka {
+
+namespace py = pybind11;
+
+// `from <source> import <names>`: binds each name as an attribute of `m`, in
+// order, with the interpreter's ImportError when `source` lacks one.
+void import_from(py::module_& m, const py::module_& source,
+                 std::initializer_list<const char*> names);
+void import_from(py::module_& m, const char* source, std::initializer_list<const char*> names);
+
+// The module that `relative_name` (".pipeline", "..models") names relative to
+// the package of `m`, as a relative import inside `m` would find it.
+py::module_ import_relative(const py::module_& m, const char* relative_name);
 
 using ModuleBody = void (*)(pybind11::module_&);
 
