@@ -175,3 +175,27 @@ def test_classifiers_reject_more_than_two_classes(key):
     X = np.random.RandomState(0).normal(size=(30, 3))
     with pytest.raises(ValueError, match="two classes"):
         ZEKACLASSIFIER[key]().fit(X, np.arange(30) % 3)
+
+
+@pytest.mark.parametrize("key", KEYS)
+def test_sample_weights_silence_rows(key, regression_data):
+    X, y, X_test, y_test = regression_data
+    rng = np.random.RandomState(9)
+    # a third of the rows get wild targets; weighted out, they must not spoil the fit
+    wild = rng.rand(len(y)) < 1 / 3
+    y_wild = np.where(wild, rng.normal(0, 30, len(y)), y)
+    weights = np.where(wild, 0.0, 1.0)
+    weighted = build(key, "regression").fit(X, y_wild, sample_weight=weights)
+    plain = build(key, "regression").fit(X, y_wild)
+    assert r2_score(y_test, weighted.predict(X_test)) > 0.5
+    assert r2_score(y_test, weighted.predict(X_test)) > r2_score(y_test, plain.predict(X_test))
+
+
+@pytest.mark.parametrize("labels", [(-1, 1), (False, True), (3.5, 7.0)])
+def test_classifier_labels_come_back_as_given(labels, classification_data):
+    X, y, X_test, _ = classification_data
+    mapped = np.where(y == "yes", labels[1], labels[0])
+    est = ZEKACLASSIFIER["glm"]().fit(X, mapped)
+    assert list(est.classes_) == sorted(labels)
+    assert set(est.predict(X_test)) <= set(labels)
+    assert np.mean(est.predict(X) == mapped) > 0.8

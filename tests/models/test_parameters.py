@@ -270,3 +270,42 @@ def test_gaminet_prunes_and_warm_starts(bumpy):
     # a warm refit keeps the learnt network: one epoch changes little
     assert list(warm.network_.pairs) == pairs
     assert np.corrcoef(warm.predict(X), first)[0, 1] > 0.9
+
+
+def test_reludnn_l1_penalty_shrinks_weights(bumpy):
+    X, y = bumpy
+
+    def total_weight(l1):
+        est = ZEKAREGRESSOR["reludnn"](l1_reg=l1, max_epochs=60, learning_rate=0.01,
+                                       n_epoch_no_change=60).fit(X, y)
+        return sum(np.abs(w).sum() for w in est.network_.weights)
+    assert total_weight(0.01) < 0.5 * total_weight(0.0)
+
+
+def test_gaminet_clarity_penalty_decorrelates_mains_and_interactions(bumpy):
+    X, y = bumpy
+    y = y + 3 * X[:, 0] * X[:, 2]
+
+    def overlap(reg_clarity):
+        est = ZEKAREGRESSOR["gaminet"](reg_clarity=reg_clarity, interact_num=2,
+                                       **FAST_GAMINET).fit(X, y)
+        net = est.network_
+        Z = (X - est.x_mean_) / est.x_scale_
+        fm, _, fp, _ = net.outputs(Z)
+        return sum(abs(np.mean(fm[j] * fp[t])) + abs(np.mean(fm[k] * fp[t]))
+                   for t, (j, k) in enumerate(net.pairs) if net.pair_active[t])
+    assert overlap(1.0) < 0.3 * overlap(0.0)
+
+
+def test_gam_classifier_newton_steps_and_ebm_inner_bags(bumpy):
+    X, y = bumpy
+    labels = y > 0
+    one = ZEKACLASSIFIER["gam"](max_iter=1).fit(X, labels)
+    full = ZEKACLASSIFIER["gam"]().fit(X, labels)
+    assert one.n_iter_ == 1 and 1 < full.n_iter_ <= 100
+    assert not np.allclose(one.predict_proba(X), full.predict_proba(X))
+    params = {"outer_bags": 1, "max_rounds": 50, "interactions": 0}
+    plain = ZEKAREGRESSOR["ebm"](**params).fit(X, y).predict(X)
+    bagged = ZEKAREGRESSOR["ebm"](inner_bags=3, **params).fit(X, y).predict(X)
+    assert not np.allclose(plain, bagged)
+    assert np.corrcoef(plain, bagged)[0, 1] > 0.95

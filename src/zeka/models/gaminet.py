@@ -279,10 +279,26 @@ class _Trainer:
     def _check_rows(self):
         return self.val if self.val is not None else np.ones(len(self.y), bool)
 
-    def validation_loss(self):
+    def validation_loss(self, clarity=False):
+        """Validation loss, with the clarity penalty when the stage trains with it."""
         rows = self._check_rows()
-        return mean_loss(self.net.predict(self.Z[rows]), self.y[rows], self.w[rows],
+        fm, _, fp, _ = self.net.outputs(self.Z[rows])
+        loss = mean_loss(self.net.combine(fm, fp), self.y[rows], self.w[rows],
                          self.net.logistic)
+        if clarity and self.net.pairs:
+            loss += self.reg_clarity * self._clarity(fm, fp)
+        return loss
+
+    def _clarity(self, fm, fp):
+        """Sum over active pairs and their two features of |mean(main * pair)|."""
+        net = self.net
+        pairs = np.asarray(net.pairs)
+        total = 0.0
+        for side in (0, 1):
+            features = pairs[:, side]
+            on = net.pair_active * net.main_active[features]
+            total += float(on @ np.abs(np.mean(fm[features] * fp, axis=1)))
+        return total
 
     def run(self, name, params, epochs, learning_rate, patience, clarity):
         net = self.net
@@ -299,7 +315,8 @@ class _Trainer:
                 optimizer.step([g for p, g in zip(self._all(), grads) if id(p) in ids])
                 net.main.project()
             done = epoch + 1
-            loss = self.validation_loss()
+            # the stage's own objective decides, so the penalty is not undone by stopping
+            loss = self.validation_loss(clarity)
             if stopper.update(loss, epoch):
                 best = [p.copy() for p in params]
             if stopper.stop:
