@@ -1,6 +1,8 @@
 // Small helpers over Python objects and containers.
 #pragma once
 
+#include "common/python_ops.hpp"
+
 #include <initializer_list>
 #include <pybind11/pybind11.h>
 
@@ -14,10 +16,7 @@ inline bool equals(py::handle a, py::handle b) {
         py::reinterpret_steal<py::object>(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
     if (!result)
         throw py::error_already_set();
-    int truth = PyObject_IsTrue(result.ptr());
-    if (truth < 0)
-        throw py::error_already_set();
-    return truth == 1;
+    return truthy(result);
 }
 inline bool equals(py::handle a, const char* text) {
     return equals(a, py::str(text));

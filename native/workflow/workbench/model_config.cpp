@@ -1,6 +1,6 @@
 // The actual parameters of a registered estimator, for display.
 #include "workflow/workbench/model_api.hpp"
-#include "workflow/workbench/python_ops.hpp"
+#include "common/python_ops.hpp"
 
 namespace zeka::workbench {
 

@@ -1,7 +1,7 @@
 // Configuration of the catalogue models and the pipelines built from it.
 #include "common/containers.hpp"
 #include "workflow/workbench/model_api.hpp"
-#include "workflow/workbench/python_ops.hpp"
+#include "common/python_ops.hpp"
 
 #include <array>
 #include <string>

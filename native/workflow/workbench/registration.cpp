@@ -3,7 +3,7 @@
 // `check_is_fitted`, and a first score record.
 #include "common/containers.hpp"
 #include "workflow/workbench/model_api.hpp"
-#include "workflow/workbench/python_ops.hpp"
+#include "common/python_ops.hpp"
 
 namespace zeka::workbench {
 

@@ -1,5 +1,5 @@
-// The few statement-level operations of Python that the workflow's methods
-// need and that pybind11 does not spell the interpreter's way: tuple
+// Statement-level operations of Python that pybind11 does not spell the
+// interpreter's way: tuple
 // unpacking, `hasattr` that tolerates any lookup error, truth tests,
 // `raise`, and calls that spread a mapping as `**kwargs`.
 #pragma once
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace zeka::workbench {
+namespace zeka {
 
 namespace py = pybind11;
 
@@ -42,4 +42,4 @@ bool is_ordinary_exception(const py::error_already_set& e);
 py::object call_with_keywords(const py::handle& callable, const py::dict& fixed,
                               const py::handle& mapping);
 
-} // namespace zeka::workbench
+} // namespace zeka

@@ -1,6 +1,6 @@
-#include "workflow/workbench/python_ops.hpp"
+#include "common/python_ops.hpp"
 
-namespace zeka::workbench {
+namespace zeka {
 
 namespace {
 
@@ -132,4 +132,4 @@ py::object call_with_keywords(const py::handle& callable, const py::dict& fixed,
     return py::reinterpret_steal<py::object>(result);
 }
 
-} // namespace zeka::workbench
+} // namespace zeka
