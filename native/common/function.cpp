@@ -1,5 +1,7 @@
 #include "common/function.hpp"
 
+#include "common/python_ops.hpp"
+
 #include <memory>
 #include <structmember.h>
 
@@ -183,12 +185,8 @@ PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) {
         Frame frame(py::reinterpret_borrow<py::dict>(f->globals),
                     py::reinterpret_borrow<py::tuple>(f->closure), bind_arguments(f, args, kwargs));
         return f->code->body(frame).release().ptr();
-    } catch (py::error_already_set& e) {
-        e.restore();
-    } catch (const py::builtin_exception& e) {
-        e.set_error();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (const std::exception&) {
+        restore_python_error(PyExc_RuntimeError);
     }
     return nullptr;
 }

@@ -1,5 +1,7 @@
 #include "common/module.hpp"
 
+#include "common/python_ops.hpp"
+
 #include <string>
 
 namespace zeka {
@@ -32,12 +34,8 @@ int run_module_body(PyObject* module, ModuleBody body) {
         auto m = py::reinterpret_borrow<py::module_>(module);
         body(m);
         return 0;
-    } catch (py::error_already_set& e) {
-        e.restore();
-    } catch (const py::builtin_exception& e) {
-        e.set_error();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_ImportError, e.what());
+    } catch (const std::exception&) {
+        restore_python_error(PyExc_ImportError);
     }
     return -1;
 }

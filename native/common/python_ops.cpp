@@ -110,6 +110,18 @@ bool is_ordinary_exception(const py::error_already_set& e) {
     return e.matches(PyExc_Exception);
 }
 
+void restore_python_error(PyObject* fallback) {
+    try {
+        throw;
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const py::builtin_exception& e) {
+        e.set_error();
+    } catch (const std::exception& e) {
+        PyErr_SetString(fallback, e.what());
+    }
+}
+
 py::object call_with_keywords(const py::handle& callable, const py::dict& fixed,
                               const py::handle& mapping) {
     py::dict kwargs;

@@ -36,6 +36,12 @@ bool truthy(const py::handle& value);
 // `except Exception:` clause tests; interrupts and exits are not caught).
 bool is_ordinary_exception(const py::error_already_set& e);
 
+// Hands the C++ exception being handled back to Python as the current error:
+// a Python exception unchanged, pybind11's builtin ones as their Python type,
+// any other std::exception as `fallback` with its message. Call it only
+// inside a `catch` block.
+void restore_python_error(PyObject* fallback);
+
 // `callable(**fixed, **mapping)`: the items of `fixed` first, then those of
 // `mapping`, with the interpreter's TypeError texts for a keyword given twice,
 // a non-string key and an argument that is no mapping.
