@@ -181,6 +181,10 @@ std::vector<py::object> bind_arguments(const FunctionObject* f, PyObject* args, 
 
 PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
+    if (!f->code) {
+        PyErr_SetString(PyExc_TypeError, "function object has no code");
+        return nullptr;
+    }
     try {
         Frame frame(py::reinterpret_borrow<py::dict>(f->globals),
                     py::reinterpret_borrow<py::tuple>(f->closure), bind_arguments(f, args, kwargs));
@@ -201,6 +205,8 @@ PyObject* function_get(PyObject* self, PyObject* instance, PyObject*) {
 
 PyObject* function_repr(PyObject* self) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
+    if (!f->qualname)
+        return PyUnicode_FromFormat("<function at %p>", self);
     return PyUnicode_FromFormat("<function %U at %p>", f->qualname, self);
 }
 
@@ -212,8 +218,9 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(f->module);
     Py_VISIT(f->doc);
     Py_VISIT(f->dict);
-    for (const Param& p : f->code->params)
-        Py_VISIT(p.default_value.ptr());
+    if (f->code)
+        for (const Param& p : f->code->params)
+            Py_VISIT(p.default_value.ptr());
     return 0;
 }
 
@@ -244,6 +251,10 @@ void function_dealloc(PyObject* self) {
 // inspect.Signature built from the parameter list, as inspect reads a `def`.
 PyObject* function_signature(PyObject* self, void*) {
     auto* f = reinterpret_cast<FunctionObject*>(self);
+    if (!f->code) {
+        PyErr_SetString(PyExc_TypeError, "function object has no code");
+        return nullptr;
+    }
     try {
         py::module_ inspect = py::module_::import("inspect");
         py::object parameter = inspect.attr("Parameter");
@@ -335,13 +346,18 @@ PyTypeObject* create_function_type() {
         {Py_tp_methods, function_methods},
         {0, nullptr},
     };
-    PyType_Spec spec = {"zeka.function", sizeof(FunctionObject), 0,
-                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR,
-                        slots};
+    unsigned int flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_METHOD_DESCRIPTOR;
+#if PY_VERSION_HEX >= 0x030A0000
+    flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
+#endif
+    PyType_Spec spec = {"zeka.function", sizeof(FunctionObject), 0, flags, slots};
     PyObject* type = PyType_FromSpec(&spec);
     if (!type)
         throw py::error_already_set();
     auto* t = reinterpret_cast<PyTypeObject*>(type);
+    // Only make_function creates instances: one made from Python would have
+    // no code to run. Without a tp_new, type.__call__ and object.__new__ refuse.
+    t->tp_new = nullptr;
     // Instances carry a __dict__ and accept weak references, like functions.
     t->tp_dictoffset = offsetof(FunctionObject, dict);
     t->tp_weaklistoffset = offsetof(FunctionObject, weakrefs);

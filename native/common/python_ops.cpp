@@ -1,5 +1,8 @@
 #include "common/python_ops.hpp"
 
+#include <new>
+#include <stdexcept>
+
 namespace zeka {
 
 namespace {
@@ -117,6 +120,14 @@ void restore_python_error(PyObject* fallback) {
         e.restore();
     } catch (const py::builtin_exception& e) {
         e.set_error();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::invalid_argument& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const std::domain_error& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const std::out_of_range& e) {
+        PyErr_SetString(PyExc_IndexError, e.what());
     } catch (const std::exception& e) {
         PyErr_SetString(fallback, e.what());
     }

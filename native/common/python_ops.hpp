@@ -38,7 +38,9 @@ bool is_ordinary_exception(const py::error_already_set& e);
 
 // Hands the C++ exception being handled back to Python as the current error:
 // a Python exception unchanged, pybind11's builtin ones as their Python type,
-// any other std::exception as `fallback` with its message. Call it only
+// std::invalid_argument and std::domain_error as ValueError, std::out_of_range
+// as IndexError, std::bad_alloc as MemoryError, any other std::exception as
+// `fallback` with its message. Call it only
 // inside a `catch` block.
 void restore_python_error(PyObject* fallback);
 
