@@ -117,6 +117,13 @@ def test_one_column_per_feature_keeps_the_argsort_selector(encode):
     assert_array_equal(columns, np.argsort([4, 0, 2, 3, 1]))
 
 
+@pytest.mark.parametrize("as_sequence", [np.array, tuple, lambda v: np.array(v, dtype=np.int32)])
+def test_positions_given_as_any_sequence_act_as_lists(as_sequence):
+    x = mixed(40, levels=(3, 4))
+    out = DataPreprocessor(as_sequence([4, 0, 2]), as_sequence([3, 1])).fit_transform(x)
+    assert_allclose(out, expected(x, x, [4, 0, 2], [3, 1]), atol=1e-12)
+
+
 def test_three_category_one_hot_keeps_all_columns_in_place():
     x = mixed(40, levels=(3, 4))
     out = DataPreprocessor([4, 0, 2], [3, 1]).fit_transform(x)

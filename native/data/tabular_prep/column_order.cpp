@@ -49,7 +49,9 @@ py::object selector_columns(const Frame& f, py::handle self, const py::dict& c_h
     py::object numerical = self.attr("nfeature_index_list");
     py::object categorical = self.attr("cfeature_index_list");
     py::object np = f.global("np");
-    py::object order = np.attr("argsort")(numerical + categorical);
+    // The positions may come as any sequence (a numpy array, a tuple); `+` on
+    // those would add or fail instead of concatenating.
+    py::object order = np.attr("argsort")(py::list(numerical) + py::list(categorical));
     std::vector<Block> blocks = union_blocks(numerical, categorical, c_hot_f);
 
     py::list columns;
