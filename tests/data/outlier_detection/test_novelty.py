@@ -4,6 +4,8 @@ import sys
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from numpy.testing import assert_allclose, assert_array_equal
 from sklearn import svm
 from sklearn.exceptions import NotFittedError
@@ -172,3 +174,53 @@ def test_errors_before_fit(data):
         OneClassSVM(standardization=False).decision_function(data[1])
     with pytest.raises(AttributeError, match="shape"):
         OneClassSVM().predict()
+
+
+def solver_start_overruns(weights, nu):
+    """The one-class solver's starting loop in plain Python floats: nu * sum(w)
+    spread over the positive weights in order; a positive remainder after the
+    last row is where the solver would run past its arrays."""
+    weights = [w for w in weights if w > 0]
+    total = 0.0
+    for w in weights:
+        total += w * nu
+    for w in weights:
+        if total <= 0:
+            break
+        total -= min(w, total)
+    return total > 0
+
+
+def test_weights_that_would_overrun_the_solver_are_refused_before_it_runs():
+    # The reproducer aborted the interpreter within its 300 fits.
+    script = """
+import numpy as np
+from zeka.data.outlier_detection.novelty import OneClassSVM
+x = np.random.default_rng(0).normal(size=(24, 2))
+refused = 0
+for _ in range(300):
+    try:
+        OneClassSVM(nu=1.0).fit(x, sample_weight=np.linspace(0.5, 2, 24))
+    except ValueError as error:
+        refused += "nu=1.0" in str(error) and "0.9999" in str(error)
+print(refused)
+"""
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert (run.returncode, run.stdout.strip()) == (0, "300"), run.stderr
+
+
+@settings(max_examples=150, deadline=None)
+@given(weights=st.lists(st.floats(-1.0, 5.0), min_size=3, max_size=30),
+       nu=st.sampled_from([1.0, 1 - 2 ** -53, 0.9999, 0.5]))
+def test_exactly_the_overrunning_weights_are_refused(weights, nu):
+    x = np.random.default_rng(len(weights)).normal(size=(len(weights), 2))
+    detector = OneClassSVM(nu=nu, standardization=False)
+    if solver_start_overruns(weights, nu):
+        with pytest.raises(ValueError, match="write past its arrays"):
+            detector.fit(x, sample_weight=np.array(weights))
+        assert detector.score is None and not hasattr(detector.estimator, "support_")
+    else:
+        try:
+            detector.fit(x, sample_weight=np.array(weights))
+        except ValueError as error:  # scikit-learn's own checks (all weights <= 0, ...)
+            assert "write past its arrays" not in str(error)
