@@ -1,4 +1,5 @@
 """Properties every native module shares: Python-style functions, lean exports."""
+import copy
 import gc
 import importlib
 import pathlib
@@ -126,3 +127,45 @@ def test_calls_leave_no_garbage_behind():
             pass
     gc.collect()
     assert len(gc.get_objects()) - before < 50
+
+
+@pytest.mark.parametrize("use", [
+    "f = T(); gc.collect()",
+    "repr(T())",
+    "T()()",
+    "inspect.signature(T())",
+    "object.__new__(T)",
+    "T.__new__(T)",
+    "type('Sub', (T,), {})",
+])
+def test_the_function_type_cannot_be_instantiated_or_subclassed_from_python(use):
+    # An instance made from Python would have no code to run: each of these
+    # crashed the interpreter while the type could be instantiated.
+    script = textwrap.dedent(f"""
+        import gc, inspect
+        from zeka.data.tabular_prep import DataPreprocessor
+        T = type(DataPreprocessor.fit)
+        try:
+            {use}
+        except TypeError as error:
+            print("TypeError")
+    """)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert (run.returncode, run.stdout.strip()) == (0, "TypeError"), run.stderr
+
+
+@pytest.mark.parametrize("attribute, value", [
+    ("__module__", 3), ("__doc__", b"x"), ("__module__", None), ("__dict__", {"a": 1})])
+def test_function_attributes_take_odd_values_and_deletion(attribute, value):
+    function = es.param_render
+    saved = getattr(function, attribute)
+    try:
+        setattr(function, attribute, value)
+        assert getattr(function, attribute) == value
+        if attribute != "__dict__":
+            delattr(function, attribute)
+            assert getattr(function, attribute) is None
+        repr(function), gc.get_referents(function), copy.copy(function)
+        assert function("gaminet", "max_epochs", "1, 2") == [1, 2]
+    finally:
+        setattr(function, attribute, saved)
