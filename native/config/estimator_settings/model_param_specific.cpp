@@ -51,20 +51,29 @@ py::object model_param_specific(Frame& f) {
     bool sklearn_lt_1 = older_than(sklearn_version, "1.0");
     bool sklearn_lt_1_1 = older_than(sklearn_version, "1.1");
 
+    // Every entry is built, and every table looked up, before the first one
+    // is written: a failed call leaves the table as it was.
     py::object task_type = dataset.attr("task_type");
     bool regression = equals(task_type, "regression");
     Criterion criterion = tree_criterion(sklearn_lt_1, sklearn_lt_1_1, regression);
-    items[py::str("tree")][py::str("criterion")] =
-        entry("Dropdown", list_of({S(criterion.value), strings(criterion.options)}), "Criterion",
-              S(criterion.value));
-
+    struct Write {
+        py::object table;
+        const char* key;
+        py::list entry;
+    };
+    std::vector<Write> writes;
+    writes.push_back({items[py::str("tree")], "criterion",
+                      entry("Dropdown", list_of({S(criterion.value), strings(criterion.options)}),
+                            "Criterion", S(criterion.value))});
     for (const char* model : {"xgb2", "xgb1", "gaminet"}) {
         py::object table = items[py::str(model)];
-        table[py::str("mono_increasing_list")] =
-            monotonicity_entry(widgets_lt_8, dataset, "Feature_increasing");
-        table[py::str("mono_decreasing_list")] =
-            monotonicity_entry(widgets_lt_8, dataset, "Feature_decreasing");
+        writes.push_back({table, "mono_increasing_list",
+                          monotonicity_entry(widgets_lt_8, dataset, "Feature_increasing")});
+        writes.push_back({table, "mono_decreasing_list",
+                          monotonicity_entry(widgets_lt_8, dataset, "Feature_decreasing")});
     }
+    for (const Write& write : writes)
+        write.table[py::str(write.key)] = write.entry;
     return items;
 }
 

@@ -1,0 +1,116 @@
+"""No public entry point changes what it is given, except where that is its job.
+
+Each case builds fresh inputs, deep-copies them, makes the call (successful or
+failing) and compares the inputs with their copies by content: frames with
+``equals`` and their dtypes, arrays exactly, objects by their attributes,
+anything else by joblib's content hash.
+"""
+import copy
+
+import joblib
+import numpy as np
+import pandas as pd
+import pytest
+from sklearn.linear_model import LinearRegression
+
+from zeka.config import estimator_settings as es
+from zeka.data.dataset import Dataset
+from zeka.data.outlier_detection.novelty import OneClassSVM
+from zeka.data.tabular_prep import DataPreprocessor
+from zeka.workflow.workbench import ModelAPI
+
+
+def same(a, b, seen=None):
+    seen = set() if seen is None else seen
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, (pd.DataFrame, pd.Series)):
+        return a.equals(b) and a.index.equals(b.index) and str(a.dtypes) == str(b.dtypes)
+    if isinstance(a, np.ndarray):
+        return a.dtype == b.dtype and np.array_equal(a, b, equal_nan=a.dtype.kind in "fc")
+    if isinstance(a, (list, tuple)):
+        return len(a) == len(b) and all(same(x, y, seen) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k], seen) for k in a)
+    if hasattr(a, "__dict__") and not isinstance(a, type):
+        if id(a) in seen:
+            return True
+        seen.add(id(a))
+        return same(vars(a), vars(b), seen)
+    return joblib.hash(a) == joblib.hash(b)
+
+
+def matrix(rows=40, seed=0):
+    x = np.random.default_rng(seed).normal(size=(rows, 4))
+    x[:, 1] = np.arange(rows) % 3
+    return x
+
+
+def dataset():
+    frame = pd.DataFrame(matrix(), columns=list("abcd"))
+    frame["y"] = frame["a"] - frame["c"]
+    return Dataset(frame, target="y")
+
+
+def fitted_preprocessor():
+    obj = DataPreprocessor([0, 2, 3], [1], "minmax", "one_hot")
+    obj.fit(matrix())
+    return obj
+
+
+def fitted_detector():
+    obj = OneClassSVM()
+    obj.fit(matrix())
+    return obj
+
+
+def api():
+    return ModelAPI(dataset(), model_list=["glm"], model_item=es.model_param_items)
+
+
+def trained():
+    model_api = api()
+    pipeline = model_api.model_dict["glm"]
+    model_api.singlerun(pipeline, "glm")
+    return model_api, pipeline
+
+
+# id -> a function returning (the callable, its arguments)
+CASES = {
+    "DataPreprocessor()": lambda: (DataPreprocessor, ([0, 2, 3], [1])),
+    "DataPreprocessor.fit_transform": lambda: (DataPreprocessor([0, 2], [1]).fit_transform,
+                                               (matrix(),)),
+    "DataPreprocessor.fit": lambda: (DataPreprocessor([0, 2], [1], None, "ordinal").fit,
+                                     (matrix(),)),
+    "DataPreprocessor.transform": lambda: (fitted_preprocessor().transform, (matrix(7, 1),)),
+    "DataPreprocessor.fit_transform bad": lambda: (DataPreprocessor([0], [9]).fit_transform,
+                                                   (matrix(),)),
+    "OneClassSVM.fit": lambda: (OneClassSVM(standardization=True).fit,
+                                (matrix(), None, np.linspace(0.5, 2, 40))),
+    "OneClassSVM.fit refused": lambda: (OneClassSVM(nu=1.0).fit,
+                                        (matrix(), None, np.linspace(0.5, 2, 40))),
+    "OneClassSVM.decision_function": lambda: (fitted_detector().decision_function, (matrix(5),)),
+    "OneClassSVM.predict": lambda: (fitted_detector().predict, (matrix(5), True, 0.5)),
+    "ModelAPI()": lambda: (ModelAPI, (dataset(), ["glm", "tree"], es.model_param_items)),
+    "ModelAPI() bad": lambda: (ModelAPI, (dataset(), ["nope"], es.model_param_items)),
+    "ModelAPI.make_pipeline": lambda: (api().make_pipeline, (LinearRegression(),)),
+    "ModelAPI.evaluate": lambda: (lambda made: (made[0].evaluate, (made[1],)))(trained()),
+    "ModelAPI.get_leaderboard": lambda: (trained()[0].get_leaderboard, ("MSE",)),
+    "param_render": lambda: (es.param_render, ("gaminet", "max_epochs", [1, 2])),
+    "model_param_specific bad": lambda: (es.model_param_specific,
+                                         (copy.deepcopy(es.model_param_items), object())),
+    "model_param_specific missing model": lambda: (
+        es.model_param_specific,
+        ({k: dict(v) for k, v in es.model_param_items.items() if k != "gaminet"}, dataset())),
+}
+
+
+@pytest.mark.parametrize("make_call", CASES.values(), ids=CASES.keys())
+def test_inputs_are_left_as_they_were(make_call):
+    call, args = make_call()
+    saved = copy.deepcopy(args)
+    try:
+        call(*args)
+    except Exception:  # noqa: BLE001 - failing calls must leave their inputs alone too
+        pass
+    assert same(saved, args)
