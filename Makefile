@@ -6,7 +6,7 @@ PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
 PYTEST_ARGS ?=
 
-.PHONY: demo test bench format install clean
+.PHONY: demo test sanitize bench format install clean
 
 $(PY):
 	$(PYTHON) -m venv $(VENV)
@@ -22,6 +22,28 @@ test: $(PY)
 	$(PIP) install --quiet ".[test]"
 	$(PY) -m pytest $(PYTEST_ARGS)
 
+# The test suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer,
+# in its own environment. The interpreter is not instrumented, so the sanitizer
+# runtimes are preloaded into it; CPython's own allocations at exit are not
+# leaks of ours, so leak detection is off; the first error stops the run.
+SANITIZE ?= address,undefined
+SAN_VENV ?= .venv-sanitize
+SAN_PY := $(SAN_VENV)/bin/python
+SAN_RUNTIME = $$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libubsan.so)
+
+$(SAN_PY):
+	$(PYTHON) -m venv $(SAN_VENV)
+	$(SAN_PY) -m pip install --quiet --upgrade pip
+
+sanitize: $(SAN_PY)
+	$(SAN_PY) -m pip install --quiet ".[test]" \
+		-C cmake.define.ZEKA_SANITIZE=$(SANITIZE) -C cmake.define.ZEKA_WERROR=ON \
+		-C cmake.build-type=RelWithDebInfo -C "build-dir=build/sanitize-{wheel_tag}"
+	LD_PRELOAD="$(SAN_RUNTIME)" PYTHONMALLOC=malloc \
+	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=0 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		$(SAN_PY) -m pytest $(PYTEST_ARGS)
+
 bench: $(PY)
 	$(PIP) install --quiet ".[bench]"
 	$(PY) -m bench
@@ -31,4 +53,4 @@ format: $(PY)
 	$(VENV)/bin/clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')
 
 clean:
-	rm -rf build $(VENV)
+	rm -rf build $(VENV) $(SAN_VENV)
