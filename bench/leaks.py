@@ -1,0 +1,158 @@
+"""Calls each public entry point many times and reports what it leaves behind.
+
+For every case (a successful call and a failing one per entry point) the
+call runs ``--calls`` times after a warm-up; the report gives, per call, the
+growth of live objects the garbage collector tracks, of the reference counts
+of the arguments, and of memory traced by tracemalloc, over the second half
+of the calls. A leak-free entry point shows 0 objects and references; its
+traced bytes stay below 16 per call (one leaked allocation per call would
+show at least that), caches that fill once amortising towards 0.
+
+    python bench/leaks.py [--calls N] [--only SUBSTRING]
+"""
+import argparse
+import gc
+import importlib
+import sys
+import tracemalloc
+import warnings
+
+import matplotlib
+
+matplotlib.use("Agg")
+
+import numpy as np  # noqa: E402
+import pandas as pd  # noqa: E402
+from sklearn.linear_model import LinearRegression  # noqa: E402
+
+WARM_UP = 50
+# One leaked allocation per call shows as at least this many bytes per call;
+# caches that fill once amortise to less over 10,000 calls.
+SMALLEST_ALLOCATION = 16
+
+
+def matrix(rows=40, seed=0):
+    x = np.random.default_rng(seed).normal(size=(rows, 4))
+    x[:, 1] = np.arange(rows) % 3
+    return x
+
+
+def frame():
+    data = pd.DataFrame(matrix(), columns=list("abcd"))
+    data["y"] = data["a"] - data["c"]
+    data["text"] = ["1.5", "word", None, "x" * 80] * 10
+    return data
+
+
+def landed_cases():
+    from zeka.config import estimator_settings as es
+    from zeka.data.dataset import Dataset
+    from zeka.data.outlier_detection.novelty import OneClassSVM
+    from zeka.data.tabular_prep import DataPreprocessor
+    from zeka.workflow.workbench import ModelAPI
+
+    x = matrix()
+    prep = DataPreprocessor([0, 2, 3], [1])
+    prep.fit(x)
+    detector = OneClassSVM()
+    detector.fit(x)
+    dataset = Dataset(frame().drop(columns="text"), target="y")
+    api = ModelAPI(dataset, model_list=["glm"], model_item=es.model_param_items)
+    pipeline = api.model_dict["glm"]
+    api.singlerun(pipeline, "glm")
+    table = {k: dict(v) for k, v in es.model_param_items.items()}
+    return [
+        ("param_render", es.param_render, ("gaminet", "max_epochs", "1, 2")),
+        ("param_render (error)", es.param_render, ("nope", "x", 1)),
+        ("model_param_specific", es.model_param_specific, (table, dataset)),
+        ("model_param_specific (error)", es.model_param_specific, ({}, dataset)),
+        ("DataPreprocessor()", DataPreprocessor, ([0, 2, 3], [1])),
+        ("DataPreprocessor.transform", prep.transform, (x,)),
+        ("DataPreprocessor.transform (error)", prep.transform, (x[:, :2],)),
+        ("DataPreprocessor.fit_transform", prep.fit_transform, (x,)),
+        ("OneClassSVM.fit", OneClassSVM(standardization=True).fit, (x,)),
+        ("OneClassSVM.fit (refused)", OneClassSVM(nu=1.0).fit,
+         (x, None, np.linspace(0.5, 2, 40))),
+        ("OneClassSVM.decision_function", detector.decision_function, (x,)),
+        ("OneClassSVM.predict", detector.predict, (x,)),
+        ("OneClassSVM.predict (error)", detector.predict, ("x",)),
+        ("ModelAPI.make_pipeline", api.make_pipeline, (LinearRegression(),)),
+        ("ModelAPI.evaluate", api.evaluate, (pipeline,)),
+        ("ModelAPI.get_leaderboard", api.get_leaderboard, ("MSE",)),
+        ("ModelAPI.get_leaderboard (error)", api.get_leaderboard, ("nope",)),
+        ("ModelAPI() (error)", ModelAPI, (dataset, ["nope"], es.model_param_items)),
+    ]
+
+
+def optional_cases():
+    """Cases of modules that may not be built in this checkout."""
+    cases = []
+    try:
+        quality = importlib.import_module("zeka.data.quality_scan.quality_scan")
+        utils = importlib.import_module("zeka.data.quality_scan.utils")
+        correlation = importlib.import_module("zeka.data.quality_scan.correlation")
+    except ModuleNotFoundError:
+        return cases
+    data = frame()
+    check = quality.DataIntegrityCheck(data, None)
+    letters = pd.Series(list("aabbc") * 8)
+    cases += [
+        ("DataIntegrityCheck.single_column_check", check.single_column_check, ()),
+        ("DataIntegrityCheck.duplicated_samples", check.duplicated_samples, ()),
+        ("DataIntegrityCheck.mixed_data_type", check.mixed_data_type, ()),
+        ("DataIntegrityCheck() (error)", quality.DataIntegrityCheck, (data, [])),
+        ("string_baseform", utils.string_baseform, ("a-b c!", True)),
+        ("symmetric_theil_u_correlation", correlation.symmetric_theil_u_correlation,
+         (letters, letters[::-1].reset_index(drop=True))),
+        ("correlation_ratio", correlation.correlation_ratio, (letters, pd.Series(range(40)))),
+    ]
+    return cases
+
+
+def growth_per_call(call, args, calls):
+    """(objects, argument references, traced bytes) gained per call, measured
+    over the second half of the calls, after caches that fill once (types'
+    attribute caches, interned names, library memoisation) have filled."""
+    def run(n):
+        for _ in range(n):
+            try:
+                call(*args)
+            except Exception:  # noqa: BLE001 - the failing cases fail on purpose
+                pass
+
+    def state():
+        gc.collect()
+        return (len(gc.get_objects()), sum(sys.getrefcount(a) for a in args),
+                tracemalloc.get_traced_memory()[0])
+
+    run(WARM_UP)
+    tracemalloc.start()
+    run(calls // 2)
+    before = state()
+    run(calls // 2)
+    after = state()
+    tracemalloc.stop()
+    return tuple((b - a) / (calls // 2) for a, b in zip(before, after))
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--calls", type=int, default=10_000)
+    parser.add_argument("--only", default="")
+    options = parser.parse_args(argv)
+    warnings.simplefilter("ignore")
+    print(f"{'entry point':45s} {'objects/call':>13s} {'refs/call':>10s} {'bytes/call':>11s}")
+    leaking = []
+    for label, call, args in landed_cases() + optional_cases():
+        if options.only not in label:
+            continue
+        objects, references, memory = growth_per_call(call, args, options.calls)
+        print(f"{label:45s} {objects:13.4f} {references:10.4f} {memory:11.2f}", flush=True)
+        if objects >= 0.01 or references != 0 or memory >= SMALLEST_ALLOCATION:
+            leaking.append(label)
+    print("leaks:", ", ".join(leaking) if leaking else "none")
+    return 1 if leaking else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
