@@ -55,10 +55,10 @@ inline double reduced_cosine(double x) {
 } // namespace
 
 void cosine_in_place(double* values, std::size_t count) {
-    double largest = 0.0;
+    std::size_t out_of_range = 0; // NaN counts too
     for (std::size_t i = 0; i < count; ++i)
-        largest = std::fmax(largest, std::fabs(values[i]));
-    if (!(largest <= kLargestReduced)) {
+        out_of_range += !(std::fabs(values[i]) <= kLargestReduced);
+    if (out_of_range > 0) {
         for (std::size_t i = 0; i < count; ++i)
             values[i] = std::cos(values[i]);
         return;
