@@ -23,7 +23,7 @@ constexpr double kRoundingShift = 0x1.8p52;
 inline double cosine_polynomial(double r) {
     const double r2 = r * r;
     double c = -1.0 / 1124000727777607680000.0; // -1 / 22!
-    c = c * r2 + 1.0 / 2432902008176640000.0;    // 1 / 20!
+    c = c * r2 + 1.0 / 2432902008176640000.0;   // 1 / 20!
     c = c * r2 - 1.0 / 6402373705728000.0;
     c = c * r2 + 1.0 / 20922789888000.0;
     c = c * r2 - 1.0 / 87178291200.0;

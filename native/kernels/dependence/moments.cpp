@@ -44,7 +44,8 @@ void ridge_solve(const double* a, std::size_t n, double ridge, double* b, std::s
         for (std::size_t k = 0; k < j; ++k)
             pivot -= l[j * n + k] * l[j * n + k];
         if (!(pivot > 0.0))
-            throw std::domain_error("the ridge regression on the conditioning features is singular");
+            throw std::domain_error(
+                "the ridge regression on the conditioning features is singular");
         const double diagonal = std::sqrt(pivot);
         l[j * n + j] = diagonal;
         for (std::size_t i = j + 1; i < n; ++i) {

@@ -68,7 +68,8 @@ struct FeatureSource {
     // feature without spread gets 0, so it contributes nothing).
     void set_scale(const std::vector<double>& squares) {
         for (std::size_t j = 0; j < map.features; ++j)
-            inverse_sd[j] = squares[j] > 0.0 ? 1.0 / std::sqrt(squares[j] / (data.rows - 1.0)) : 0.0;
+            inverse_sd[j] =
+                squares[j] > 0.0 ? 1.0 / std::sqrt(squares[j] / (data.rows - 1.0)) : 0.0;
     }
 };
 
@@ -151,8 +152,7 @@ class ProductGram {
         return a * (2 * n - a + 1) / 2 + (b - a);
     }
 
-    static void pairwise_products(const double* f, std::size_t n, std::size_t count,
-                                  double* out) {
+    static void pairwise_products(const double* f, std::size_t n, std::size_t count, double* out) {
         for (std::size_t a = 0; a < n; ++a)
             for (std::size_t b = a; b < n; ++b, out += count)
                 for (std::size_t r = 0; r < count; ++r)
@@ -235,8 +235,7 @@ IndependenceTestResult conditional_test(FeatureSource& fx, FeatureSource& fy, Fe
         source->set_scale(sums_of_squares(*source));
     }
     // Correlations of the standardised features, summed in one pass.
-    std::vector<double> cxy(nx * ny, 0.0), czx(nz * nx, 0.0), czy(nz * ny, 0.0),
-        czz(nz * nz, 0.0);
+    std::vector<double> cxy(nx * ny, 0.0), czx(nz * nx, 0.0), czy(nz * ny, 0.0), czz(nz * nz, 0.0);
     for (std::size_t begin = 0; begin < rows; begin += kBlockRows) {
         const std::size_t count = std::min(kBlockRows, rows - begin);
         const double* ex = fx.evaluate(begin, count);
