@@ -66,10 +66,14 @@ std::size_t count_setting(const py::handle& value, const char* name, long long m
     py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
     if (!index)
         throw py::error_already_set();
-    const auto number = index.cast<long long>();
-    if (number < minimum)
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow > 0)
+        throw py::value_error(std::string(name) + " is too large: " +
+                              py::str(index).cast<std::string>());
+    if (overflow < 0 || number < minimum)
         throw py::value_error(std::string(name) + " must be at least " + std::to_string(minimum) +
-                              ", got " + std::to_string(number));
+                              ", got " + py::str(index).cast<std::string>());
     return static_cast<std::size_t>(number);
 }
 
