@@ -209,3 +209,119 @@ def test_explanations_set_autolayout():
         matplotlib.rcParams["figure.autolayout"] = False
         call()
         assert matplotlib.rcParams["figure.autolayout"] is True
+
+
+LINEAR = [LinearRegression, lambda: make_pipeline(StandardScaler(), LinearRegression())]
+
+
+@pytest.mark.parametrize("make_model", LINEAR, ids=["generic", "exact"])
+def test_bad_input_gives_a_result_or_the_libraries_error(make_model):
+    model, x = fitted(make_model(), 3)
+    params = model.get_params()
+    s = SHAP(model, sample_size=None)
+    s.fit(x)
+    with pytest.raises(ValueError):  # pandas: 4 values for 3 named columns
+        s.local_explain_data(np.zeros(4))
+    with pytest.raises(AttributeError):  # a frame has no ravel
+        s.local_explain_data(pd.DataFrame(x[:1]))
+    # one background row: every row is explained against it
+    one = SHAP(model, sample_size=None)
+    one.fit(x[:1])
+    assert_array_equal(one.global_explain_data().value["shap_values"].values, 0)
+    assert_additive(model, x[3], one.local_explain_data(x[3]))
+    # a constant feature gets no credit
+    constant = x.copy()
+    constant[:, 1] = 5.0
+    flat_model = make_model().fit(constant, x[:, 0])
+    flat = SHAP(flat_model, sample_size=None)
+    flat.fit(constant)
+    result = flat.global_explain_data()
+    assert_allclose(result.value["shap_values"].values[:, 1], 0, atol=1e-12)
+    assert_additive(flat_model, constant, result)
+    # one column
+    narrow_model = make_model().fit(x[:, :1], x[:, 0])
+    narrow = SHAP(narrow_model, sample_size=None)
+    narrow.fit(x[:, :1])
+    assert_additive(narrow_model, x[:, :1], narrow.global_explain_data())
+    assert model.get_params() == params
+
+
+def test_missing_values_in_the_background_show_or_fail():
+    model, x = fitted(LinearRegression(), 3)
+    x[0, 1] = np.nan
+    s = SHAP(model, sample_size=None)
+    s.fit(x)
+    values = s.global_explain_data().value["shap_values"]
+    assert np.isnan(values.values[:, 1]).all() and np.isnan(values.base_values).all()
+    assert np.isfinite(values.values[1:, [0, 2]]).all()
+    s = SHAP(make_pipeline(LinearRegression()).fit(np.nan_to_num(x), x[:, 0]))
+    s.fit(x)
+    with pytest.raises(ValueError, match="NaN"):  # scikit-learn refuses the rows
+        s.global_explain_data()
+
+
+@kernel_warning
+@pytest.mark.parametrize("n_features", [3, 16])
+def test_three_classes_explain_class_one(n_features):
+    x, _ = make_data(n_features, rows=12)
+    y = np.arange(12) % 3
+    model = make_pipeline(StandardScaler(), LogisticRegression()).fit(x, y)
+    s = SHAP(model, masker_sample_size=3, sample_size=4)
+    s.fit(x)
+    result = s.global_explain_data()
+    assert result.value["shap_values"].values.shape == (4, n_features)
+    assert_additive(model, result.value["shap_values"].data, result)
+    assert_additive(model, x[0], s.local_explain_data(x[0:1]))
+
+
+def test_an_unfitted_estimator_fails_when_explained():
+    for model in (LinearRegression(), make_pipeline(LinearRegression())):
+        s = SHAP(model)
+        s.fit(np.ones((4, 2)))
+        with pytest.raises(NotFittedError):
+            s.global_explain_data()
+
+
+@pytest.fixture
+def explained():
+    model, x = fitted(make_pipeline(StandardScaler(), LinearRegression()), 12, rows=20)
+    s = SHAP(model, [f"f{i}" for i in range(12)], masker_sample_size=5, sample_size=12)
+    s.fit(x)
+    yield s, x
+    matplotlib.pyplot.close("all")
+
+
+def y_labels(fig):
+    return {t.get_text() for t in fig.axes[0].get_yticklabels() if t.get_text()}
+
+
+@pytest.mark.filterwarnings("ignore:The NumPy global RNG was seeded:FutureWarning")
+@pytest.mark.parametrize("kind, shown", [("bar", 5), ("beeswarm", 5), ("waterfall", 10)])
+def test_library_plots(explained, kind, shown):
+    s, x = explained
+    result = s.local_explain_data(x[0]) if kind == "waterfall" else s.global_explain_data()
+    fig = SHAP.plot_shap(result, kind, max_show=5, figsize=(5, 4))
+    assert tuple(fig.get_size_inches()) == (5, 4)
+    labels = y_labels(fig)
+    assert len(labels) == shown  # waterfall lists up to 10 whatever max_show says
+    assert sum("other features" in label for label in labels) == 1
+    assert labels & {"f0", "f11"}
+
+
+def test_scatter_and_unknown_kinds(explained):
+    s, x = explained
+    scaler = StandardScaler().fit(pd.DataFrame(x * 10 + 100, columns=s.feature_names))
+    fig = SHAP.plot_shap(s.global_explain_data([["f1", "f2"]]), "scatter", scaler=scaler)
+    assert tuple(fig.get_size_inches()) == (8, 6)
+    assert [a.get_ylabel() for a in fig.axes].count("f2") == 1  # the colour bar
+    ax = fig.axes[0]
+    assert ax.get_xlabel() == "f1" and "f1" in ax.get_ylabel()
+    ticks = [float(t.get_text()) for t in ax.get_xticklabels()]
+    assert_allclose(ticks, ax.get_xticks() * scaler.scale_[1] + scaler.mean_[1], rtol=1e-6)
+    plain = SHAP.plot_shap(s.global_explain_data(3), "scatter", scaler=None)
+    assert plain.axes[0].get_xlabel() == "f3" and "f2" not in [a.get_ylabel() for a in plain.axes]
+    assert [t.get_text() for t in plain.axes[0].get_xticklabels()] != ticks
+    for kind in ("Bar", "pie"):
+        assert SHAP.plot_shap(s.global_explain_data(), kind).axes == []
+    with pytest.raises(IndexError):
+        SHAP.plot_shap(s.global_explain_data([["f1"]]), "scatter")

@@ -52,6 +52,15 @@ py::object frame_by_position(const Frame& f, const py::object& x, const py::obje
     return pd.attr("DataFrame")(x, py::arg("columns") = names);
 }
 
+// The explained rows as an explanation holds them. A frame gives its values,
+// as the explainers called on data store them: shap's plots slice the rows
+// as an array.
+py::object explained_rows(const Frame& f, const py::object& x) {
+    if (is_instance(x, f.global("pd").attr("DataFrame")))
+        return x.attr("to_numpy")();
+    return x;
+}
+
 // An explanation with one output per class, cut to the explained class.
 py::object cut_to_class(const py::object& explanation) {
     if (py::len(explanation.attr("shape")) != 3)
@@ -100,10 +109,10 @@ py::object global_explain_data(Frame& f) {
         }
         py::list bases;
         bases.append(base);
-        shap_val =
-            shap.attr("Explanation")(py::arg("values") = effect,
-                                     py::arg("base_values") = f.global("np").attr("array")(bases),
-                                     py::arg("feature_names") = names, py::arg("data") = x);
+        shap_val = shap.attr("Explanation")(
+            py::arg("values") = effect,
+            py::arg("base_values") = f.global("np").attr("array")(bases),
+            py::arg("feature_names") = names, py::arg("data") = explained_rows(f, x));
     } else if (equals(tag, "other")) {
         shap_val = cut_to_class(explainer(frame_by_position(f, x, names)));
     } else {
