@@ -38,7 +38,8 @@ def fitted(model, n_features, classification=False, **data):
 
 def output(model, x):
     """The output an explanation adds up to: prediction or probability of class 1."""
-    return model.predict_proba(x)[:, 1] if hasattr(model, "predict_proba") else model.predict(x)
+    return np.ravel(model.predict_proba(x)[:, 1] if hasattr(model, "predict_proba")
+                    else model.predict(x))
 
 
 def assert_additive(model, x, result):
@@ -272,6 +273,21 @@ def test_three_classes_explain_class_one(n_features):
     assert result.value["shap_values"].values.shape == (4, n_features)
     assert_additive(model, result.value["shap_values"].data, result)
     assert_additive(model, x[0], s.local_explain_data(x[0:1]))
+
+
+class ColumnRegressor(LinearRegression):
+    def predict(self, X):
+        return super().predict(X).reshape(-1, 1)
+
+
+@kernel_warning
+def test_kernel_local_explanation_of_a_column_output():
+    model, x = fitted(make_pipeline(StandardScaler(), ColumnRegressor()), 16, rows=8)
+    s = SHAP(model, masker_sample_size=4)
+    s.fit(x)
+    local = s.local_explain_data(x[2])
+    assert local.value["shap_values"].values.shape == (16,)
+    assert_additive(model, x[2], local)
 
 
 def test_an_unfitted_estimator_fails_when_explained():
