@@ -8,13 +8,12 @@ from sklearn.preprocessing import MinMaxScaler, StandardScaler
 from zeka.plots import scale_plot_ticks
 
 RAW = np.column_stack([np.linspace(0, 50, 11), np.linspace(1000, 3000, 11)])
-NAMED = pd.DataFrame(RAW, columns=["a", "b"])
+NAMED = MinMaxScaler().fit(pd.DataFrame(RAW, columns=["a", "b"]))
 
 
 @pytest.mark.parametrize("scaler, feature", [(StandardScaler().fit(RAW), 1),
                                              (StandardScaler().fit(RAW), [1, 0]),
-                                             (MinMaxScaler().fit(NAMED), "b"),
-                                             (MinMaxScaler().fit(NAMED), ["b"])])
+                                             (NAMED, "b"), (NAMED, ["b"])])
 @pytest.mark.parametrize("axis", [0, 1])
 def test_ticks_are_labelled_in_original_units(scaler, feature, axis):
     fig, ax = plt.subplots()
@@ -22,10 +21,10 @@ def test_ticks_are_labelled_in_original_units(scaler, feature, axis):
     limits = (ax.get_xlim(), ax.get_ylim())
     assert scale_plot_ticks(ax=ax, feature=feature, scaler=scaler, axis=axis) is ax
     assert (ax.get_xlim(), ax.get_ylim()) == limits
-    ticks, labels = ((ax.get_xticks(), ax.get_xticklabels()) if axis == 0 else
-                     (ax.get_yticks(), ax.get_yticklabels()))
-    grid = np.zeros((ticks.size, 2))
-    grid[:, 1] = ticks
+    ticks, labels = ax.get_xticks(), ax.get_xticklabels()
+    if axis:
+        ticks, labels = ax.get_yticks(), ax.get_yticklabels()
+    grid = np.column_stack([np.zeros(ticks.size), ticks])
     assert ticks.size >= 3
     assert_allclose([float(t.get_text()) for t in labels], scaler.inverse_transform(grid)[:, 1])
     for bad, error in [("c", ValueError), (2, IndexError)]:
