@@ -2,8 +2,8 @@
 
 Each case builds fresh inputs, deep-copies them, makes the call (successful or
 failing) and compares the inputs with their copies by content: frames with
-``equals`` and their dtypes, arrays exactly, objects by their attributes,
-anything else by joblib's content hash.
+``equals`` and their dtypes, arrays exactly, objects by their attributes or
+their pickled state, anything else by joblib's content hash.
 """
 import copy
 
@@ -11,6 +11,7 @@ import joblib
 import numpy as np
 import pandas as pd
 import pytest
+from sklearn.ensemble import GradientBoostingClassifier
 from sklearn.linear_model import LinearRegression
 
 from zeka.config import estimator_settings as es
@@ -19,6 +20,7 @@ from zeka.data.dataset import Dataset
 from zeka.data.outlier_detection.novelty import OneClassSVM
 from zeka.data.tabular_prep import DataPreprocessor
 from zeka.data.variable_screen import FeatureSelection
+from zeka.explainer.shap import SHAP
 from zeka.workflow.workbench import ModelAPI
 
 
@@ -28,6 +30,8 @@ def same(a, b, seen=None):
         return False
     if isinstance(a, (pd.DataFrame, pd.Series)):
         return a.equals(b) and a.index.equals(b.index) and str(a.dtypes) == str(b.dtypes)
+    if isinstance(a, np.ndarray) and a.dtype == object:
+        return a.shape == b.shape and same(list(a.flat), list(b.flat), seen)
     if isinstance(a, np.ndarray):
         return a.dtype == b.dtype and np.array_equal(a, b, equal_nan=a.dtype.kind in "fc")
     if isinstance(a, (list, tuple)):
@@ -39,6 +43,9 @@ def same(a, b, seen=None):
             return True
         seen.add(id(a))
         return same(vars(a), vars(b), seen)
+    own_state = getattr(type(a), "__getstate__", None)
+    if own_state is not None and own_state is not getattr(object, "__getstate__", None):
+        return same(a.__getstate__(), b.__getstate__(), seen)  # e.g. scikit-learn's Cython trees
     return joblib.hash(a) == joblib.hash(b)
 
 
@@ -122,6 +129,26 @@ def screening(method):
                          feature_names=list("abcd")).variable_screen()
 
     return call, (x, y, LinearRegression().fit(x, y))
+
+
+def explaining(then):
+    """A SHAP explainer fitted on a background, then `then(explainer, row)`;
+    the estimator, the background and the row are the inputs compared."""
+    x = matrix(30)
+    y = (x[:, 0] > 0).astype(int)
+
+    def call(estimator, background, row):
+        explainer = SHAP(estimator, list("abcd"), masker_sample_size=10, sample_size=5)
+        explainer.fit(background)
+        then(explainer, row)
+
+    return call, (GradientBoostingClassifier(n_estimators=5).fit(x, y), x, x[3])
+
+
+CASES["SHAP.global_explain_data"] = lambda: explaining(lambda s, row: s.global_explain_data())
+CASES["SHAP.local_explain_data"] = lambda: explaining(lambda s, row: s.local_explain_data(row))
+CASES["SHAP.local_explain_data bad"] = lambda: explaining(
+    lambda s, row: s.local_explain_data(row[:2]))
 
 
 for method in ["pfi", "cor", "rit", "dcor"]:
