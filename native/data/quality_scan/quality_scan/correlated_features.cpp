@@ -47,15 +47,26 @@ py::object highly_correlated_features(Frame& f) {
             cat_features.append(col);
     py::slice all = py::slice(py::none(), py::none(), py::none());
 
-    py::object encoded_cat_data = data.attr("loc")[py::make_tuple(all, cat_features)].attr("apply")(
-        local_function(f, "<lambda>", factorize_codes));
-    encoded_cat_data.attr("replace")(-1, numpy_nan(np), py::arg("inplace") = true);
+    py::object cat_data = data.attr("loc")[py::make_tuple(all, cat_features)];
+    py::object float_type = builtins().attr("float");
+    // DataFrame.apply cannot build its result from a frame without rows: such
+    // a frame's codes are an empty float table, and its pairs have no data
+    // (NaN) in every block.
+    bool has_rows = py::len(data) > 0;
+    py::object encoded_cat_data;
+    if (has_rows) {
+        encoded_cat_data = cat_data.attr("apply")(local_function(f, "<lambda>", factorize_codes));
+        encoded_cat_data.attr("replace")(-1, numpy_nan(np), py::arg("inplace") = true);
+    } else {
+        encoded_cat_data = pd.attr("DataFrame")(py::arg("index") = cat_data.attr("index"),
+                                                py::arg("columns") = cat_data.attr("columns"),
+                                                py::arg("dtype") = float_type);
+    }
 
     py::object all_features = data.attr("columns");
     py::object full_df =
         pd.attr("DataFrame")(py::arg("index") = all_features, py::arg("columns") = all_features);
     py::object full_loc = full_df.attr("loc");
-    py::object float_type = builtins().attr("float");
     if (!num_features.empty())
         full_loc[py::make_tuple(num_features, num_features)] =
             data.attr("loc")[py::make_tuple(all, num_features)]
@@ -64,7 +75,7 @@ py::object highly_correlated_features(Frame& f) {
     if (!cat_features.empty())
         full_loc[py::make_tuple(cat_features, cat_features)] = encoded_cat_data.attr("corr")(
             py::arg("method") = f.global("symmetric_theil_u_correlation"));
-    if (!num_features.empty() && !cat_features.empty()) {
+    if (has_rows && !num_features.empty() && !cat_features.empty()) {
         py::object num_cat_corr = encoded_cat_data.attr("apply")(local_function(
             f, "<lambda>", ratio_with_numericals, py::make_tuple(self, num_features)));
         full_loc[py::make_tuple(num_features, cat_features)] = num_cat_corr;
