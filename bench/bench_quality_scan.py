@@ -155,6 +155,21 @@ def part_memory(rows):
           f"= {extra / deep:.1%} of the frame's deep size ({deep / 2**20:.0f} MiB)")
 
 
+def part_kernels():
+    """Compiles bench/kernels/bench_text_kernels.cpp with the kernel sources and runs it."""
+    root = HERE.parent
+    sources = sorted(str(p) for p in (root / "native" / "kernels" / "text").glob("*.cpp"))
+    binary = pathlib.Path("/tmp") / "zeka_bench_text_kernels"
+    build = subprocess.run(["g++", "-std=c++17", "-O3", "-DNDEBUG", f"-I{root / 'native'}",
+                            str(HERE / "kernels" / "bench_text_kernels.cpp"), *sources,
+                            "-o", str(binary)], capture_output=True, text=True)
+    if build.returncode != 0:
+        print("kernel benchmark not built:", build.stderr.strip()[-300:])
+        return
+    print("kernels alone (1,000,000 values):")
+    print(subprocess.run([str(binary)], capture_output=True, text=True).stdout, end="")
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rows", type=int, default=1_000_000)
@@ -164,6 +179,7 @@ def main(argv=None):
     part_checks(args.rows, args.repeat)
     part_correlation(args.corr_rows, args.repeat)
     part_memory(args.rows)
+    part_kernels()
 
 
 if __name__ == "__main__":

@@ -33,8 +33,8 @@ std::vector<std::int64_t> count_pairs(const Codes& x, const Codes& y) {
     }
     std::vector<std::uint64_t> keys(n);
     for (std::size_t i = 0; i < n; ++i)
-        keys[i] = static_cast<std::uint64_t>(x.codes[i]) * width +
-                  static_cast<std::uint64_t>(y.codes[i]);
+        keys[i] =
+            static_cast<std::uint64_t>(x.codes[i]) * width + static_cast<std::uint64_t>(y.codes[i]);
     std::sort(keys.begin(), keys.end());
     std::vector<std::int64_t> runs;
     for (std::size_t i = 0; i < n;) {

@@ -100,7 +100,9 @@ py::object count_numbers(const py::object& column, const py::object& numbers,
     for (std::size_t i = 0; i < end; ++i) {
         nums += is_number[i];
         PyObject* value = values.items[i];
-        PyObject*& seen = offered[((reinterpret_cast<std::uintptr_t>(value) >> 4) * 2 + is_number[i]) % offered.size()];
+        PyObject*& seen =
+            offered[((reinterpret_cast<std::uintptr_t>(value) >> 4) * 2 + is_number[i]) %
+                    offered.size()];
         if (seen != value &&
             (PySet_GET_SIZE(numbers.ptr()) < 3 || PySet_GET_SIZE(strings.ptr()) < 3)) {
             keep_example(is_number[i] ? numbers : strings, value);
@@ -122,10 +124,13 @@ py::object check_mixed_percentage(Frame& f) {
     if (applies_per_value(column_data)) {
         nums = count_numbers(column_data, numbers_in_col, strings_in_col);
     } else {
-        FunctionDef def{"is_float", "DataIntegrityCheck._check_mixed_percentage.<locals>.is_float",
-                        {arg("x")}, is_float, ""};
-        py::object function =
-            make_function(std::move(def), f.globals(), py::make_tuple(numbers_in_col, strings_in_col));
+        FunctionDef def{"is_float",
+                        "DataIntegrityCheck._check_mixed_percentage.<locals>.is_float",
+                        {arg("x")},
+                        is_float,
+                        ""};
+        py::object function = make_function(std::move(def), f.globals(),
+                                            py::make_tuple(numbers_in_col, strings_in_col));
         nums = builtins().attr("sum")(column_data.attr("apply")(function));
     }
     if (equals(nums, total_rows) || equals(nums, py::int_(0)))

@@ -89,12 +89,12 @@ py::object long_string(Frame& f) {
         if (!is_long)
             throw py::error_already_set();
         py::list long_string_idx(string_length_column.attr("loc")[is_long].attr("index"));
-        display_result.append(
-            list_of({py::int_(py::len(long_string_idx)), f.global("format_list")(long_string_idx)}));
+        display_result.append(list_of(
+            {py::int_(py::len(long_string_idx)), f.global("format_list")(long_string_idx)}));
     }
     py::object result = pd.attr("DataFrame")(
-        display_result, py::arg("columns") = list_of({py::str("Long String Num"),
-                                                      py::str("Long String Index")}));
+        display_result,
+        py::arg("columns") = list_of({py::str("Long String Num"), py::str("Long String Index")}));
     result.attr("index") = data.attr("columns");
     return result;
 }
@@ -116,11 +116,10 @@ py::object special_characters(Frame& f) {
         py::object total = builtins().attr("sum")(special_samples.attr("values")());
         py::object share = true_divide(total, column_data.attr("size"));
         py::object percent = py::str(share * py::int_(100)) + py::str("%");
-        py::object ordered = builtins().attr("sorted")(special_samples.attr("items")(),
-                                                        py::arg("key") = by_count,
-                                                        py::arg("reverse") = true);
-        py::object cut = py::reinterpret_steal<py::object>(
-            PySlice_New(nullptr, n_most_common.ptr(), nullptr));
+        py::object ordered = builtins().attr("sorted")(
+            special_samples.attr("items")(), py::arg("key") = by_count, py::arg("reverse") = true);
+        py::object cut =
+            py::reinterpret_steal<py::object>(PySlice_New(nullptr, n_most_common.ptr(), nullptr));
         py::list top_n_samples_values;
         for (py::handle item : ordered[cut])
             top_n_samples_values.append(item[py::int_(0)]);
@@ -135,7 +134,9 @@ py::object special_characters(Frame& f) {
 
 namespace {
 
-py::object zero(Frame&) { return py::int_(0); }
+py::object zero(Frame&) {
+    return py::int_(0);
+}
 
 bool is_nonempty_str(PyObject* value) {
     int is_str = PyObject_IsInstance(value, reinterpret_cast<PyObject*>(&PyUnicode_Type));
@@ -195,8 +196,8 @@ py::object get_special_samples(Frame& f) {
     std::string inferred = py::str(f.global("infer_dtype")(column_data));
     if (inferred == "integer" || inferred == "decimal" || inferred == "floating")
         return py::none();
-    FunctionDef factory{"<lambda>", "DataIntegrityCheck._get_special_samples.<locals>.<lambda>",
-                        {}, zero, ""};
+    FunctionDef factory{
+        "<lambda>", "DataIntegrityCheck._get_special_samples.<locals>.<lambda>", {}, zero, ""};
     py::object samples_to_count =
         f.global("defaultdict")(make_function(std::move(factory), f.globals()));
     py::object string_baseform = f.global("string_baseform");

@@ -4,8 +4,8 @@ namespace zeka::quality_scan {
 
 ObjectValues object_values(const py::handle& column) {
     ObjectValues out;
-    py::object array = column.attr("to_numpy")(py::arg("dtype") = py::module_::import("builtins").attr("object"),
-                                               py::arg("copy") = true);
+    py::object array = column.attr("to_numpy")(
+        py::arg("dtype") = py::module_::import("builtins").attr("object"), py::arg("copy") = true);
     // A fresh copy from to_numpy is one-dimensional and contiguous; make sure.
     array = py::module_::import("numpy").attr("ascontiguousarray")(array);
     Py_buffer buffer;

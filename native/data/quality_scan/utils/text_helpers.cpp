@@ -38,7 +38,9 @@ const char* const kFormatNumberDoc =
 
 namespace {
 
-py::module_ builtins() { return py::module_::import("builtins"); }
+py::module_ builtins() {
+    return py::module_::import("builtins");
+}
 
 std::string type_name(const py::handle& value) {
     return py::str(py::type::of(value).attr("__name__"));
@@ -81,9 +83,10 @@ py::object is_string_column(Frame& f) {
         !py::str(dtype.attr("kind")).equal(py::str("O")) &&
         !py::str(dtype.attr("kind")).equal(py::str("U")))
         return py::bool_(false);
-    py::object values = py::hasattr(column, "to_numpy")
-                            ? column.attr("to_numpy")(py::arg("dtype") = builtins().attr("object"))
-                            : np.attr("asarray")(column, py::arg("dtype") = builtins().attr("object"));
+    py::object values =
+        py::hasattr(column, "to_numpy")
+            ? column.attr("to_numpy")(py::arg("dtype") = builtins().attr("object"))
+            : np.attr("asarray")(column, py::arg("dtype") = builtins().attr("object"));
     values = np.attr("ravel")(values);
     py::array objects = values;
     py::ssize_t n = py::len(values);
