@@ -11,7 +11,7 @@ namespace {
 
 // Tables of joint counts up to this many cells are dense; beyond it the
 // pairs are sorted and counted in runs.
-constexpr std::size_t kDenseJointLimit = std::size_t{1} << 24;
+constexpr std::size_t kDenseJointLimit = std::size_t{1} << 20;
 
 std::vector<std::int64_t> count_codes(const Codes& x) {
     std::vector<std::int64_t> counts(static_cast<std::size_t>(x.levels));
