@@ -295,3 +295,8 @@ def test_replaced_helpers_are_read_at_call_time(monkeypatch):
                   {"a": "categorical", "b": "categorical", "v": "numerical"}
                   ).highly_correlated_features().data
     assert table.loc["a", "b"] == 0.25 and table.loc["v", "a"] == 0.5 == table.loc["b", "v"]
+
+
+def test_duplicated_samples_without_columns_is_an_empty_table():
+    result = check(pd.DataFrame(index=range(3))).duplicated_samples()
+    assert isinstance(result, pd.DataFrame) and result.shape == (0, 0)

@@ -35,8 +35,16 @@ py::object single_column_check(Frame& f) {
                     percent_to_fraction,
                     ""};
     py::str share_label("% Special-Only Samples");
-    special_characters[share_label] =
+    py::object fractions =
         special_characters[share_label].attr("map")(make_function(std::move(def), f.globals()));
+    {
+        // As a statement in a method, `df[key] = value` runs while the
+        // interpreter's stack holds `df` too; pandas takes a frame with fewer
+        // references for a temporary and warns of chained assignment.
+        py::object stack_reference = special_characters;
+        if (PyObject_SetItem(stack_reference.ptr(), share_label.ptr(), fractions.ptr()) < 0)
+            throw py::error_already_set();
+    }
 
     py::list level0 =
         labels({"Is Single Value", "Null Ratio", "Mixed Data Types", "Mixed Data Types",
