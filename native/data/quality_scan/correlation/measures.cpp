@@ -52,8 +52,7 @@ py::object symmetric_theil_u_correlation(Frame& f) {
     Doubles x = category_values(f[0], "x"), y = category_values(f[1], "y");
     double u;
     {
-        // Safe without the GIL: the kernel reads only the memory of the two
-        // arrays we hold; no Python object is touched.
+        // No GIL needed: the kernel reads only the memory of the two arrays we hold.
         py::gil_scoped_release release;
         kernels::Codes cx = kernels::factorize(x.data(), static_cast<std::size_t>(x.size()));
         kernels::Codes cy = kernels::factorize(y.data(), static_cast<std::size_t>(y.size()));
@@ -68,8 +67,7 @@ py::object correlation_ratio(Frame& f) {
                                     .attr("astype")(py::module_::import("numpy").attr("float64")));
     double eta;
     {
-        // Safe without the GIL: the kernel reads only the memory of the two
-        // arrays we hold; no Python object is touched.
+        // No GIL needed: the kernel reads only the memory of the two arrays we hold.
         py::gil_scoped_release release;
         kernels::Codes codes =
             kernels::factorize(groups.data(), static_cast<std::size_t>(groups.size()));

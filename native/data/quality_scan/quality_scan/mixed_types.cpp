@@ -84,9 +84,7 @@ py::object count_numbers(const py::object& column, const py::object& numbers,
     std::vector<std::uint8_t> is_number(values.size);
     const kernels::CharClasses& classes = char_classes();
     {
-        // Safe without the GIL: the views point into str objects owned by our
-        // private copy of the column (or into our own buffer), and no Python
-        // object is touched.
+        // No GIL needed: the kernel reads only our private copy's str data and our own buffers.
         py::gil_scoped_release release;
         kernels::mark_float_texts(texts.views().data(), texts.views().size(), classes,
                                   is_number.data());

@@ -47,9 +47,7 @@ py::array_t<std::int64_t> text_lengths(const py::object& column) {
     }
     texts.finish();
     {
-        // Safe without the GIL: the views point into str objects owned by our
-        // private copy of the column (or into our own buffer), and no Python
-        // object is touched.
+        // No GIL needed: the kernel reads only our private copy's str data and our own buffers.
         py::gil_scoped_release release;
         kernels::text_lengths(texts.views().data(), texts.views().size(), out);
     }
@@ -230,9 +228,7 @@ py::object get_special_samples(Frame& f) {
     std::vector<std::uint8_t> special(values.size);
     const kernels::CharClasses& classes = char_classes();
     {
-        // Safe without the GIL: the views point into str objects owned by our
-        // private copy of the column (or into our own buffer), and no Python
-        // object is touched.
+        // No GIL needed: the kernel reads only our private copy's str data and our own buffers.
         py::gil_scoped_release release;
         kernels::mark_special_only(texts.views().data(), texts.views().size(), classes,
                                    special.data());
