@@ -5,6 +5,7 @@
 #include "data/quality_scan/quality_scan/text_column.hpp"
 #include "kernels/text/text_scans.hpp"
 
+#include <algorithm>
 #include <pybind11/numpy.h>
 
 namespace zeka::quality_scan {
@@ -56,6 +57,26 @@ py::array_t<std::int64_t> text_lengths(const py::object& column) {
     return lengths;
 }
 
+// `lengths.quantile(q, interpolation="nearest")` of the Series `lengths`.
+// The quantile picks the value at one sorted position, which depends only on
+// the count of values and on q: pandas finds that position on 0, 1, ..., n-1
+// (where each value is its position, and selection is quick), and the value
+// there is selected here. Selecting among many equal lengths is what makes
+// the direct call slow.
+py::object nearest_quantile(const py::object& pd, py::array_t<std::int64_t>& values,
+                            const py::object& lengths, const py::object& q) {
+    auto n = static_cast<std::size_t>(values.size());
+    if (n == 0)
+        return lengths.attr("quantile")(q, py::arg("interpolation") = "nearest");
+    py::object positions = pd.attr("Series")(py::module_::import("numpy").attr("arange")(n));
+    py::object position = positions.attr("quantile")(q, py::arg("interpolation") = "nearest");
+    auto k = py::int_(position).cast<std::size_t>();
+    std::vector<std::int64_t> sorted(values.data(), values.data() + n);
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(k), sorted.end());
+    // The value in the type pandas gives (an integer or a float).
+    return py::type::of(position)(sorted[k]);
+}
+
 py::list list_of(std::initializer_list<py::object> items) {
     py::list out;
     for (const py::object& item : items)
@@ -77,10 +98,11 @@ py::object long_string(Frame& f) {
             display_result.append(list_of({py::int_(0), py::list()}));
             continue;
         }
+        py::array_t<std::int64_t> lengths = text_lengths(column);
         py::object string_length_column =
-            pd.attr("Series")(text_lengths(column), py::arg("index") = column.attr("index"));
-        py::object threshold_length = string_length_column.attr("quantile")(
-            quantile_threshold, py::arg("interpolation") = "nearest");
+            pd.attr("Series")(lengths, py::arg("index") = column.attr("index"));
+        py::object threshold_length =
+            nearest_quantile(pd, lengths, string_length_column, quantile_threshold);
         py::object limit = threshold_length + length_difference;
         py::object is_long = py::reinterpret_steal<py::object>(
             PyObject_RichCompare(string_length_column.ptr(), limit.ptr(), Py_GT));
