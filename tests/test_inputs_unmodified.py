@@ -18,6 +18,7 @@ from zeka.config import estimator_settings as es
 from zeka.data.causality.core import conditional_independence_test
 from zeka.data.dataset import Dataset
 from zeka.data.outlier_detection.novelty import OneClassSVM
+from zeka.data.quality_scan.quality_scan import DataIntegrityCheck
 from zeka.data.tabular_prep import DataPreprocessor
 from zeka.data.variable_screen import FeatureSelection
 from zeka.explainer.shap import SHAP
@@ -149,6 +150,24 @@ CASES["SHAP.global_explain_data"] = lambda: explaining(lambda s, row: s.global_e
 CASES["SHAP.local_explain_data"] = lambda: explaining(lambda s, row: s.local_explain_data(row))
 CASES["SHAP.local_explain_data bad"] = lambda: explaining(
     lambda s, row: s.local_explain_data(row[:2]))
+
+
+def integrity(frame, meta_info):
+    check = DataIntegrityCheck(frame, meta_info)
+    for name in ["single_column_check", "duplicated_samples", "highly_correlated_features"]:
+        getattr(check, name)()
+
+
+def messy_frame():
+    frame = pd.DataFrame({"t": ["1.5", "w", None, "%%", "x" * 90] * 4,
+                          "c": pd.Categorical(list("ab") * 10), "n": np.arange(20.0)})
+    frame.index.name = "index"
+    return frame
+
+
+CASES["DataIntegrityCheck checks"] = lambda: (
+    integrity, (messy_frame(), {"t": "categorical", "c": "categorical", "n": "numerical"}))
+CASES["DataIntegrityCheck bad meta_info"] = lambda: (integrity, (messy_frame(), []))
 
 
 for method in ["pfi", "cor", "rit", "dcor"]:

@@ -23,6 +23,9 @@ NATIVE_MODULES = [
     "zeka.data.quality_scan.quality_scan",
     "zeka.data.variable_screen",
     "zeka.explainer.shap",
+    "zeka.data.quality_scan.utils",
+    "zeka.data.quality_scan.correlation",
+    "zeka.data.causality.core",
 ]
 
 

@@ -3,10 +3,13 @@ give exactly what the same calls give one after another."""
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
+import pandas as pd
 import pytest
 
 from zeka.data.causality.core import conditional_independence_test
 from zeka.data.outlier_detection.novelty import OneClassSVM
+from zeka.data.quality_scan.correlation import correlation_ratio, symmetric_theil_u_correlation
+from zeka.data.quality_scan.quality_scan import DataIntegrityCheck
 
 
 def independence(seed):
@@ -24,7 +27,30 @@ def refused_fit(seed):
         return str(error)
 
 
-CALLS = {"conditional_independence_test": independence, "OneClassSVM.fit refused": refused_fit}
+def messy_frame(seed, rows=4000):
+    rng = np.random.default_rng(seed)
+    words = np.array(["alpha", "beta", "%%", "12.5", " 1_000 ", "x" * 60, None, "nan", "--"],
+                     dtype=object)
+    return pd.DataFrame({f"c{i}": rng.choice(words, rows) for i in range(4)})
+
+
+def integrity_checks(seed):
+    check = DataIntegrityCheck(messy_frame(seed), None)
+    tables = [check.long_string(), check.special_characters(), check.mixed_data_type(),
+              check.single_column_check().data]
+    return [table.to_json() for table in tables]
+
+
+def association(seed):
+    rng = np.random.default_rng(seed)
+    codes = rng.integers(0, 5, 50_000).astype(float)
+    other = (codes + rng.integers(0, 3, 50_000)).astype(float)
+    return (symmetric_theil_u_correlation(codes, other),
+            correlation_ratio(codes, other + rng.normal(size=50_000)))
+
+
+CALLS = {"conditional_independence_test": independence, "OneClassSVM.fit refused": refused_fit,
+         "DataIntegrityCheck checks": integrity_checks, "association measures": association}
 
 
 @pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
