@@ -140,7 +140,8 @@ def run(argv=None, stdout=None, stderr=None):
         if args.explain_rows < 1:
             raise ReportInputError("--explain-rows must be at least 1")
         settings = Settings(models=_models(args.models), seed=args.seed,
-                            explain_rows=args.explain_rows, progress=not args.quiet)
+                            explain_rows=args.explain_rows, progress=not args.quiet,
+                            stream=stderr)
         source = _source(args)
         temporary = _open_output(args.out)
         road = Road(source, settings).run()

@@ -44,6 +44,9 @@ nav.toc a { color: var(--accent); text-decoration: none; }
 .table-wrap thead th { background: var(--soft); }
 .table-wrap caption { caption-side: top; text-align: left; color: var(--muted); padding: .2rem 0; }
 .compact table { font-size: .75rem; }
+.matrix th.col_heading { writing-mode: vertical-rl; transform: rotate(180deg); text-align: left;
+                         vertical-align: bottom; white-space: nowrap; padding: .4rem .15rem; }
+.matrix td { width: auto; min-width: 2.6em; text-align: center; }
 .compact th, .compact td { padding: .15rem .3rem; }
 figure { margin: .6rem 0 1.2rem; }
 figure img { max-width: 100%; height: auto; border: 1px solid var(--line); }
@@ -101,10 +104,14 @@ def hide_index_names(styler):
     return styler
 
 
-def table(styler_or_html, caption=None, compact=False):
-    """A table block: a pandas Styler (rendered here) or ready HTML."""
+def table(styler_or_html, caption=None, compact=False, matrix=False):
+    """A table block: a pandas Styler (rendered here) or ready HTML.
+
+    `compact` uses a smaller type; `matrix` also turns the column headings upright,
+    so a square table of many columns fits the page.
+    """
     body = styler_or_html if isinstance(styler_or_html, str) else styler_or_html.to_html()
-    css = "table-wrap compact" if compact else "table-wrap"
+    css = "table-wrap" + (" compact" if compact or matrix else "") + (" matrix" if matrix else "")
     cap = '<p class="note">{}</p>'.format(escape(caption)) if caption else ""
     return '<div class="{}">{}{}</div>'.format(css, cap, body)
 

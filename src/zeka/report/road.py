@@ -12,7 +12,9 @@ import importlib
 import time
 import traceback
 import warnings
-from contextlib import contextmanager
+import io
+import sys
+from contextlib import contextmanager, redirect_stderr, redirect_stdout
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -38,9 +40,10 @@ OUTLIER_ROWS = 10
 class Settings:
     models: list = field(default_factory=lambda: list(MODEL_FAMILIES))
     seed: int = 0
-    explain_rows: int = 200  # rows of the global SHAP explanation
-    background_rows: int = 50  # rows the SHAP masker keeps
+    explain_rows: int = 100  # rows of the global SHAP explanation
+    background_rows: int = 30  # rows the SHAP masker keeps
     progress: bool = True
+    stream: object = None  # where the progress bars go; None is sys.stderr at the start
 
 
 @dataclass
@@ -82,11 +85,13 @@ def _collect_warnings(section):
     section.warnings.extend(t for t in _warning_text(caught) if t not in section.warnings)
 
 
-def _fmt(value, digits=4):
-    try:
-        return "{:.{}f}".format(float(value), digits)
-    except (TypeError, ValueError):
-        return str(value)
+@contextmanager
+def _quiet_libraries():
+    """Progress bars and prints of the libraries (shap's explainers) stay off the terminal;
+    the report's own bars keep the stream they were made with."""
+    sink = io.StringIO()
+    with redirect_stdout(sink), redirect_stderr(sink):
+        yield
 
 
 def _pct(share):
@@ -103,7 +108,7 @@ def _names(items, limit=6):
 def _progress(settings, **kwargs):
     from tqdm.auto import tqdm
 
-    return tqdm(disable=not settings.progress, dynamic_ncols=True, **kwargs)
+    return tqdm(disable=not settings.progress, dynamic_ncols=True, file=settings.stream, **kwargs)
 
 
 class Road:
@@ -111,6 +116,9 @@ class Road:
 
     def __init__(self, source, settings):
         self.source = source
+        if settings.stream is None:
+            settings = copy.copy(settings)
+            settings.stream = sys.stderr
         self.settings = settings
         self.times = []
         self.sections = {}
@@ -147,7 +155,7 @@ class Road:
                 started = time.perf_counter()
                 status = "done"
                 try:
-                    with _collect_warnings(section):
+                    with _collect_warnings(section), _quiet_libraries():
                         getattr(self, method)(section)
                 except ReportInputError:
                     raise
@@ -196,9 +204,12 @@ class Road:
         section.add(self._duplicates_block(duplicates))
         section.add(doc.heading("Association between columns"))
         corr = check.highly_correlated_features()
-        # The heat map keeps its colours; narrower cells keep it on a laptop screen.
-        corr = corr.set_properties(**{"width": "auto", "min-width": "3.2em"})
-        section.add(doc.table(corr, compact=True, caption=(
+        # The heat map keeps its colours; narrower cells keep it on a laptop screen, and an
+        # undefined association (a constant column) shows as a blank, not as a black cell.
+        corr = corr.set_properties(**{"width": "auto"}).apply(
+            lambda frame: frame.isna().replace({True: "background-color: #fff; color: #999",
+                                                False: ""}), axis=None)
+        section.add(doc.table(corr, matrix=True, caption=(
             "Spearman correlation between numerical columns, symmetric Theil's U between "
             "categorical ones, correlation ratio between a numerical and a categorical one.")))
         section.reading = self._integrity_reading(scol.data, duplicates, corr.data)
@@ -210,10 +221,10 @@ class Road:
             return doc.paragraph("No row occurs twice.")
         shown = duplicates.head(10).copy()
         shown.index = [", ".join(str(label) for label in labels) for labels in shown.index]
-        shown.index.name = "rows"
+        shown.columns.name = "Rows"
         caption = "{} distinct rows occur more than once{}; the row labels show where.".format(
             len(duplicates), " (the first 10 are shown)" if len(duplicates) > 10 else "")
-        return doc.table(shown.style.format(precision=4, na_rep="missing"),
+        return doc.table(doc.hide_index_names(shown.style.format(_plain_number)),
                          caption=caption, compact=True)
 
     def _integrity_reading(self, scol, duplicates, corr):
@@ -247,8 +258,8 @@ class Road:
         pair = self._strongest_pair(corr)
         if pair is not None:
             parts.append("The strongest association between two columns is {} and {} ({:.2f}).".format(*pair))
-        self.findings["integrity"] = (len(single) + len(mixed) + len(long_cols) + len(special)
-                                      + int((nulls > 0).sum()))
+        flagged = set(single) | set(mixed) | set(long_cols) | set(special) | set(nulls.index[nulls > 0])
+        self.findings["integrity"] = "{} / {}".format(len(flagged), frame.shape[1])
         return " ".join(parts)
 
     @staticmethod
@@ -459,7 +470,7 @@ class Road:
         names = list(board["Model"])[::-1]
         test = board["test_" + metric].astype(float).to_numpy()[::-1]
         train = board["train_" + metric].astype(float).to_numpy()[::-1]
-        fig, ax = plt.subplots(figsize=(7, 0.45 * len(names) + 1.0))
+        fig, ax = plt.subplots(figsize=(6.5, 0.36 * len(names) + 1.0))
         y = np.arange(len(names))
         ax.barh(y + 0.2, test, height=0.4, label="test", color="#2f5d9a")
         ax.barh(y - 0.2, train, height=0.4, label="training", color="#b8c7de")
@@ -538,7 +549,8 @@ class Road:
             for rank, i in enumerate(selected[method], start=1):
                 marks[i] = "\u2713 {}".format(rank)
             table[(labels[method], "selected")] = marks
-        table.columns = pd.MultiIndex.from_tuples(table.columns)
+        table.columns = pd.MultiIndex.from_tuples(table.columns, names=[None, "Feature"])
+        table.index.name = None
         score_cols = [c for c in table.columns if c[1] == "score"]
         styled = (table.style.format("{:.4f}", subset=score_cols)
                   .set_properties(subset=[c for c in table.columns if c[1] == "selected"],
@@ -653,7 +665,7 @@ class Road:
             time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), total_seconds)
         items = []
         if "integrity" in self.findings:
-            items.append((self.findings["integrity"], "integrity findings in the raw table"))
+            items.append((self.findings["integrity"], "columns with an integrity finding"))
         if self.prep is not None:
             items.append(("{} / {}".format(self.prep.rows_used, self.prep.rows_loaded),
                           "rows used / loaded"))
