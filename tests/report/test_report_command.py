@@ -300,10 +300,10 @@ def test_a_failing_step_is_reported_and_the_others_run(tmp_path, monkeypatch):
     monkeypatch.setattr(road.Road, "step_outliers", broken)
     monkeypatch.setattr(road.Road, "STEPS", road.Road.STEPS[:3])
     target = tmp_path / "r.html"
-    status, out, err = run_command(["report", "--quiet", "--dataset", "Diabetes", "--out",
-                                    str(target)])
+    status, out, err = run_command(["report", "--dataset", "Diabetes", "--out", str(target)])
     assert status == 1
     assert "failed: Outliers" in out
+    assert "report: preparation" in err  # the progress bar, without --quiet
     document = Document(target.read_text())
     assert document.readings["outliers"].startswith(
         "This step failed: ValueError: the detector broke")
