@@ -1,0 +1,1 @@
+"""Model explanations with SHAP values."""
