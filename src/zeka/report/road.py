@@ -68,6 +68,8 @@ def _import(module_name, attribute):
 def _warning_text(caught):
     texts = []
     for item in caught:
+        if issubclass(item.category, (DeprecationWarning, PendingDeprecationWarning, FutureWarning)):
+            continue  # notes between libraries about their next versions, not about the data
         text = "{}: {}".format(item.category.__name__, str(item.message).strip().splitlines()[0]
                                if str(item.message).strip() else "")
         text = text if len(text) <= 220 else text[:217] + "..."
@@ -620,7 +622,8 @@ class Road:
                             figsize=(7, 0.4 * shown + 1.5)),
                        alt="SHAP values of every explained row per feature",
                        caption="Each dot is one row: its SHAP value, coloured by the feature value."),
-            doc.figure(plot(scatter_result, "scatter", figsize=(7, 4.2)),
+            doc.figure(plot(scatter_result, "scatter", figsize=(7, 4.2),
+                            scaler=_original_units(pipeline, names, top)),
                        alt="SHAP dependence of " + top,
                        caption="Dependence on {}, the most important feature.".format(top)),
             doc.figure(plot(local_result, "waterfall", figsize=(7, 5)),
@@ -682,6 +685,43 @@ class Road:
                   + doc.table(doc.hide_index_names(timing.style)) +
                   doc.paragraph("Made with zeka {} by: {}".format(_version(), command), "note"))
         return doc.render(title, meta, doc.glance(items), sections, footer)
+
+
+class _OriginalUnits:
+    """The fitted standardisation of the numerical features, seen over all features.
+
+    The dependence plot draws a feature as the model saw it (standardised); with this
+    as its scaler the tick labels read in the feature's own units. Other features
+    pass through unchanged.
+    """
+
+    def __init__(self, names, positions, scaler):
+        self.feature_names_in_ = np.asarray(names, dtype=object)
+        self.n_features_in_ = len(names)
+        self.mean_ = np.zeros(len(names))
+        self.scale_ = np.ones(len(names))
+        self.mean_[positions] = scaler.mean_
+        self.scale_[positions] = scaler.scale_
+
+    def inverse_transform(self, x):
+        return np.asarray(x, dtype=float) * self.scale_ + self.mean_
+
+
+def _original_units(pipeline, names, feature):
+    """A scaler for the dependence plot's ticks, or None when the feature is not standardised."""
+    preprocessing = getattr(pipeline, "preprocessing_", None)
+    try:
+        prep = preprocessing.preprocessor_
+        if prep.normalize_strategy != "unit_norm":
+            return None
+        positions = list(prep.nfeature_index_list)
+        scaler = prep.ntransformer.named_steps["scaling"]
+        scaler.mean_, scaler.scale_
+    except (AttributeError, KeyError, TypeError):
+        return None
+    if names.index(feature) not in positions or len(scaler.mean_) != len(positions):
+        return None
+    return _OriginalUnits(names, positions, scaler)
 
 
 def _plain_number(value):
