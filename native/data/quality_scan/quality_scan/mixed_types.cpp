@@ -1,0 +1,163 @@
+// Mixed data types: string columns in which some values convert with float()
+// and others do not. For an object column the conversion test of its exact
+// str values runs in the number-text kernel.
+#include "common/containers.hpp"
+#include "data/quality_scan/quality_scan/data_integrity_check.hpp"
+#include "data/quality_scan/quality_scan/text_column.hpp"
+#include "kernels/text/text_scans.hpp"
+
+#include <optional>
+
+namespace zeka::quality_scan {
+
+namespace {
+
+// Whether float(value) succeeds; false when it raises ValueError, and the
+// error goes on for any other exception.
+bool converts_to_float(PyObject* value) {
+    PyObject* converted = PyNumber_Float(value);
+    if (converted) {
+        Py_DECREF(converted);
+        return true;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_ValueError))
+        throw py::error_already_set();
+    PyErr_Clear();
+    return false;
+}
+
+// `if len(examples) < 3: examples.add(value)`.
+void keep_example(const py::object& examples, PyObject* value) {
+    if (PySet_GET_SIZE(examples.ptr()) < 3 && PySet_Add(examples.ptr(), value) != 0)
+        throw py::error_already_set();
+}
+
+// is_float(x) of one _check_mixed_percentage call; the closure holds the two
+// example sets (numbers, strings).
+py::object is_float(Frame& f) {
+    PyObject* x = f[0].ptr();
+    bool number = converts_to_float(x);
+    keep_example(f.captured(number ? 0 : 1), x);
+    return py::bool_(number);
+}
+
+bool is_object_dtype(const py::object& column) {
+    py::object dtype = column.attr("dtype");
+    py::object numpy_dtype = py::module_::import("numpy").attr("dtype");
+    return py::type::of(dtype).is(numpy_dtype) && equals(dtype.attr("kind"), "O");
+}
+
+// sum(column.apply(is_float)) for an object column, with the same example
+// sets: str values are tested by the kernel, everything else by float().
+py::object count_numbers(const py::object& column, const py::object& numbers,
+                         const py::object& strings) {
+    ObjectValues values = object_values(column);
+    std::vector<std::uint8_t> is_number(values.size);
+    TextColumn texts;
+    // A value whose float() raises something other than ValueError ends the
+    // scan; the values before it still fill the example sets first, as they
+    // would have one by one.
+    std::optional<py::error_already_set> failure;
+    std::size_t end = values.size;
+    for (std::size_t i = 0; i < values.size; ++i) {
+        PyObject* value = values.items[i];
+        if (PyUnicode_CheckExact(value)) {
+            texts.add(value, i);
+            continue;
+        }
+        try {
+            is_number[i] = converts_to_float(value);
+        } catch (py::error_already_set& e) {
+            failure.emplace(std::move(e));
+            end = i;
+            break;
+        }
+    }
+    texts.finish();
+    std::vector<std::uint8_t> marks(texts.views().size());
+    const kernels::CharClasses& classes = char_classes();
+    {
+        // Safe without the GIL: the views point into str objects owned by our
+        // private copy of the column, and no Python object is touched.
+        py::gil_scoped_release release;
+        kernels::mark_float_texts(texts.views().data(), texts.views().size(), classes,
+                                  marks.data());
+    }
+    for (std::size_t k = 0; k < marks.size(); ++k)
+        is_number[texts.rows()[k]] = marks[k];
+    long long nums = 0;
+    for (std::size_t i = 0; i < end; ++i) {
+        nums += is_number[i];
+        if (PySet_GET_SIZE(numbers.ptr()) < 3 || PySet_GET_SIZE(strings.ptr()) < 3)
+            keep_example(is_number[i] ? numbers : strings, values.items[i]);
+    }
+    if (failure)
+        throw std::move(*failure);
+    return py::int_(nums);
+}
+
+} // namespace
+
+py::object check_mixed_percentage(Frame& f) {
+    py::object column_data = f[0];
+    py::object total_rows = column_data.attr("count")();
+    py::set numbers_in_col, strings_in_col;
+    py::object nums;
+    if (is_object_dtype(column_data)) {
+        nums = count_numbers(column_data, numbers_in_col, strings_in_col);
+    } else {
+        FunctionDef def{"is_float", "DataIntegrityCheck._check_mixed_percentage.<locals>.is_float",
+                        {arg("x")}, is_float, ""};
+        py::object function =
+            make_function(std::move(def), f.globals(), py::make_tuple(numbers_in_col, strings_in_col));
+        nums = builtins().attr("sum")(column_data.attr("apply")(function));
+    }
+    if (equals(nums, total_rows) || equals(nums, py::int_(0)))
+        return py::none();
+    py::object nums_pct = true_divide(nums, total_rows);
+    py::object strs_pct = true_divide(f.global("np").attr("abs")(nums - total_rows), total_rows);
+    py::dict record;
+    record["strings"] = strs_pct;
+    record["numbers"] = nums_pct;
+    record["strings_examples"] = strings_in_col;
+    record["numbers_examples"] = numbers_in_col;
+    return record;
+}
+
+py::object get_data_mix(Frame& f) {
+    py::object self = f[0], column_data = f[1];
+    if (!truthy(f.global("is_string_column")(column_data)))
+        return py::none();
+    return self.attr("_check_mixed_percentage")(column_data);
+}
+
+py::object mixed_data_type(Frame& f) {
+    py::object self = f[0];
+    py::object data = self.attr("data");
+    py::object np = f.global("np"), pd = f.global("pd");
+    // Rows are keyed by position and labelled afterwards, so repeated or
+    // equal-comparing labels (1 and 1.0) keep one row per column each.
+    py::dict display_result;
+    std::size_t n = column_count(data);
+    for (std::size_t i = 0; i < n; ++i) {
+        py::object column_data = column_at(data, i).attr("dropna")();
+        py::object mix = self.attr("_get_data_mix")(column_data);
+        py::dict formatted_mix;
+        if (!mix.is_none()) {
+            formatted_mix["With mixed"] = true;
+            py::str strings = py::str(np.attr("round")(mix[py::str("strings")], 4));
+            py::str numbers = py::str(np.attr("round")(mix[py::str("numbers")], 4));
+            formatted_mix["Categorical : Numerical"] = strings + py::str(" : ") + numbers;
+        } else {
+            formatted_mix["With mixed"] = false;
+            formatted_mix["Categorical : Numerical"] = "-";
+        }
+        display_result[py::int_(i)] = formatted_mix;
+    }
+    py::object result = pd.attr("DataFrame").attr("from_dict")(display_result).attr("T");
+    if (n > 0)
+        result.attr("index") = pd.attr("Index")(py::list(data.attr("columns")));
+    return result;
+}
+
+} // namespace zeka::quality_scan

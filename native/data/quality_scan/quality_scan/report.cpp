@@ -1,0 +1,82 @@
+// The one-table report of the per-column checks.
+#include "data/quality_scan/quality_scan/data_integrity_check.hpp"
+
+namespace zeka::quality_scan {
+
+namespace {
+
+// lambda x: float(x[:-1]) / 100
+py::object percent_to_fraction(Frame& f) {
+    py::object text = f[0][py::slice(py::none(), py::int_(-1), py::none())];
+    return true_divide(builtins().attr("float")(text), py::int_(100));
+}
+
+py::list labels(std::initializer_list<const char*> texts) {
+    py::list out;
+    for (const char* text : texts)
+        out.append(text);
+    return out;
+}
+
+} // namespace
+
+py::object single_column_check(Frame& f) {
+    py::object self = f[0];
+    py::object pd = f.global("pd");
+    py::object single_value = self.attr("is_single_value")();
+    py::object null_ratio = self.attr("null_ratio")();
+    py::object long_string = self.attr("long_string")();
+    py::object special_characters = self.attr("special_characters")();
+    py::object mixed_data_type = self.attr("mixed_data_type")();
+
+    FunctionDef def{"<lambda>", "DataIntegrityCheck.single_column_check.<locals>.<lambda>",
+                    {arg("x")}, percent_to_fraction, ""};
+    py::str share_label("% Special-Only Samples");
+    special_characters[share_label] =
+        special_characters[share_label].attr("map")(make_function(std::move(def), f.globals()));
+
+    py::list level0 = labels({"Is Single Value", "Null Ratio", "Mixed Data Types",
+                              "Mixed Data Types", "Long String", "Long String",
+                              "Special Characters", "Special Characters"});
+    py::list level1 = labels({"", "", "Mixed", "Categorical : Numerical", "Num", "Index", "Ratio",
+                              "Example Samples"});
+    py::list parts;
+    for (const py::object& part :
+         {single_value, null_ratio, mixed_data_type, long_string, special_characters})
+        parts.append(part);
+    py::object scol;
+    if (column_count(self.attr("data")) == 0) {
+        // No columns, no rows: the report still has its eight-column header
+        // (the mixed-types table of such a frame has no columns to join).
+        scol = pd.attr("DataFrame")(
+            py::arg("index") = self.attr("data").attr("columns"),
+            py::arg("columns") = pd.attr("MultiIndex").attr("from_arrays")(
+                py::make_tuple(level0, level1)));
+    } else {
+        scol = pd.attr("concat")(parts, py::arg("axis") = 1);
+        py::list both;
+        both.append(level0);
+        both.append(level1);
+        scol.attr("columns") = both;
+    }
+    py::list size;
+    py::dict heading, level0_heading;
+    heading["selector"] = "th.col_heading";
+    heading["props"] = "text-align: center;";
+    level0_heading["selector"] = "th.col_heading.level0";
+    level0_heading["props"] = "font-size: 1.0em;";
+    size.append(heading);
+    size.append(level0_heading);
+    py::list border;
+    py::dict cells;
+    cells["selector"] = "th,td";
+    py::list props;
+    props.append(py::make_tuple("border-style", "solid"));
+    props.append(py::make_tuple("border-width", "1px"));
+    cells["props"] = props;
+    border.append(cells);
+    return scol.attr("style").attr("set_table_styles")(size + border).attr("format")(
+        py::arg("precision") = 4);
+}
+
+} // namespace zeka::quality_scan

@@ -1,0 +1,215 @@
+// The string checks: over-long values and values made only of special
+// characters. The per-value work runs in the text kernels.
+#include "common/python_ops.hpp"
+#include "data/quality_scan/quality_scan/data_integrity_check.hpp"
+#include "data/quality_scan/quality_scan/text_column.hpp"
+#include "kernels/text/text_scans.hpp"
+
+#include <pybind11/numpy.h>
+
+namespace zeka::quality_scan {
+
+namespace {
+
+// `float(value)` for an argument that must be a real number, refusing text
+// (which float() would parse) with a TypeError.
+py::object real_number(const py::object& value, const char* name) {
+    if (!PyNumber_Check(value.ptr()))
+        throw py::type_error(std::string(name) + " must be a real number, not '" +
+                             py::str(py::type::of(value).attr("__name__")).cast<std::string>() +
+                             "'");
+    PyObject* converted = PyNumber_Float(value.ptr());
+    if (!converted)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(converted);
+}
+
+// len(str(x)) for every value of `column`, in order.
+py::array_t<std::int64_t> text_lengths(const py::object& column) {
+    ObjectValues values = object_values(column);
+    py::array_t<std::int64_t> lengths(static_cast<py::ssize_t>(values.size));
+    std::int64_t* out = lengths.mutable_data();
+    TextColumn texts;
+    for (std::size_t i = 0; i < values.size; ++i) {
+        PyObject* value = values.items[i];
+        if (PyUnicode_CheckExact(value)) {
+            texts.add(value, i);
+            continue;
+        }
+        // Anything else is measured by its own str(): ints, floats, bytes,
+        // str subclasses with their own __str__, ...
+        py::object text = py::reinterpret_steal<py::object>(PyObject_Str(value));
+        if (!text)
+            throw py::error_already_set();
+        out[i] = PyUnicode_GetLength(text.ptr());
+    }
+    texts.finish();
+    std::vector<std::int64_t> counted(texts.views().size());
+    {
+        // Safe without the GIL: the views point into str objects owned by our
+        // private copy of the column, and no Python object is touched.
+        py::gil_scoped_release release;
+        kernels::text_lengths(texts.views().data(), texts.views().size(), counted.data());
+    }
+    for (std::size_t k = 0; k < counted.size(); ++k)
+        out[texts.rows()[k]] = counted[k];
+    return lengths;
+}
+
+py::list list_of(std::initializer_list<py::object> items) {
+    py::list out;
+    for (const py::object& item : items)
+        out.append(item);
+    return out;
+}
+
+} // namespace
+
+py::object long_string(Frame& f) {
+    py::object self = f[0], length_difference = f[2];
+    py::object quantile_threshold = real_number(f[1], "quantile_threshold");
+    py::object data = self.attr("data");
+    py::object pd = f.global("pd");
+    py::list display_result;
+    for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
+        py::object column = column_at(data, i).attr("dropna")();
+        if (!truthy(f.global("is_string_column")(column))) {
+            display_result.append(list_of({py::int_(0), py::list()}));
+            continue;
+        }
+        py::object string_length_column =
+            pd.attr("Series")(text_lengths(column), py::arg("index") = column.attr("index"));
+        py::object threshold_length = string_length_column.attr("quantile")(
+            quantile_threshold, py::arg("interpolation") = "nearest");
+        py::object limit = threshold_length + length_difference;
+        py::object is_long = py::reinterpret_steal<py::object>(
+            PyObject_RichCompare(string_length_column.ptr(), limit.ptr(), Py_GT));
+        if (!is_long)
+            throw py::error_already_set();
+        py::list long_string_idx(string_length_column.attr("loc")[is_long].attr("index"));
+        display_result.append(
+            list_of({py::int_(py::len(long_string_idx)), f.global("format_list")(long_string_idx)}));
+    }
+    py::object result = pd.attr("DataFrame")(
+        display_result, py::arg("columns") = list_of({py::str("Long String Num"),
+                                                      py::str("Long String Index")}));
+    result.attr("index") = data.attr("columns");
+    return result;
+}
+
+py::object special_characters(Frame& f) {
+    py::object self = f[0], n_most_common = f[1];
+    py::object data = self.attr("data");
+    py::object columns = data.attr("columns");
+    py::object by_count = py::module_::import("operator").attr("itemgetter")(1);
+    py::list display_result;
+    for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
+        py::object column_name = columns[py::int_(i)];
+        py::object column_data = column_at(data, i);
+        py::object special_samples = self.attr("_get_special_samples")(column_data);
+        if (!truthy(special_samples)) {
+            display_result.append(list_of({column_name, py::str("0.0%"), py::list()}));
+            continue;
+        }
+        py::object total = builtins().attr("sum")(special_samples.attr("values")());
+        py::object share = true_divide(total, column_data.attr("size"));
+        py::object percent = py::str(share * py::int_(100)) + py::str("%");
+        py::object ordered = builtins().attr("sorted")(special_samples.attr("items")(),
+                                                        py::arg("key") = by_count,
+                                                        py::arg("reverse") = true);
+        py::object cut = py::reinterpret_steal<py::object>(
+            PySlice_New(nullptr, n_most_common.ptr(), nullptr));
+        py::list top_n_samples_values;
+        for (py::handle item : ordered[cut])
+            top_n_samples_values.append(item[py::int_(0)]);
+        display_result.append(list_of({column_name, percent, top_n_samples_values}));
+    }
+    py::object table = f.global("pd").attr("DataFrame")(
+        display_result,
+        py::arg("columns") = list_of({py::str("Column Name"), py::str("% Special-Only Samples"),
+                                      py::str("Most Common Special-Only Samples")}));
+    return table.attr("set_index")(list_of({py::str("Column Name")}));
+}
+
+namespace {
+
+py::object zero(Frame&) { return py::int_(0); }
+
+bool is_nonempty_str(PyObject* value) {
+    int is_str = PyObject_IsInstance(value, reinterpret_cast<PyObject*>(&PyUnicode_Type));
+    if (is_str < 0)
+        throw py::error_already_set();
+    if (!is_str)
+        return false;
+    Py_ssize_t length = PyObject_Length(value);
+    if (length < 0)
+        throw py::error_already_set();
+    return length >= 1;
+}
+
+// Whether `string_baseform(value, True)` is empty, by a call.
+bool baseform_is_empty(const py::object& string_baseform, PyObject* value) {
+    py::object base = string_baseform(py::reinterpret_borrow<py::object>(value), true);
+    return py::len(base) == 0;
+}
+
+void count_sample(const py::object& counts, PyObject* sample) {
+    py::object key = py::reinterpret_borrow<py::object>(sample);
+    py::object current = counts[key];
+    counts[key] = current + py::int_(1);
+}
+
+} // namespace
+
+py::object get_special_samples(Frame& f) {
+    py::object column_data = f[0];
+    std::string inferred = py::str(f.global("infer_dtype")(column_data));
+    if (inferred == "integer" || inferred == "decimal" || inferred == "floating")
+        return py::none();
+    FunctionDef factory{"<lambda>", "DataIntegrityCheck._get_special_samples.<locals>.<lambda>",
+                        {}, zero, ""};
+    py::object samples_to_count =
+        f.global("defaultdict")(make_function(std::move(factory), f.globals()));
+    py::object string_baseform = f.global("string_baseform");
+    ObjectValues values = object_values(column_data);
+
+    if (!string_baseform.is(f.captured(0))) {
+        // A replaced string_baseform is called for every non-empty str, in order.
+        for (std::size_t i = 0; i < values.size; ++i) {
+            PyObject* sample = values.items[i];
+            if (is_nonempty_str(sample) && baseform_is_empty(string_baseform, sample))
+                count_sample(samples_to_count, sample);
+        }
+        return truthy(samples_to_count) ? samples_to_count : py::none();
+    }
+
+    std::vector<std::uint8_t> special(values.size);
+    TextColumn texts;
+    for (std::size_t i = 0; i < values.size; ++i) {
+        PyObject* sample = values.items[i];
+        if (PyUnicode_CheckExact(sample)) {
+            if (PyUnicode_GET_LENGTH(sample) > 0)
+                texts.add(sample, i);
+        } else if (is_nonempty_str(sample)) {
+            special[i] = baseform_is_empty(string_baseform, sample);
+        }
+    }
+    texts.finish();
+    std::vector<std::uint8_t> marks(texts.views().size());
+    const kernels::CharClasses& classes = char_classes();
+    {
+        // Safe without the GIL: the views point into str objects owned by our
+        // private copy of the column, and no Python object is touched.
+        py::gil_scoped_release release;
+        kernels::mark_special_only(texts.views().data(), texts.views().size(), classes,
+                                   marks.data());
+    }
+    for (std::size_t k = 0; k < marks.size(); ++k)
+        special[texts.rows()[k]] = marks[k];
+    for (std::size_t i = 0; i < values.size; ++i)
+        if (special[i])
+            count_sample(samples_to_count, values.items[i]);
+    return truthy(samples_to_count) ? samples_to_count : py::none();
+}
+
+} // namespace zeka::quality_scan

@@ -1,0 +1,89 @@
+#include "data/quality_scan/quality_scan/text_column.hpp"
+
+namespace zeka::quality_scan {
+
+ObjectValues object_values(const py::handle& column) {
+    ObjectValues out;
+    py::object array = column.attr("to_numpy")(py::arg("dtype") = py::module_::import("builtins").attr("object"),
+                                               py::arg("copy") = true);
+    // A fresh copy from to_numpy is one-dimensional and contiguous; make sure.
+    array = py::module_::import("numpy").attr("ascontiguousarray")(array);
+    Py_buffer buffer;
+    if (PyObject_GetBuffer(array.ptr(), &buffer, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0)
+        throw py::error_already_set();
+    out.items = static_cast<PyObject* const*>(buffer.buf);
+    out.size = static_cast<std::size_t>(buffer.len) / sizeof(PyObject*);
+    PyBuffer_Release(&buffer); // the array keeps its memory; we keep the array
+    out.array = std::move(array);
+    return out;
+}
+
+namespace {
+
+// Appends the UTF-8 form of code point `cp`; surrogates are written as
+// three bytes like their neighbours, so no code point is lost.
+void append_utf8(std::string& out, Py_UCS4 cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+} // namespace
+
+void TextColumn::add(PyObject* text, std::size_t row) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(text) != 0)
+        throw py::error_already_set();
+#endif
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    rows_.push_back(row);
+    if (PyUnicode_IS_ASCII(text)) {
+        pieces_.push_back({static_cast<const char*>(PyUnicode_DATA(text)), 0,
+                           static_cast<std::size_t>(length)});
+        return;
+    }
+    int kind = PyUnicode_KIND(text);
+    const void* data = PyUnicode_DATA(text);
+    std::size_t start = arena_.size();
+    for (Py_ssize_t i = 0; i < length; ++i)
+        append_utf8(arena_, PyUnicode_READ(kind, data, i));
+    pieces_.push_back({nullptr, start, arena_.size() - start});
+}
+
+void TextColumn::finish() {
+    views_.clear();
+    views_.reserve(pieces_.size());
+    for (const Piece& piece : pieces_)
+        views_.emplace_back(piece.data ? piece.data : arena_.data() + piece.offset, piece.size);
+}
+
+const kernels::CharClasses& char_classes() {
+    static const kernels::CharClasses classes = [] {
+        kernels::CharClasses out;
+        for (Py_UCS4 cp = 0; cp < kernels::CharClasses::kCodePoints; ++cp) {
+            if (Py_UNICODE_ISALNUM(cp))
+                out.set_alnum(cp);
+            if (Py_UNICODE_ISSPACE(cp))
+                out.spaces.push_back(cp);
+            int digit = Py_UNICODE_TODECIMAL(cp);
+            if (digit >= 0)
+                out.digits.emplace_back(cp, static_cast<std::uint8_t>(digit));
+        }
+        return out;
+    }();
+    return classes;
+}
+
+} // namespace zeka::quality_scan
