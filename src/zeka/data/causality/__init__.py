@@ -1,0 +1,1 @@
+"""Tests of conditional independence (native module ``core``)."""
