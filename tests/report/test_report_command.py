@@ -327,3 +327,24 @@ def test_bad_input_from_a_real_process_has_no_traceback(tmp_path):
     assert result.stderr.startswith("zeka report: error: unknown dataset 'Nope'")
     assert result.stderr.count("\n") == 1
     assert os.listdir(tmp_path) == []
+
+
+def test_markup_in_the_users_data_is_shown_as_text(tmp_path, monkeypatch):
+    from zeka.report import road
+
+    rng = np.random.default_rng(1)
+    frame = pd.DataFrame({"<b>bold</b>": rng.normal(size=120),
+                          "note": rng.choice(["<script>alert(1)</script>", "a&b"], size=120)})
+    frame["y"] = (frame["<b>bold</b>"] + rng.normal(size=120) > 0).astype(int)
+    frame.to_csv(tmp_path / "markup.csv", index=False)
+    monkeypatch.setattr(road.Road, "STEPS", [s for s in road.Road.STEPS
+                                             if s[0] in ("integrity", "preparation", "outliers")])
+    status, out, err = run_command(["report", "--quiet", "--csv", str(tmp_path / "markup.csv"),
+                                    "--target", "y", "--out", str(tmp_path / "r.html")])
+    assert status == 0, out + err
+    text = (tmp_path / "r.html").read_text()
+    assert "<script" not in text and "<b>bold" not in text
+    assert "&lt;b&gt;bold&lt;/b&gt;" in text
+    if not module_missing("integrity"):
+        assert "&lt;script&gt;alert(1)&lt;/script&gt;" in text
+    assert Document(text).errors == []

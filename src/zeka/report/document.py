@@ -9,6 +9,7 @@ on paper.
 import base64
 import html
 import io
+import re
 from dataclasses import dataclass, field
 
 CSS = """
@@ -45,7 +46,7 @@ nav.toc a { color: var(--accent); text-decoration: none; }
 .table-wrap caption { caption-side: top; text-align: left; color: var(--muted); padding: .2rem 0; }
 .compact table { font-size: .75rem; }
 .matrix th.col_heading { writing-mode: vertical-rl; transform: rotate(180deg); text-align: left;
-                         vertical-align: bottom; white-space: nowrap; padding: .4rem .15rem; }
+                         vertical-align: bottom; white-space: nowrap; padding: .3rem .15rem; }
 .matrix td { width: auto; min-width: 2.6em; text-align: center; }
 .compact th, .compact td { padding: .15rem .3rem; }
 figure { margin: .6rem 0 1.2rem; }
@@ -110,6 +111,16 @@ def table(styler_or_html, caption=None, compact=False, matrix=False):
     `compact` uses a smaller type; `matrix` also turns the column headings upright,
     so a square table of many columns fits the page.
     """
+    if matrix and not isinstance(styler_or_html, str):
+        # Upright headings need a row tall enough for the longest name.
+        longest = max((len(str(c)) for c in styler_or_html.data.columns), default=1)
+        styler_or_html = styler_or_html.set_table_styles(
+            [{"selector": "th.col_heading", "props": [("height", "{:.1f}em".format(
+                0.7 * longest + 1.2))]}], overwrite=False)
+    if not isinstance(styler_or_html, str) and hasattr(styler_or_html, "format_index"):
+        # Row and column labels come from the user's data too (pandas 1.4 and later).
+        styler_or_html = styler_or_html.format_index(escape="html", axis=0).format_index(
+            escape="html", axis=1)
     body = styler_or_html if isinstance(styler_or_html, str) else styler_or_html.to_html()
     css = "table-wrap" + (" compact" if compact or matrix else "") + (" matrix" if matrix else "")
     cap = '<p class="note">{}</p>'.format(escape(caption)) if caption else ""
@@ -177,4 +188,15 @@ def render(title, meta, summary_html, sections, footer_html):
                          '</p><ul class="warnings">{}</ul>'.format(items))
         parts.append("</section>")
     parts.append("</main><footer>{}</footer></div></body></html>".format(footer_html))
-    return "\n".join(parts)
+    return _styles_to_head("\n".join(parts))
+
+
+_STYLE = re.compile(r"<style[^>]*>.*?</style>", re.S)
+
+
+def _styles_to_head(text):
+    """The style sheets pandas puts before each table belong in the head of the document."""
+    head, separator, body = text.partition("</head>")
+    sheets = _STYLE.findall(body)
+    body = _STYLE.sub("", body)
+    return head + "".join(sheets) + separator + body

@@ -200,7 +200,8 @@ class Road:
 
         section.add(doc.heading("Column by column"))
         scol = check.single_column_check()
-        section.add(doc.table(scol, compact=True))
+        # Same display, with the table's texts (values of the user's data) escaped for HTML.
+        section.add(doc.table(scol.format(precision=4, escape="html"), compact=True))
         section.add(doc.heading("Duplicated rows"))
         duplicates = check.duplicated_samples()
         section.add(self._duplicates_block(duplicates))
@@ -208,7 +209,7 @@ class Road:
         corr = check.highly_correlated_features()
         # The heat map keeps its colours; narrower cells keep it on a laptop screen, and an
         # undefined association (a constant column) shows as a blank, not as a black cell.
-        corr = corr.set_properties(**{"width": "auto"}).apply(
+        corr = corr.format(precision=2, escape="html").set_properties(**{"width": "auto"}).apply(
             lambda frame: frame.isna().replace({True: "background-color: #fff; color: #999",
                                                 False: ""}), axis=None)
         section.add(doc.table(corr, matrix=True, caption=(
@@ -226,7 +227,7 @@ class Road:
         shown.columns.name = "Rows"
         caption = "{} distinct rows occur more than once{}; the row labels show where.".format(
             len(duplicates), " (the first 10 are shown)" if len(duplicates) > 10 else "")
-        return doc.table(doc.hide_index_names(shown.style.format(_plain_number)),
+        return doc.table(doc.hide_index_names(shown.style.format(_plain_number, escape="html")),
                          caption=caption, compact=True)
 
     def _integrity_reading(self, scol, duplicates, corr):
@@ -308,7 +309,7 @@ class Road:
         steps = pd.DataFrame(rows, columns=["Step", "Rows", "Why"]).set_index("Step")
         steps.columns.name = "Step"  # shown in the corner cell, above the row labels
         section.add(doc.heading("Rows"))
-        section.add(doc.table(doc.hide_index_names(steps.style)))
+        section.add(doc.table(doc.hide_index_names(steps.style.format(escape="html"))))
 
         features = pd.DataFrame({
             "Type": dataset.feature_types,
@@ -326,7 +327,7 @@ class Road:
         table = pd.concat([features, dropped]) if len(dropped) else features
         table.columns.name = "Feature"
         section.add(doc.heading("Columns"))
-        section.add(doc.table(doc.hide_index_names(table.style.format({"Missing": "{:.1%}"})), caption=(
+        section.add(doc.table(doc.hide_index_names(table.style.format(escape="html").format("{:.1%}", subset=["Missing"])), caption=(
             "Target: {!r} ({}{}).".format(self.source.target, dataset.task_type,
                                           ", classes " + " / ".join(map(str, dataset.class_labels))
                                           if dataset.class_labels is not None else ""))))
@@ -386,7 +387,7 @@ class Road:
         top.insert(0, "Outlier score", scores[order])
         top.columns.name = "Row"
         section.add(doc.heading("The most outlying training rows"))
-        styled = (top.style.format(_plain_number, na_rep="missing")
+        styled = (top.style.format(_plain_number, na_rep="missing", escape="html")
                   .format("{:.3f}", subset=["Outlier score"])
                   .background_gradient(subset=["Outlier score"], cmap="Oranges"))
         section.add(doc.table(doc.hide_index_names(styled), compact=True, caption=(
@@ -453,7 +454,7 @@ class Road:
 
         shown = board.set_index("Model")
         shown.columns.name = "Model"
-        styled = doc.hide_index_names(shown.style).apply(
+        styled = doc.hide_index_names(shown.style.format(escape="html")).apply(
             lambda row: ["font-weight: bold; background: #e8eef8" if row.name == self.best_name
                          else "" for _ in row], axis=1)
         section.add(doc.table(styled, caption=(
@@ -554,7 +555,7 @@ class Road:
         table.columns = pd.MultiIndex.from_tuples(table.columns, names=[None, "Feature"])
         table.index.name = None
         score_cols = [c for c in table.columns if c[1] == "score"]
-        styled = (table.style.format("{:.4f}", subset=score_cols)
+        styled = (table.style.format(escape="html").format("{:.4f}", subset=score_cols)
                   .set_properties(subset=[c for c in table.columns if c[1] == "selected"],
                                   **{"text-align": "center", "color": "#1d6b2f"}))
         caption = ("Selected (with rank): {}cor |r| > {}, rit p < {}, dcor > {}.".format(
@@ -682,7 +683,7 @@ class Road:
                               columns=["Step", "Seconds", "Status"]).set_index("Step")
         timing.columns.name = "Step"
         footer = ("<h3>How long each step took</h3>"
-                  + doc.table(doc.hide_index_names(timing.style)) +
+                  + doc.table(doc.hide_index_names(timing.style.format(escape="html"))) +
                   doc.paragraph("Made with zeka {} by: {}".format(_version(), command), "note"))
         return doc.render(title, meta, doc.glance(items), sections, footer)
 
