@@ -244,6 +244,12 @@ BAD_INPUTS = {
         "{},1\n".format(i) for i in range(50))), "--target", "y"], "single value"),
     "target all missing": (lambda d: ["--csv", write(d / "nan.csv", "a,y\n" + "".join(
         "{},\n".format(i) for i in range(50))), "--target", "y"], "all missing"),
+    "three-class target": (lambda d: ["--csv", write(d / "three.csv", "a,y\n" + "".join(
+        "{},{}\n".format(i, "abc"[i % 3]) for i in range(60))), "--target", "y"],
+        "only binary classification"),
+    "text target as regression": (lambda d: ["--csv", write(d / "text.csv", "a,y\n" + "".join(
+        "{},{}\n".format(i, "ab"[i % 2]) for i in range(60))), "--target", "y", "--task",
+        "regression"], "not numeric"),
     "csv without target option": (lambda d: ["--csv", write(d / "ok2.csv", "a,y\n1,2\n")],
                                   "needs --target"),
     "unknown dataset": (lambda d: ["--dataset", "NoSuchData"], "unknown dataset 'NoSuchData'"),

@@ -30,7 +30,7 @@ p { margin: .5rem 0; }
 .reading { background: var(--soft); border-left: 4px solid var(--accent); padding: .7rem 1rem;
            margin: .6rem 0 1rem; }
 .unavailable { border-left-color: var(--warn); }
-.glance { display: grid; grid-template-columns: repeat(auto-fit, minmax(210px, 1fr)); gap: .7rem;
+.glance { display: grid; grid-template-columns: repeat(auto-fit, minmax(170px, 1fr)); gap: .7rem;
           margin: 1rem 0; }
 .glance div { border: 1px solid var(--line); border-radius: 6px; padding: .6rem .8rem; }
 .glance b { display: block; font-size: 1.25rem; }
