@@ -62,8 +62,10 @@ footer { margin-top: 2.5rem; color: var(--muted); font-size: .9rem; border-top: 
   nav.toc ol { columns: 2; }
   .table-wrap { overflow: visible; }
   h2 { break-before: page; }
-  h2.first { break-before: auto; }
+  h2.first, nav.toc h2 { break-before: auto; }
   figure, tr, .reading, .glance div { break-inside: avoid; }
+  .figures { grid-template-columns: 1fr 1fr; gap: .5rem; }
+  figure img { max-height: 10cm; width: auto; max-width: 100%; }
   a { color: inherit; }
 }
 """
