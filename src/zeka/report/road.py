@@ -240,8 +240,11 @@ class Road:
         long_cols = [c for c, n in zip(scol.index, scol.iloc[:, 4]) if n and int(n) > 0]
         special = [c for c, r in zip(scol.index, scol.iloc[:, 6]) if float(r) > 0]
         parts = ["The table as loaded has {} rows and {} columns.".format(*frame.shape)]
-        parts.append("{} column{} a single value ({})." .format(len(single), "s hold" if len(single) != 1 else " holds", _names(single))
-                     if single else "No column holds a single value.")
+        if single:
+            parts.append("{} column{} a single value ({}).".format(
+                len(single), "s hold" if len(single) != 1 else " holds", _names(single)))
+        else:
+            parts.append("No column holds a single value.")
         if (nulls > 0).any():
             worst = nulls.idxmax()
             parts.append("{} column{} missing values, most in {} ({}).".format(
@@ -250,11 +253,13 @@ class Road:
         else:
             parts.append("No value is missing.")
         if mixed:
-            parts.append("{} mix{} numbers with text.".format(_names(mixed), "" if len(mixed) > 1 else "es"))
+            parts.append("{} mix{} numbers with text.".format(
+                _names(mixed), "" if len(mixed) > 1 else "es"))
         if long_cols:
             parts.append("Unusually long strings appear in {}.".format(_names(long_cols)))
         if special:
-            parts.append("Values made only of special characters appear in {}.".format(_names(special)))
+            parts.append("Values made only of special characters appear in {}.".format(
+                _names(special)))
         if isinstance(duplicates, str) or len(duplicates) == 0:
             parts.append("No row is duplicated.")
         else:
@@ -262,8 +267,10 @@ class Road:
             parts.append("{} rows repeat an earlier row.".format(copies))
         pair = self._strongest_pair(corr)
         if pair is not None:
-            parts.append("The strongest association between two columns is {} and {} ({:.2f}).".format(*pair))
-        flagged = set(single) | set(mixed) | set(long_cols) | set(special) | set(nulls.index[nulls > 0])
+            parts.append("The strongest association between two columns is {} and {} "
+                         "({:.2f}).".format(*pair))
+        flagged = (set(single) | set(mixed) | set(long_cols) | set(special)
+                   | set(nulls.index[nulls > 0]))
         self.findings["integrity"] = "{} / {}".format(len(flagged), frame.shape[1])
         return " ".join(parts)
 
@@ -320,19 +327,21 @@ class Road:
             "Treatment": [self._treatment(c, t) for c, t in
                           zip(dataset.feature_names, dataset.feature_types)],
         }, index=pd.Index(dataset.feature_names, name="Feature"))
+        loaded = self.source.frame
         dropped = pd.DataFrame({
-            "Type": "left out", "Missing": [float(self.source.frame[c].isna().mean())
-                                            for c in prep.single_valued_columns],
-            "Distinct values": [int(self.source.frame[c].nunique()) for c in prep.single_valued_columns],
+            "Type": "left out",
+            "Missing": [float(loaded[c].isna().mean()) for c in prep.single_valued_columns],
+            "Distinct values": [int(loaded[c].nunique()) for c in prep.single_valued_columns],
             "Treatment": "left out: a single value tells the models nothing",
         }, index=pd.Index(prep.single_valued_columns, name="Feature"))
         table = pd.concat([features, dropped]) if len(dropped) else features
         table.columns.name = "Feature"
         section.add(doc.heading("Columns"))
-        section.add(doc.table(doc.hide_index_names(table.style.format(escape="html").format("{:.1%}", subset=["Missing"])), caption=(
-            "Target: {!r} ({}{}).".format(self.source.target, dataset.task_type,
-                                          ", classes " + " / ".join(map(str, dataset.class_labels))
-                                          if dataset.class_labels is not None else ""))))
+        styled = table.style.format(escape="html").format("{:.1%}", subset=["Missing"])
+        classes = ("" if dataset.class_labels is None else
+                   ", classes " + " / ".join(map(str, dataset.class_labels)))
+        section.add(doc.table(doc.hide_index_names(styled), caption="Target: {!r} ({}{}).".format(
+            self.source.target, dataset.task_type, classes)))
         section.reading = self._preparation_reading(prep, dataset)
 
     def _treatment(self, name, kind):
