@@ -52,7 +52,7 @@ def build_parser():
     commands.required = True
     report = commands.add_parser(
         "report", help="write a self-contained HTML report of the whole road for a dataset",
-        description="Check a table, prepare it, screen its features, look for outliers, train "
+        description="Check a table, prepare it, screen its features, look for outliers, train\n"
                     "and rank the model families and explain the best one: all in one HTML file.",
         epilog=EXAMPLES, formatter_class=argparse.RawDescriptionHelpFormatter)
     report.error = parser.error  # one-line usage errors from the subcommand too
