@@ -12,8 +12,8 @@ from pandas.api.types import infer_dtype
 
 
 def is_string_column(column):
-    values = [v for v in column if not pd.isna(v)]
-    return bool(values) and 2 * sum(isinstance(v, str) for v in values) > len(values)
+    values = column[~pd.isna(column)]
+    return len(values) > 0 and 2 * int(values.map(lambda v: isinstance(v, str)).sum()) > len(values)
 
 
 def is_special_only(text):

@@ -11,7 +11,7 @@ namespace {
 
 // Tables of joint counts up to this many cells are dense; beyond it the
 // pairs are sorted and counted in runs.
-constexpr std::size_t kDenseJointLimit = std::size_t{1} << 24;
+constexpr std::size_t kDenseJointLimit = std::size_t{1} << 20;
 
 std::vector<std::int64_t> count_codes(const Codes& x) {
     std::vector<std::int64_t> counts(static_cast<std::size_t>(x.levels));
@@ -33,8 +33,8 @@ std::vector<std::int64_t> count_pairs(const Codes& x, const Codes& y) {
     }
     std::vector<std::uint64_t> keys(n);
     for (std::size_t i = 0; i < n; ++i)
-        keys[i] = static_cast<std::uint64_t>(x.codes[i]) * width +
-                  static_cast<std::uint64_t>(y.codes[i]);
+        keys[i] =
+            static_cast<std::uint64_t>(x.codes[i]) * width + static_cast<std::uint64_t>(y.codes[i]);
     std::sort(keys.begin(), keys.end());
     std::vector<std::int64_t> runs;
     for (std::size_t i = 0; i < n;) {

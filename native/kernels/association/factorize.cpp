@@ -11,7 +11,7 @@ namespace {
 
 // Values that are small non-negative integers (the codes of a factorised
 // column, the usual input) serve as their own codes.
-constexpr double kDirectCodeLimit = 1 << 22;
+constexpr double kDirectCodeLimit = 1 << 16;
 
 bool holds_small_codes(const double* x, std::size_t n, double* largest) {
     double top = -1;

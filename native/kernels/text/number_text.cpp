@@ -12,9 +12,15 @@ namespace {
 
 constexpr char kRefused = 0;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_ascii_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 // The ASCII character the interpreter reads for code point `cp`, or
 // kRefused. NUL is refused too: the parser stops at it, so it never parses.
@@ -152,8 +158,9 @@ bool parses_as_float(TextView text, const CharClasses& classes) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         auto byte = static_cast<unsigned char>(text[pos]);
-        char c = byte < 0x80 ? (++pos, byte == 0 || byte == 127 ? kRefused : static_cast<char>(byte))
-                             : transformed(next_code_point(text, &pos), classes);
+        char c = byte < 0x80
+                     ? (++pos, byte == 0 || byte == 127 ? kRefused : static_cast<char>(byte))
+                     : transformed(next_code_point(text, &pos), classes);
         if (c == kRefused)
             return false;
         if (c == '_') {

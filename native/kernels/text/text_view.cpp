@@ -9,8 +9,9 @@ bool CharClasses::is_space(std::uint32_t cp) const {
 }
 
 int CharClasses::decimal_value(std::uint32_t cp) const {
-    auto it = std::lower_bound(digits.begin(), digits.end(), cp,
-                               [](const auto& entry, std::uint32_t key) { return entry.first < key; });
+    auto it =
+        std::lower_bound(digits.begin(), digits.end(), cp,
+                         [](const auto& entry, std::uint32_t key) { return entry.first < key; });
     return it != digits.end() && it->first == cp ? it->second : -1;
 }
 

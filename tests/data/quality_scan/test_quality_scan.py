@@ -279,3 +279,24 @@ def test_single_column_check_without_columns_keeps_header(frame):
     table = check(frame).single_column_check().data
     assert table.shape == (0, 8) and table.columns.nlevels == 2
     assert table.columns.get_level_values(0)[-1] == "Special Characters"
+
+
+def test_replaced_helpers_are_read_at_call_time(monkeypatch):
+    frame = pd.DataFrame({"s": ["a", "b", "1"], "n": [1.0, 2.0, 40.0]})
+    seen = []
+    monkeypatch.setattr(qs, "is_string_column", lambda column: seen.append(column.name) or True)
+    monkeypatch.setattr(qs, "format_list", lambda labels: ("labels", tuple(labels)))
+    result = check(frame).long_string(quantile_threshold=0.0, length_difference=0)
+    assert seen == ["s", "n"]
+    assert result["Long String Index"].tolist() == [("labels", ()), ("labels", (2,))]
+    monkeypatch.setattr(qs, "symmetric_theil_u_correlation", lambda x, y: 0.25)
+    monkeypatch.setattr(qs, "correlation_ratio", lambda x, y: 0.5)
+    table = check(pd.DataFrame({"a": list("xyxy"), "b": list("ppqq"), "v": [1.0, 2, 3, 4]}),
+                  {"a": "categorical", "b": "categorical", "v": "numerical"}
+                  ).highly_correlated_features().data
+    assert table.loc["a", "b"] == 0.25 and table.loc["v", "a"] == 0.5 == table.loc["b", "v"]
+
+
+def test_duplicated_samples_without_columns_is_an_empty_table():
+    result = check(pd.DataFrame(index=range(3))).duplicated_samples()
+    assert isinstance(result, pd.DataFrame) and result.shape == (0, 0)

@@ -1,8 +1,8 @@
 // zeka.data.quality_scan.correlation: association measures for pairs of
 // categorical and numerical columns.
 #include "common/module.hpp"
-#include "common/python_class.hpp"
 
+#include "common/python_class.hpp"
 #include "data/quality_scan/correlation/measures.hpp"
 
 namespace py = pybind11;

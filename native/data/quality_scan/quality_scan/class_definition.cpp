@@ -1,6 +1,5 @@
-#include "data/quality_scan/quality_scan/data_integrity_check.hpp"
-
 #include "common/python_class.hpp"
+#include "data/quality_scan/quality_scan/data_integrity_check.hpp"
 
 namespace zeka::quality_scan {
 
@@ -23,7 +22,9 @@ struct MethodSpec {
 
 } // namespace
 
-py::module_ builtins() { return py::module_::import("builtins"); }
+py::module_ builtins() {
+    return py::module_::import("builtins");
+}
 
 py::object true_divide(const py::object& a, const py::object& b) {
     PyObject* result = PyNumber_TrueDivide(a.ptr(), b.ptr());
@@ -37,20 +38,25 @@ std::size_t column_count(const py::object& data) {
 }
 
 py::object column_at(const py::object& data, std::size_t position) {
-    return data.attr("iloc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()),
-                                            py::int_(position))];
+    return data.attr(
+        "iloc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()), py::int_(position))];
 }
 
 void define_data_integrity_check(py::module_ module, py::tuple own_helpers) {
     py::object pd = module.attr("pd");
     std::vector<MethodSpec> methods;
-    methods.push_back({"__init__", {arg("data"), arg("meta_info")}, init,
-                       "Hold `data` and `meta_info`; `meta_info` must be a dict or None.", false});
-    methods.push_back({"is_single_value", {}, is_single_value,
+    methods.push_back({"__init__",
+                       {arg("data"), arg("meta_info")},
+                       init,
+                       "Hold `data` and `meta_info`; `meta_info` must be a dict or None.",
+                       false});
+    methods.push_back({"is_single_value",
+                       {},
+                       is_single_value,
                        "Flag the columns that hold exactly one distinct non-missing value.",
                        false});
-    methods.push_back({"null_ratio", {}, null_ratio,
-                       "Each column's share of missing values.", false});
+    methods.push_back(
+        {"null_ratio", {}, null_ratio, "Each column's share of missing values.", false});
     methods.push_back(
         {"long_string",
          {arg("quantile_threshold", py::float_(0.8)), arg("length_difference", py::int_(5))},
@@ -58,34 +64,52 @@ void define_data_integrity_check(py::module_ module, py::tuple own_helpers) {
          "Count, per string column, the values whose text is longer than the "
          "`quantile_threshold` quantile of the column's lengths plus `length_difference`.",
          false});
-    methods.push_back({"special_characters", {arg("n_most_common", py::int_(2))},
+    methods.push_back({"special_characters",
+                       {arg("n_most_common", py::int_(2))},
                        special_characters,
                        "Share and most common values, per column, of the values made only of "
                        "special characters (no letter or digit).",
                        false});
-    methods.push_back({"mixed_data_type", {}, mixed_data_type,
+    methods.push_back({"mixed_data_type",
+                       {},
+                       mixed_data_type,
                        "Whether each column mixes values that read as numbers with values "
                        "that do not, and in which shares.",
                        false});
-    methods.push_back({"duplicated_samples", {}, duplicated_samples,
+    methods.push_back({"duplicated_samples",
+                       {},
+                       duplicated_samples,
                        "The samples that occur more than once, each indexed by the array of "
                        "row labels at which it occurs.",
                        false});
-    methods.push_back({"highly_correlated_features", {}, highly_correlated_features,
+    methods.push_back({"highly_correlated_features",
+                       {},
+                       highly_correlated_features,
                        "Association of every pair of features as a styled heat map: Spearman, "
                        "symmetric Theil's U or the correlation ratio, by the kinds of the two "
                        "features.",
                        false});
-    methods.push_back({"single_column_check", {}, single_column_check,
-                       "The per-column checks side by side in one styled table.", false});
-    methods.push_back({"_get_data_mix", {arg("column_data")}, get_data_mix,
-                       "The mix record of a string column, or None.", false});
-    methods.push_back({"_check_mixed_percentage", {arg("column_data")}, check_mixed_percentage,
+    methods.push_back({"single_column_check",
+                       {},
+                       single_column_check,
+                       "The per-column checks side by side in one styled table.",
+                       false});
+    methods.push_back({"_get_data_mix",
+                       {arg("column_data")},
+                       get_data_mix,
+                       "The mix record of a string column, or None.",
+                       false});
+    methods.push_back({"_check_mixed_percentage",
+                       {arg("column_data")},
+                       check_mixed_percentage,
                        "Shares and examples of the values that do and do not convert with "
                        "float(), or None when the column is not mixed.",
                        true});
-    methods.push_back({"_get_special_samples", {arg("column_data")}, get_special_samples,
-                       "Counts of the special-only values of a column, or None.", true});
+    methods.push_back({"_get_special_samples",
+                       {arg("column_data")},
+                       get_special_samples,
+                       "Counts of the special-only values of a column, or None.",
+                       true});
 
     ClassBuilder builder(module, "DataIntegrityCheck", py::tuple(), kClassDoc);
     py::dict globals = module.attr("__dict__");

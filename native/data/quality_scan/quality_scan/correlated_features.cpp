@@ -15,15 +15,18 @@ py::object factorize_codes(Frame& f) {
 // lambda x: self.data.loc[:, num_features].astype(float).corrwith(x, method=correlation_ratio)
 py::object ratio_with_numericals(Frame& f) {
     py::object self = f.captured(0), num_features = f.captured(1);
-    py::object numericals = self.attr("data").attr("loc")[py::make_tuple(
-        py::slice(py::none(), py::none(), py::none()), num_features)];
+    py::object numericals = self.attr("data").attr(
+        "loc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()), num_features)];
     return numericals.attr("astype")(builtins().attr("float"))
         .attr("corrwith")(f[0], py::arg("method") = f.global("correlation_ratio"));
 }
 
 py::object local_function(Frame& f, const char* name, Body body, py::tuple closure = py::tuple()) {
-    FunctionDef def{name, std::string("DataIntegrityCheck.highly_correlated_features.<locals>.") + name,
-                    {arg("x")}, body, ""};
+    FunctionDef def{name,
+                    std::string("DataIntegrityCheck.highly_correlated_features.<locals>.") + name,
+                    {arg("x")},
+                    body,
+                    ""};
     return make_function(std::move(def), f.globals(), std::move(closure));
 }
 
@@ -85,9 +88,9 @@ py::object highly_correlated_features(Frame& f) {
     py::dict properties;
     properties["width"] = "15em";
     properties["text-align"] = "center";
-    py::object styler =
-        full_df.attr("astype")(float_type).attr("style").attr("background_gradient")(
-            py::arg("cmap") = cmap);
+    py::object styler = full_df.attr("astype")(float_type)
+                            .attr("style")
+                            .attr("background_gradient")(py::arg("cmap") = cmap);
     styler = styler.attr("set_properties")(**properties);
     return styler.attr("format")(py::arg("precision") = 2);
 }

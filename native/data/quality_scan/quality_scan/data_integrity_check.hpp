@@ -10,13 +10,13 @@ namespace zeka::quality_scan {
 // Every method reads its module names from the frame at call time. The
 // closure of each holds the package's own `string_baseform`, so a method can
 // tell whether the module name is still bound to it.
-py::object init(Frame& f);                       // __init__(data, meta_info)
-py::object is_single_value(Frame& f);            // is_single_value()
-py::object null_ratio(Frame& f);                 // null_ratio()
-py::object long_string(Frame& f);                // long_string(quantile_threshold, length_difference)
-py::object special_characters(Frame& f);         // special_characters(n_most_common)
-py::object mixed_data_type(Frame& f);            // mixed_data_type()
-py::object duplicated_samples(Frame& f);         // duplicated_samples()
+py::object init(Frame& f);               // __init__(data, meta_info)
+py::object is_single_value(Frame& f);    // is_single_value()
+py::object null_ratio(Frame& f);         // null_ratio()
+py::object long_string(Frame& f);        // long_string(quantile_threshold, length_difference)
+py::object special_characters(Frame& f); // special_characters(n_most_common)
+py::object mixed_data_type(Frame& f);    // mixed_data_type()
+py::object duplicated_samples(Frame& f); // duplicated_samples()
 py::object highly_correlated_features(Frame& f); // highly_correlated_features()
 py::object single_column_check(Frame& f);        // single_column_check()
 py::object get_data_mix(Frame& f);               // _get_data_mix(column_data)

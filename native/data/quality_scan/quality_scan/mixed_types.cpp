@@ -6,6 +6,7 @@
 #include "data/quality_scan/quality_scan/text_column.hpp"
 #include "kernels/text/text_scans.hpp"
 
+#include <array>
 #include <optional>
 
 namespace zeka::quality_scan {
@@ -41,10 +42,15 @@ py::object is_float(Frame& f) {
     return py::bool_(number);
 }
 
-bool is_object_dtype(const py::object& column) {
+// Whether `column.apply(f)` calls `f` once per value, in order, with the
+// values `to_numpy(dtype=object)` gives: numpy object columns and pandas'
+// string columns (whose values are str). Other extension types (categorical
+// maps its categories) keep pandas' own apply.
+bool applies_per_value(const py::object& column) {
     py::object dtype = column.attr("dtype");
-    py::object numpy_dtype = py::module_::import("numpy").attr("dtype");
-    return py::type::of(dtype).is(numpy_dtype) && equals(dtype.attr("kind"), "O");
+    if (py::isinstance(dtype, py::module_::import("numpy").attr("dtype")))
+        return equals(dtype.attr("kind"), "O");
+    return py::isinstance(dtype, py::module_::import("pandas").attr("StringDtype"));
 }
 
 // sum(column.apply(is_float)) for an object column, with the same example
@@ -52,8 +58,8 @@ bool is_object_dtype(const py::object& column) {
 py::object count_numbers(const py::object& column, const py::object& numbers,
                          const py::object& strings) {
     ObjectValues values = object_values(column);
-    std::vector<std::uint8_t> is_number(values.size);
-    TextColumn texts;
+    TextColumn texts(values.size);
+    std::vector<std::pair<std::size_t, bool>> converted; // values that are no exact str
     // A value whose float() raises something other than ValueError ends the
     // scan; the values before it still fill the example sets first, as they
     // would have one by one.
@@ -62,11 +68,12 @@ py::object count_numbers(const py::object& column, const py::object& numbers,
     for (std::size_t i = 0; i < values.size; ++i) {
         PyObject* value = values.items[i];
         if (PyUnicode_CheckExact(value)) {
-            texts.add(value, i);
+            texts.add(value);
             continue;
         }
+        texts.skip();
         try {
-            is_number[i] = converts_to_float(value);
+            converted.emplace_back(i, converts_to_float(value));
         } catch (py::error_already_set& e) {
             failure.emplace(std::move(e));
             end = i;
@@ -74,22 +81,33 @@ py::object count_numbers(const py::object& column, const py::object& numbers,
         }
     }
     texts.finish();
-    std::vector<std::uint8_t> marks(texts.views().size());
+    std::vector<std::uint8_t> is_number(values.size);
     const kernels::CharClasses& classes = char_classes();
     {
         // Safe without the GIL: the views point into str objects owned by our
-        // private copy of the column, and no Python object is touched.
+        // private copy of the column (or into our own buffer), and no Python
+        // object is touched.
         py::gil_scoped_release release;
         kernels::mark_float_texts(texts.views().data(), texts.views().size(), classes,
-                                  marks.data());
+                                  is_number.data());
     }
-    for (std::size_t k = 0; k < marks.size(); ++k)
-        is_number[texts.rows()[k]] = marks[k];
+    for (auto [i, number] : converted)
+        is_number[i] = number;
     long long nums = 0;
+    // Offering a set an object it was offered before changes nothing (it
+    // holds it, or an equal value, or was full); the last offers are skipped.
+    std::array<PyObject*, 64> offered{};
     for (std::size_t i = 0; i < end; ++i) {
         nums += is_number[i];
-        if (PySet_GET_SIZE(numbers.ptr()) < 3 || PySet_GET_SIZE(strings.ptr()) < 3)
-            keep_example(is_number[i] ? numbers : strings, values.items[i]);
+        PyObject* value = values.items[i];
+        PyObject*& seen =
+            offered[((reinterpret_cast<std::uintptr_t>(value) >> 4) * 2 + is_number[i]) %
+                    offered.size()];
+        if (seen != value &&
+            (PySet_GET_SIZE(numbers.ptr()) < 3 || PySet_GET_SIZE(strings.ptr()) < 3)) {
+            keep_example(is_number[i] ? numbers : strings, value);
+            seen = value;
+        }
     }
     if (failure)
         throw std::move(*failure);
@@ -103,13 +121,16 @@ py::object check_mixed_percentage(Frame& f) {
     py::object total_rows = column_data.attr("count")();
     py::set numbers_in_col, strings_in_col;
     py::object nums;
-    if (is_object_dtype(column_data)) {
+    if (applies_per_value(column_data)) {
         nums = count_numbers(column_data, numbers_in_col, strings_in_col);
     } else {
-        FunctionDef def{"is_float", "DataIntegrityCheck._check_mixed_percentage.<locals>.is_float",
-                        {arg("x")}, is_float, ""};
-        py::object function =
-            make_function(std::move(def), f.globals(), py::make_tuple(numbers_in_col, strings_in_col));
+        FunctionDef def{"is_float",
+                        "DataIntegrityCheck._check_mixed_percentage.<locals>.is_float",
+                        {arg("x")},
+                        is_float,
+                        ""};
+        py::object function = make_function(std::move(def), f.globals(),
+                                            py::make_tuple(numbers_in_col, strings_in_col));
         nums = builtins().attr("sum")(column_data.attr("apply")(function));
     }
     if (equals(nums, total_rows) || equals(nums, py::int_(0)))

@@ -15,13 +15,13 @@ ZEKA_MODULE(quality_scan, m) {
     zeka::import_from(m, "collections", {"defaultdict"});
     zeka::import_from(m, "pandas.api.types", {"infer_dtype"});
     py::module_ utils = zeka::import_relative(m, ".utils");
-    zeka::import_from(m, utils,
-                      {"string_baseform", "is_string_column", "truncate_string", "format_list",
-                       "format_number"});
+    zeka::import_from(
+        m, utils,
+        {"string_baseform", "is_string_column", "truncate_string", "format_list", "format_number"});
     zeka::import_from(m, zeka::import_relative(m, ".correlation"),
                       {"symmetric_theil_u_correlation", "correlation_ratio"});
     // The methods keep the package's own string_baseform, to know whether the
     // module name still refers to it (and the text kernel may serve).
-    zeka::quality_scan::define_data_integrity_check(
-        m, py::make_tuple(utils.attr("string_baseform")));
+    zeka::quality_scan::define_data_integrity_check(m,
+                                                    py::make_tuple(utils.attr("string_baseform")));
 }

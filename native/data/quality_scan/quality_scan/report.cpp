@@ -29,17 +29,28 @@ py::object single_column_check(Frame& f) {
     py::object special_characters = self.attr("special_characters")();
     py::object mixed_data_type = self.attr("mixed_data_type")();
 
-    FunctionDef def{"<lambda>", "DataIntegrityCheck.single_column_check.<locals>.<lambda>",
-                    {arg("x")}, percent_to_fraction, ""};
+    FunctionDef def{"<lambda>",
+                    "DataIntegrityCheck.single_column_check.<locals>.<lambda>",
+                    {arg("x")},
+                    percent_to_fraction,
+                    ""};
     py::str share_label("% Special-Only Samples");
-    special_characters[share_label] =
+    py::object fractions =
         special_characters[share_label].attr("map")(make_function(std::move(def), f.globals()));
+    {
+        // As a statement in a method, `df[key] = value` runs while the
+        // interpreter's stack holds `df` too; pandas takes a frame with fewer
+        // references for a temporary and warns of chained assignment.
+        py::object stack_reference = special_characters;
+        if (PyObject_SetItem(stack_reference.ptr(), share_label.ptr(), fractions.ptr()) < 0)
+            throw py::error_already_set();
+    }
 
-    py::list level0 = labels({"Is Single Value", "Null Ratio", "Mixed Data Types",
-                              "Mixed Data Types", "Long String", "Long String",
-                              "Special Characters", "Special Characters"});
-    py::list level1 = labels({"", "", "Mixed", "Categorical : Numerical", "Num", "Index", "Ratio",
-                              "Example Samples"});
+    py::list level0 =
+        labels({"Is Single Value", "Null Ratio", "Mixed Data Types", "Mixed Data Types",
+                "Long String", "Long String", "Special Characters", "Special Characters"});
+    py::list level1 = labels(
+        {"", "", "Mixed", "Categorical : Numerical", "Num", "Index", "Ratio", "Example Samples"});
     py::list parts;
     for (const py::object& part :
          {single_value, null_ratio, mixed_data_type, long_string, special_characters})
@@ -50,8 +61,8 @@ py::object single_column_check(Frame& f) {
         // (the mixed-types table of such a frame has no columns to join).
         scol = pd.attr("DataFrame")(
             py::arg("index") = self.attr("data").attr("columns"),
-            py::arg("columns") = pd.attr("MultiIndex").attr("from_arrays")(
-                py::make_tuple(level0, level1)));
+            py::arg("columns") =
+                pd.attr("MultiIndex").attr("from_arrays")(py::make_tuple(level0, level1)));
     } else {
         scol = pd.attr("concat")(parts, py::arg("axis") = 1);
         py::list both;
@@ -75,8 +86,9 @@ py::object single_column_check(Frame& f) {
     props.append(py::make_tuple("border-width", "1px"));
     cells["props"] = props;
     border.append(cells);
-    return scol.attr("style").attr("set_table_styles")(size + border).attr("format")(
-        py::arg("precision") = 4);
+    return scol.attr("style")
+        .attr("set_table_styles")(size + border)
+        .attr("format")(py::arg("precision") = 4);
 }
 
 } // namespace zeka::quality_scan

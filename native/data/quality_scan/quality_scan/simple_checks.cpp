@@ -38,19 +38,20 @@ py::object duplicated_samples(Frame& f) {
     py::object pd = f.global("pd");
     if (py::int_(data.attr("shape")[py::int_(0)]).cast<long long>() == 0)
         return py::str("Dataset does not contain any data");
+    std::size_t n_columns = column_count(data);
+    if (n_columns == 0) {
+        // Rows without values have no sample to show (and pandas releases
+        // disagree on what duplicated() gives for them).
+        return pd.attr("DataFrame")(py::list(), py::arg("columns") = data.attr("columns"));
+    }
     py::object duplicated = data.attr("loc")[data.attr("duplicated")(py::arg("keep") = false)];
 
     // Group the row labels by the values of every column, by position: the
     // row index may have any name (or several levels) and a column may be
     // called "index" or share its label with another.
-    std::size_t n_columns = column_count(data);
     py::object rows = duplicated.attr("reset_index")(py::arg("drop") = true);
     py::object labels = duplicated.attr("index").attr("to_series")(
         py::arg("index") = pd.attr("RangeIndex")(py::len(duplicated)));
-    if (n_columns == 0) {
-        // Rows without values: nothing to show per sample.
-        return pd.attr("DataFrame")(py::list(), py::arg("columns") = data.attr("columns"));
-    }
     py::object keys;
     if (n_columns == 1) {
         keys = column_at(rows, 0);

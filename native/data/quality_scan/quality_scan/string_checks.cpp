@@ -29,30 +29,32 @@ py::array_t<std::int64_t> text_lengths(const py::object& column) {
     ObjectValues values = object_values(column);
     py::array_t<std::int64_t> lengths(static_cast<py::ssize_t>(values.size));
     std::int64_t* out = lengths.mutable_data();
-    TextColumn texts;
+    TextColumn texts(values.size);
+    std::vector<std::pair<std::size_t, std::int64_t>> measured; // values that are no exact str
     for (std::size_t i = 0; i < values.size; ++i) {
         PyObject* value = values.items[i];
         if (PyUnicode_CheckExact(value)) {
-            texts.add(value, i);
+            texts.add(value);
             continue;
         }
+        texts.skip();
         // Anything else is measured by its own str(): ints, floats, bytes,
         // str subclasses with their own __str__, ...
         py::object text = py::reinterpret_steal<py::object>(PyObject_Str(value));
         if (!text)
             throw py::error_already_set();
-        out[i] = PyUnicode_GetLength(text.ptr());
+        measured.emplace_back(i, PyUnicode_GetLength(text.ptr()));
     }
     texts.finish();
-    std::vector<std::int64_t> counted(texts.views().size());
     {
         // Safe without the GIL: the views point into str objects owned by our
-        // private copy of the column, and no Python object is touched.
+        // private copy of the column (or into our own buffer), and no Python
+        // object is touched.
         py::gil_scoped_release release;
-        kernels::text_lengths(texts.views().data(), texts.views().size(), counted.data());
+        kernels::text_lengths(texts.views().data(), texts.views().size(), out);
     }
-    for (std::size_t k = 0; k < counted.size(); ++k)
-        out[texts.rows()[k]] = counted[k];
+    for (auto [i, length] : measured)
+        out[i] = length;
     return lengths;
 }
 
@@ -87,12 +89,12 @@ py::object long_string(Frame& f) {
         if (!is_long)
             throw py::error_already_set();
         py::list long_string_idx(string_length_column.attr("loc")[is_long].attr("index"));
-        display_result.append(
-            list_of({py::int_(py::len(long_string_idx)), f.global("format_list")(long_string_idx)}));
+        display_result.append(list_of(
+            {py::int_(py::len(long_string_idx)), f.global("format_list")(long_string_idx)}));
     }
     py::object result = pd.attr("DataFrame")(
-        display_result, py::arg("columns") = list_of({py::str("Long String Num"),
-                                                      py::str("Long String Index")}));
+        display_result,
+        py::arg("columns") = list_of({py::str("Long String Num"), py::str("Long String Index")}));
     result.attr("index") = data.attr("columns");
     return result;
 }
@@ -114,11 +116,10 @@ py::object special_characters(Frame& f) {
         py::object total = builtins().attr("sum")(special_samples.attr("values")());
         py::object share = true_divide(total, column_data.attr("size"));
         py::object percent = py::str(share * py::int_(100)) + py::str("%");
-        py::object ordered = builtins().attr("sorted")(special_samples.attr("items")(),
-                                                        py::arg("key") = by_count,
-                                                        py::arg("reverse") = true);
-        py::object cut = py::reinterpret_steal<py::object>(
-            PySlice_New(nullptr, n_most_common.ptr(), nullptr));
+        py::object ordered = builtins().attr("sorted")(
+            special_samples.attr("items")(), py::arg("key") = by_count, py::arg("reverse") = true);
+        py::object cut =
+            py::reinterpret_steal<py::object>(PySlice_New(nullptr, n_most_common.ptr(), nullptr));
         py::list top_n_samples_values;
         for (py::handle item : ordered[cut])
             top_n_samples_values.append(item[py::int_(0)]);
@@ -133,7 +134,9 @@ py::object special_characters(Frame& f) {
 
 namespace {
 
-py::object zero(Frame&) { return py::int_(0); }
+py::object zero(Frame&) {
+    return py::int_(0);
+}
 
 bool is_nonempty_str(PyObject* value) {
     int is_str = PyObject_IsInstance(value, reinterpret_cast<PyObject*>(&PyUnicode_Type));
@@ -153,10 +156,37 @@ bool baseform_is_empty(const py::object& string_baseform, PyObject* value) {
     return py::len(base) == 0;
 }
 
-void count_sample(const py::object& counts, PyObject* sample) {
-    py::object key = py::reinterpret_borrow<py::object>(sample);
-    py::object current = counts[key];
-    counts[key] = current + py::int_(1);
+// `counts[sample] += 1` for every flagged value, in order. The counting
+// runs on a plain dict of positions first, and the mapping receives each
+// distinct value once, in order of first occurrence, with its final count:
+// the same mapping, without a Python int per increment.
+void count_samples(const py::object& counts, const ObjectValues& values,
+                   const std::vector<std::uint8_t>& flagged) {
+    py::dict position;
+    std::vector<PyObject*> keys;
+    std::vector<long long> tally;
+    for (std::size_t i = 0; i < values.size; ++i) {
+        if (!flagged[i])
+            continue;
+        PyObject* sample = values.items[i];
+        PyObject* found = PyDict_GetItemWithError(position.ptr(), sample);
+        if (found) {
+            ++tally[PyLong_AsSize_t(found)];
+            continue;
+        }
+        if (PyErr_Occurred())
+            throw py::error_already_set();
+        py::int_ index(keys.size());
+        if (PyDict_SetItem(position.ptr(), sample, index.ptr()) != 0)
+            throw py::error_already_set();
+        keys.push_back(sample);
+        tally.push_back(1);
+    }
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        py::object key = py::reinterpret_borrow<py::object>(keys[k]);
+        py::object current = counts[key];
+        counts[key] = current + py::int_(tally[k]);
+    }
 }
 
 } // namespace
@@ -166,8 +196,8 @@ py::object get_special_samples(Frame& f) {
     std::string inferred = py::str(f.global("infer_dtype")(column_data));
     if (inferred == "integer" || inferred == "decimal" || inferred == "floating")
         return py::none();
-    FunctionDef factory{"<lambda>", "DataIntegrityCheck._get_special_samples.<locals>.<lambda>",
-                        {}, zero, ""};
+    FunctionDef factory{
+        "<lambda>", "DataIntegrityCheck._get_special_samples.<locals>.<lambda>", {}, zero, ""};
     py::object samples_to_count =
         f.global("defaultdict")(make_function(std::move(factory), f.globals()));
     py::object string_baseform = f.global("string_baseform");
@@ -175,40 +205,41 @@ py::object get_special_samples(Frame& f) {
 
     if (!string_baseform.is(f.captured(0))) {
         // A replaced string_baseform is called for every non-empty str, in order.
+        std::vector<std::uint8_t> special(values.size);
         for (std::size_t i = 0; i < values.size; ++i) {
             PyObject* sample = values.items[i];
-            if (is_nonempty_str(sample) && baseform_is_empty(string_baseform, sample))
-                count_sample(samples_to_count, sample);
+            special[i] = is_nonempty_str(sample) && baseform_is_empty(string_baseform, sample);
         }
+        count_samples(samples_to_count, values, special);
         return truthy(samples_to_count) ? samples_to_count : py::none();
     }
 
-    std::vector<std::uint8_t> special(values.size);
-    TextColumn texts;
+    TextColumn texts(values.size);
+    std::vector<std::pair<std::size_t, bool>> tested; // str subclasses, by a call
     for (std::size_t i = 0; i < values.size; ++i) {
         PyObject* sample = values.items[i];
         if (PyUnicode_CheckExact(sample)) {
-            if (PyUnicode_GET_LENGTH(sample) > 0)
-                texts.add(sample, i);
-        } else if (is_nonempty_str(sample)) {
-            special[i] = baseform_is_empty(string_baseform, sample);
+            texts.add(sample); // an empty text is never special-only
+            continue;
         }
+        texts.skip();
+        if (is_nonempty_str(sample))
+            tested.emplace_back(i, baseform_is_empty(string_baseform, sample));
     }
     texts.finish();
-    std::vector<std::uint8_t> marks(texts.views().size());
+    std::vector<std::uint8_t> special(values.size);
     const kernels::CharClasses& classes = char_classes();
     {
         // Safe without the GIL: the views point into str objects owned by our
-        // private copy of the column, and no Python object is touched.
+        // private copy of the column (or into our own buffer), and no Python
+        // object is touched.
         py::gil_scoped_release release;
         kernels::mark_special_only(texts.views().data(), texts.views().size(), classes,
-                                   marks.data());
+                                   special.data());
     }
-    for (std::size_t k = 0; k < marks.size(); ++k)
-        special[texts.rows()[k]] = marks[k];
-    for (std::size_t i = 0; i < values.size; ++i)
-        if (special[i])
-            count_sample(samples_to_count, values.items[i]);
+    for (auto [i, is_special] : tested)
+        special[i] = is_special;
+    count_samples(samples_to_count, values, special);
     return truthy(samples_to_count) ? samples_to_count : py::none();
 }
 

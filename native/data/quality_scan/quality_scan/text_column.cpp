@@ -4,8 +4,8 @@ namespace zeka::quality_scan {
 
 ObjectValues object_values(const py::handle& column) {
     ObjectValues out;
-    py::object array = column.attr("to_numpy")(py::arg("dtype") = py::module_::import("builtins").attr("object"),
-                                               py::arg("copy") = true);
+    py::object array = column.attr("to_numpy")(
+        py::arg("dtype") = py::module_::import("builtins").attr("object"), py::arg("copy") = true);
     // A fresh copy from to_numpy is one-dimensional and contiguous; make sure.
     array = py::module_::import("numpy").attr("ascontiguousarray")(array);
     Py_buffer buffer;
@@ -42,31 +42,32 @@ void append_utf8(std::string& out, Py_UCS4 cp) {
 
 } // namespace
 
-void TextColumn::add(PyObject* text, std::size_t row) {
+void TextColumn::add(PyObject* text) {
 #if PY_VERSION_HEX < 0x030C0000
     if (PyUnicode_READY(text) != 0)
         throw py::error_already_set();
 #endif
-    Py_ssize_t length = PyUnicode_GET_LENGTH(text);
-    rows_.push_back(row);
+    auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
     if (PyUnicode_IS_ASCII(text)) {
-        pieces_.push_back({static_cast<const char*>(PyUnicode_DATA(text)), 0,
-                           static_cast<std::size_t>(length)});
+        views_.emplace_back(static_cast<const char*>(PyUnicode_DATA(text)), length);
         return;
     }
-    int kind = PyUnicode_KIND(text);
-    const void* data = PyUnicode_DATA(text);
-    std::size_t start = arena_.size();
-    for (Py_ssize_t i = 0; i < length; ++i)
-        append_utf8(arena_, PyUnicode_READ(kind, data, i));
-    pieces_.push_back({nullptr, start, arena_.size() - start});
+    Encoded& slot = recent_[(reinterpret_cast<std::uintptr_t>(text) >> 4) % recent_.size()];
+    if (slot.text != text) {
+        int kind = PyUnicode_KIND(text);
+        const void* data = PyUnicode_DATA(text);
+        slot = {text, arena_.size(), 0};
+        for (std::size_t i = 0; i < length; ++i)
+            append_utf8(arena_, PyUnicode_READ(kind, data, static_cast<Py_ssize_t>(i)));
+        slot.size = arena_.size() - slot.offset;
+    }
+    arena_views_.emplace_back(views_.size(), slot.offset);
+    views_.emplace_back(nullptr, slot.size);
 }
 
 void TextColumn::finish() {
-    views_.clear();
-    views_.reserve(pieces_.size());
-    for (const Piece& piece : pieces_)
-        views_.emplace_back(piece.data ? piece.data : arena_.data() + piece.offset, piece.size);
+    for (auto [view, offset] : arena_views_)
+        views_[view] = kernels::TextView(arena_.data() + offset, views_[view].size());
 }
 
 const kernels::CharClasses& char_classes() {

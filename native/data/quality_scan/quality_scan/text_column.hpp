@@ -4,6 +4,7 @@
 
 #include "kernels/text/text_view.hpp"
 
+#include <array>
 #include <pybind11/pybind11.h>
 #include <string>
 #include <vector>
@@ -24,25 +25,34 @@ struct ObjectValues {
 // the column meets, held by an array that no other code can reach.
 ObjectValues object_values(const py::handle& column);
 
+// One view per value of a column, in order: the UTF-8 text of each exact
+// `str`, an empty view for any other value (which the caller handles itself).
 class TextColumn {
   public:
-    // Adds the text of an exact `str`, remembering its position `row`.
-    void add(PyObject* text, std::size_t row);
+    explicit TextColumn(std::size_t capacity) { views_.reserve(capacity); }
+
+    // Adds the view of an exact `str`.
+    void add(PyObject* text);
+    // Adds an empty view for a value that is no exact `str`.
+    void skip() { views_.emplace_back(); }
     // Makes the views valid; call once after the last `add`.
     void finish();
 
     const std::vector<kernels::TextView>& views() const { return views_; }
-    const std::vector<std::size_t>& rows() const { return rows_; }
 
   private:
-    struct Piece {
-        const char* data; // nullptr: `offset` into the arena
-        std::size_t offset, size;
-    };
-    std::vector<Piece> pieces_;
     std::vector<kernels::TextView> views_;
-    std::vector<std::size_t> rows_;
-    std::string arena_; // UTF-8 of the texts that are not plain ASCII
+    // Views of non-ASCII texts point into the arena, which may still move
+    // while it grows: their offsets are fixed up by finish().
+    std::vector<std::pair<std::size_t, std::size_t>> arena_views_; // (view, offset)
+    std::string arena_;
+    // The texts encoded last, by object: a column repeats the same str
+    // objects, and their encodings are shared.
+    struct Encoded {
+        PyObject* text = nullptr;
+        std::size_t offset = 0, size = 0;
+    };
+    std::array<Encoded, 256> recent_{};
 };
 
 // The interpreter's own character classes, built on first use.

@@ -1,7 +1,7 @@
 // zeka.data.quality_scan.utils: text helpers of the integrity checks.
 #include "common/module.hpp"
-#include "common/python_class.hpp"
 
+#include "common/python_class.hpp"
 #include "data/quality_scan/utils/text_helpers.hpp"
 
 namespace py = pybind11;

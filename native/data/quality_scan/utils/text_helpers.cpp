@@ -38,7 +38,9 @@ const char* const kFormatNumberDoc =
 
 namespace {
 
-py::module_ builtins() { return py::module_::import("builtins"); }
+py::module_ builtins() {
+    return py::module_::import("builtins");
+}
 
 std::string type_name(const py::handle& value) {
     return py::str(py::type::of(value).attr("__name__"));
@@ -77,25 +79,32 @@ py::object is_string_column(Frame& f) {
     py::object pd = py::module_::import("pandas");
     py::object dtype = py::getattr(column, "dtype", py::none());
     // A numpy numeric, boolean or datetime column holds no str at all.
-    if (!dtype.is_none() && py::type::of(dtype).is(np.attr("dtype")) &&
+    if (!dtype.is_none() && py::isinstance(dtype, np.attr("dtype")) &&
         !py::str(dtype.attr("kind")).equal(py::str("O")) &&
         !py::str(dtype.attr("kind")).equal(py::str("U")))
         return py::bool_(false);
-    py::object values = py::hasattr(column, "to_numpy")
-                            ? column.attr("to_numpy")(py::arg("dtype") = builtins().attr("object"))
-                            : np.attr("asarray")(column, py::arg("dtype") = builtins().attr("object"));
+    py::object values =
+        py::hasattr(column, "to_numpy")
+            ? column.attr("to_numpy")(py::arg("dtype") = builtins().attr("object"))
+            : np.attr("asarray")(column, py::arg("dtype") = builtins().attr("object"));
     values = np.attr("ravel")(values);
-    py::array_t<bool> missing = pd.attr("isna")(values);
-    auto flags = missing.unchecked<1>();
-    std::size_t present = 0, strings = 0;
-    py::ssize_t n = py::len(values);
     py::array objects = values;
-    for (py::ssize_t i = 0; i < n; ++i) {
-        if (flags(i))
-            continue;
-        ++present;
-        auto* item = *static_cast<PyObject* const*>(objects.data(i));
-        strings += PyUnicode_Check(item) ? 1 : 0;
+    py::ssize_t n = py::len(values);
+    std::size_t present = 0, strings = 0;
+    for (py::ssize_t i = 0; i < n; ++i)
+        strings += PyUnicode_Check(*static_cast<PyObject* const*>(objects.data(i))) ? 1 : 0;
+    if (strings == static_cast<std::size_t>(n)) {
+        present = strings; // a str is never missing: no need to look for missing values
+    } else {
+        py::array_t<bool> missing = pd.attr("isna")(values);
+        auto flags = missing.unchecked<1>();
+        strings = 0;
+        for (py::ssize_t i = 0; i < n; ++i) {
+            if (flags(i))
+                continue;
+            ++present;
+            strings += PyUnicode_Check(*static_cast<PyObject* const*>(objects.data(i))) ? 1 : 0;
+        }
     }
     return py::bool_(present > 0 && 2 * strings > present);
 }
