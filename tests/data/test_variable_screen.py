@@ -129,6 +129,9 @@ def test_rit_calls_the_test_per_column_with_fixed_settings(monkeypatch):
     assert max(got[:2]) < 1e-4 < min(got[2:])  # the dependent features stand out
     fs.random_state = 7
     assert fs._cal_rit() == got
+    fs.X = fs.X.copy()
+    fs.X[:, 3] = 2.5  # a constant feature: p-value 1, no error, no NaN
+    assert fs._cal_rit()[3] == 1.0
 
     calls = []
 

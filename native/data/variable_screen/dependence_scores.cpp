@@ -1,8 +1,7 @@
 // Scores from dependence tests: the randomized independence test's p-value
 // and the distance correlation.
-#include "data/variable_screen/feature_selection.hpp"
-
 #include "common/python_ops.hpp"
+#include "data/variable_screen/feature_selection.hpp"
 
 #include <string>
 
@@ -17,7 +16,8 @@ constexpr long kMaxDistanceRows = 5000;
 py::object import_name(const char* module, const char* name) {
     py::module_ source = py::module_::import(module);
     if (!py::hasattr(source, name)) {
-        std::string message = std::string("cannot import name '") + name + "' from '" + module + "'";
+        std::string message =
+            std::string("cannot import name '") + name + "' from '" + module + "'";
         PyErr_SetString(PyExc_ImportError, message.c_str());
         throw py::error_already_set();
     }
@@ -53,9 +53,9 @@ py::object cal_rit(Frame& f) {
     for (size_t fidx = 0; fidx < features; ++fidx) {
         py::object xx = feature_column(self.attr("X"), fidx);
         py::object yy = self.attr("y");
-        py::object result = test(xx, yy, py::none(), py::arg("method") = "rcit",
-                                 py::arg("num_f") = 25, py::arg("num_f2") = 5,
-                                 py::arg("n_subsamples") = 100, py::arg("seed") = 0);
+        py::object result =
+            test(xx, yy, py::none(), py::arg("method") = "rcit", py::arg("num_f") = 25,
+                 py::arg("num_f2") = 5, py::arg("n_subsamples") = 100, py::arg("seed") = 0);
         std::vector<py::object> pair = unpack(result, 2); // p_value, statistics
         p_val.append(pair[0]);
     }
@@ -74,16 +74,15 @@ py::object cal_distcorr(Frame& f) {
     // A process-wide side effect: numpy's global generator is reseeded.
     np.attr("random").attr("seed")(self.attr("random_state"));
     py::object ind = np.attr("random").attr("choice")(
-        np.attr("arange")(self.attr("X").attr("shape")[py::int_(0)]),
-        py::arg("size") = sample_size, py::arg("replace") = false);
+        np.attr("arange")(self.attr("X").attr("shape")[py::int_(0)]), py::arg("size") = sample_size,
+        py::arg("replace") = false);
     py::object as_float = py::module_::import("builtins").attr("float");
     const size_t features = py::len(self.attr("feature_names"));
     for (size_t fidx = 0; fidx < features; ++fidx) {
         py::object xx = feature_column(self.attr("X"), fidx);
         py::object yy = self.attr("y");
-        py::object dist =
-            distance_correlation(xx[ind].attr("ravel")().attr("astype")(as_float),
-                                 yy[ind].attr("ravel")().attr("astype")(as_float));
+        py::object dist = distance_correlation(xx[ind].attr("ravel")().attr("astype")(as_float),
+                                               yy[ind].attr("ravel")().attr("astype")(as_float));
         dist_lis.append(dist);
     }
     return std::move(dist_lis);

@@ -47,8 +47,8 @@ void define_feature_selection(py::module_ module) {
     ClassBuilder(module, "FeatureSelection")
         .method("__init__",
                 {arg("method", py::str("pfi")), arg("algorithm", py::str("pearson")),
-                 arg("estimator", py::none()), arg("threshold", py::int_(1)),
-                 arg("X", py::none()), arg("y", py::none()), arg("feature_names", py::none()),
+                 arg("estimator", py::none()), arg("threshold", py::int_(1)), arg("X", py::none()),
+                 arg("y", py::none()), arg("feature_names", py::none()),
                  arg("target_name", py::none()), arg("random_state", py::int_(0))},
                 init)
         .method("_cal_pfi", {}, cal_pfi,

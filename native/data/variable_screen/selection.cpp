@@ -1,7 +1,6 @@
 // Ranking the scores and selecting feature positions by a threshold.
-#include "data/variable_screen/feature_selection.hpp"
-
 #include "common/python_ops.hpp"
+#include "data/variable_screen/feature_selection.hpp"
 
 #include <string>
 
@@ -40,8 +39,8 @@ py::object compute_feature_ind(Frame& f) {
     py::object fi = f[1];
     py::setattr(self, "cut_point", py::int_(py::len(fi)));
     // Positions by score, highest first.
-    py::object fi_ind = f.global("np").attr("argsort")(fi)[py::slice(py::none(), py::none(),
-                                                                      py::int_(-1))];
+    py::object fi_ind =
+        f.global("np").attr("argsort")(fi)[py::slice(py::none(), py::none(), py::int_(-1))];
     py::list selected;
     if (equals(f[2], "accumulated")) {
         py::object running = py::int_(0);

@@ -23,7 +23,7 @@ constexpr double kRoundingShift = 0x1.8p52;
 inline double cosine_polynomial(double r) {
     const double r2 = r * r;
     double c = -1.0 / 1124000727777607680000.0; // -1 / 22!
-    c = c * r2 + 1.0 / 2432902008176640000.0;    // 1 / 20!
+    c = c * r2 + 1.0 / 2432902008176640000.0;   // 1 / 20!
     c = c * r2 - 1.0 / 6402373705728000.0;
     c = c * r2 + 1.0 / 20922789888000.0;
     c = c * r2 - 1.0 / 87178291200.0;
@@ -55,10 +55,10 @@ inline double reduced_cosine(double x) {
 } // namespace
 
 void cosine_in_place(double* values, std::size_t count) {
-    double largest = 0.0;
+    std::size_t out_of_range = 0; // NaN counts too
     for (std::size_t i = 0; i < count; ++i)
-        largest = std::fmax(largest, std::fabs(values[i]));
-    if (!(largest <= kLargestReduced)) {
+        out_of_range += !(std::fabs(values[i]) <= kLargestReduced);
+    if (out_of_range > 0) {
         for (std::size_t i = 0; i < count; ++i)
             values[i] = std::cos(values[i]);
         return;

@@ -7,17 +7,14 @@
 namespace zeka::kernels {
 
 double dot(const double* a, const double* b, std::size_t count) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    double s[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
     std::size_t r = 0;
-    for (; r + 4 <= count; r += 4) {
-        s0 += a[r] * b[r];
-        s1 += a[r + 1] * b[r + 1];
-        s2 += a[r + 2] * b[r + 2];
-        s3 += a[r + 3] * b[r + 3];
-    }
+    for (; r + 8 <= count; r += 8)
+        for (std::size_t k = 0; k < 8; ++k)
+            s[k] += a[r + k] * b[r + k];
     for (; r < count; ++r)
-        s0 += a[r] * b[r];
-    return (s0 + s1) + (s2 + s3);
+        s[0] += a[r] * b[r];
+    return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
 }
 
 void add_cross_products(const double* a, std::size_t na, const double* b, std::size_t nb,
@@ -47,7 +44,8 @@ void ridge_solve(const double* a, std::size_t n, double ridge, double* b, std::s
         for (std::size_t k = 0; k < j; ++k)
             pivot -= l[j * n + k] * l[j * n + k];
         if (!(pivot > 0.0))
-            throw std::domain_error("the ridge regression on the conditioning features is singular");
+            throw std::domain_error(
+                "the ridge regression on the conditioning features is singular");
         const double diagonal = std::sqrt(pivot);
         l[j * n + j] = diagonal;
         for (std::size_t i = j + 1; i < n; ++i) {

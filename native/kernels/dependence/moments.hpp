@@ -7,7 +7,7 @@
 
 namespace zeka::kernels {
 
-// sum_r a[r] * b[r], with four partial sums in a fixed order (the same bits
+// sum_r a[r] * b[r], with eight partial sums in a fixed order (the same bits
 // on every platform, and no serial dependency to wait on).
 double dot(const double* a, const double* b, std::size_t count);
 

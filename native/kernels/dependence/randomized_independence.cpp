@@ -10,6 +10,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zeka::kernels {
@@ -67,7 +68,8 @@ struct FeatureSource {
     // feature without spread gets 0, so it contributes nothing).
     void set_scale(const std::vector<double>& squares) {
         for (std::size_t j = 0; j < map.features; ++j)
-            inverse_sd[j] = squares[j] > 0.0 ? 1.0 / std::sqrt(squares[j] / (data.rows - 1.0)) : 0.0;
+            inverse_sd[j] =
+                squares[j] > 0.0 ? 1.0 / std::sqrt(squares[j] / (data.rows - 1.0)) : 0.0;
     }
 };
 
@@ -111,16 +113,55 @@ std::vector<double> sums_of_squares(FeatureSource& source) {
     return squares;
 }
 
-// The products res_x_i * res_y_j of one block of rows, column i * ny + j.
-void feature_products(const double* rx, std::size_t nx, const double* ry, std::size_t ny,
-                      std::size_t count, double* out) {
-    for (std::size_t i = 0; i < nx; ++i)
-        for (std::size_t j = 0; j < ny; ++j) {
-            double* column = out + (i * ny + j) * count;
-            for (std::size_t r = 0; r < count; ++r)
-                column[r] = rx[i * count + r] * ry[j * count + r];
-        }
-}
+// Sums over the rows of (rx_i ry_j)(rx_k ry_l), the Gram matrix of the
+// feature products, computed as the cross products of the pairwise products
+// rx_i rx_k and ry_j ry_l: (nx (nx + 1) / 2) (ny (ny + 1) / 2) sums instead of
+// about (nx ny)^2 / 2, and no block of all nx ny products.
+class ProductGram {
+  public:
+    ProductGram(std::size_t nx, std::size_t ny)
+        : nx_(nx), ny_(ny), x_pairs_(nx * (nx + 1) / 2), y_pairs_(ny * (ny + 1) / 2),
+          sums_(x_pairs_ * y_pairs_, 0.0), x_block_(kBlockRows * x_pairs_),
+          y_block_(kBlockRows * y_pairs_) {}
+
+    void add(const double* rx, const double* ry, std::size_t count) {
+        pairwise_products(rx, nx_, count, x_block_.data());
+        pairwise_products(ry, ny_, count, y_block_.data());
+        add_cross_products(x_block_.data(), x_pairs_, y_block_.data(), y_pairs_, count,
+                           sums_.data());
+    }
+
+    // The full (nx ny) x (nx ny) matrix, product (i, j) at index i * ny + j.
+    std::vector<double> matrix() const {
+        const std::size_t p = nx_ * ny_;
+        std::vector<double> gram(p * p);
+        for (std::size_t i = 0; i < nx_; ++i)
+            for (std::size_t j = 0; j < ny_; ++j)
+                for (std::size_t k = 0; k < nx_; ++k)
+                    for (std::size_t l = 0; l < ny_; ++l)
+                        gram[(i * ny_ + j) * p + k * ny_ + l] =
+                            sums_[pair_index(i, k, nx_) * y_pairs_ + pair_index(j, l, ny_)];
+        return gram;
+    }
+
+  private:
+    // Position of the pair {a, b} in the order (0,0), (0,1), ..., (0,n-1), (1,1), ...
+    static std::size_t pair_index(std::size_t a, std::size_t b, std::size_t n) {
+        if (a > b)
+            std::swap(a, b);
+        return a * (2 * n - a + 1) / 2 + (b - a);
+    }
+
+    static void pairwise_products(const double* f, std::size_t n, std::size_t count, double* out) {
+        for (std::size_t a = 0; a < n; ++a)
+            for (std::size_t b = a; b < n; ++b, out += count)
+                for (std::size_t r = 0; r < count; ++r)
+                    out[r] = f[a * count + r] * f[b * count + r];
+    }
+
+    std::size_t nx_, ny_, x_pairs_, y_pairs_;
+    std::vector<double> sums_, x_block_, y_block_;
+};
 
 // residual_i = feature_i - sum_k z_k coefficients[k, i] for one block.
 void subtract_regression(const double* zf, std::size_t nz, const std::vector<double>& coefficients,
@@ -136,15 +177,13 @@ void subtract_regression(const double* zf, std::size_t nz, const std::vector<dou
 }
 
 // Statistic and p-value from the feature covariance (nx x ny, divisor n - 1)
-// and the upper-triangular Gram matrix of the feature products (not yet
-// divided by n).
-IndependenceTestResult finish(const std::vector<double>& covariance, std::vector<double>& gram,
+// and the Gram matrix of the feature products (not yet divided by n).
+IndependenceTestResult finish(const std::vector<double>& covariance, std::vector<double> gram,
                               std::size_t products, std::size_t rows) {
     const double n = static_cast<double>(rows);
     double squares = 0.0;
     for (double c : covariance)
         squares += c * c;
-    mirror_upper(gram.data(), products);
     for (double& g : gram)
         g /= n;
     IndependenceTestResult result;
@@ -160,7 +199,7 @@ IndependenceTestResult unconditional_test(FeatureSource& fx, FeatureSource& fy) 
     // One pass for the variances, the cross products and the Gram matrix of
     // the products, all of centred features; the scaling comes afterwards.
     std::vector<double> sx(nx, 0.0), sy(ny, 0.0), cross(nx * ny, 0.0);
-    std::vector<double> gram(nx * ny * nx * ny, 0.0), products(kBlockRows * nx * ny);
+    ProductGram product_gram(nx, ny);
     for (std::size_t begin = 0; begin < rows; begin += kBlockRows) {
         const std::size_t count = std::min(kBlockRows, rows - begin);
         const double* ex = fx.evaluate(begin, count);
@@ -170,8 +209,7 @@ IndependenceTestResult unconditional_test(FeatureSource& fx, FeatureSource& fy) 
         for (std::size_t j = 0; j < ny; ++j)
             sy[j] += dot(ey + j * count, ey + j * count, count);
         add_cross_products(ex, nx, ey, ny, count, cross.data());
-        feature_products(ex, nx, ey, ny, count, products.data());
-        add_gram_upper(products.data(), nx * ny, count, gram.data());
+        product_gram.add(ex, ey, count);
     }
     fx.set_scale(sx);
     fy.set_scale(sy);
@@ -182,10 +220,11 @@ IndependenceTestResult unconditional_test(FeatureSource& fx, FeatureSource& fy) 
             product_scale[i * ny + j] = fx.inverse_sd[i] * fy.inverse_sd[j];
             cross[i * ny + j] *= product_scale[i * ny + j] / (rows - 1.0);
         }
+    std::vector<double> gram = product_gram.matrix();
     for (std::size_t a = 0; a < p; ++a)
-        for (std::size_t b = a; b < p; ++b)
+        for (std::size_t b = 0; b < p; ++b)
             gram[a * p + b] *= product_scale[a] * product_scale[b];
-    return finish(cross, gram, p, rows);
+    return finish(cross, std::move(gram), p, rows);
 }
 
 IndependenceTestResult conditional_test(FeatureSource& fx, FeatureSource& fy, FeatureSource& fz) {
@@ -196,8 +235,7 @@ IndependenceTestResult conditional_test(FeatureSource& fx, FeatureSource& fy, Fe
         source->set_scale(sums_of_squares(*source));
     }
     // Correlations of the standardised features, summed in one pass.
-    std::vector<double> cxy(nx * ny, 0.0), czx(nz * nx, 0.0), czy(nz * ny, 0.0),
-        czz(nz * nz, 0.0);
+    std::vector<double> cxy(nx * ny, 0.0), czx(nz * nx, 0.0), czy(nz * ny, 0.0), czz(nz * nz, 0.0);
     for (std::size_t begin = 0; begin < rows; begin += kBlockRows) {
         const std::size_t count = std::min(kBlockRows, rows - begin);
         const double* ex = fx.evaluate(begin, count);
@@ -221,8 +259,7 @@ IndependenceTestResult conditional_test(FeatureSource& fx, FeatureSource& fy, Fe
         for (std::size_t j = 0; j < ny; ++j)
             for (std::size_t k = 0; k < nz; ++k)
                 cxy[i * ny + j] -= czx[k * nx + i] * ay[k * ny + j];
-    const std::size_t p = nx * ny;
-    std::vector<double> gram(p * p, 0.0), products(kBlockRows * p);
+    ProductGram product_gram(nx, ny);
     std::vector<double> rx(kBlockRows * nx), ry(kBlockRows * ny);
     for (std::size_t begin = 0; begin < rows; begin += kBlockRows) {
         const std::size_t count = std::min(kBlockRows, rows - begin);
@@ -231,10 +268,9 @@ IndependenceTestResult conditional_test(FeatureSource& fx, FeatureSource& fy, Fe
         const double* ez = fz.evaluate(begin, count);
         subtract_regression(ez, nz, ax, nx, count, rx.data());
         subtract_regression(ez, nz, ay, ny, count, ry.data());
-        feature_products(rx.data(), nx, ry.data(), ny, count, products.data());
-        add_gram_upper(products.data(), p, count, gram.data());
+        product_gram.add(rx.data(), ry.data(), count);
     }
-    return finish(cxy, gram, p, rows);
+    return finish(cxy, product_gram.matrix(), nx * ny, rows);
 }
 
 } // namespace

@@ -29,8 +29,7 @@ double median_of(std::vector<double>& values) {
 
 } // namespace
 
-Standardized standardize(const double* data, std::size_t rows, std::size_t dims,
-                         const char* name) {
+Standardized standardize(const double* data, std::size_t rows, std::size_t dims, const char* name) {
     reject_non_finite(data, rows * dims, name);
     Standardized out;
     out.rows = rows;

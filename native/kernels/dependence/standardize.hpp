@@ -16,8 +16,7 @@ struct Standardized {
 // Each column minus its mean, divided by its sample standard deviation
 // (divisor rows - 1); a constant column becomes zeros. Throws
 // std::invalid_argument naming `name` when a value is NaN or infinite.
-Standardized standardize(const double* data, std::size_t rows, std::size_t dims,
-                         const char* name);
+Standardized standardize(const double* data, std::size_t rows, std::size_t dims, const char* name);
 
 // The median (mean of the two middle values for an even count) of the
 // Euclidean distances between the distinct pairs of the first `rows` rows.

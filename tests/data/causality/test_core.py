@@ -3,6 +3,8 @@ import math
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from numpy.testing import assert_allclose
 from scipy import stats
 from scipy.spatial.distance import pdist
@@ -163,6 +165,18 @@ def test_the_same_seed_gives_the_same_bits():
     assert cit(x, y, z, seed=-1) == cit(x, y, z, seed=2**64 - 1)  # the low 64 bits
     p, statistic = cit(x, y, z)  # seed None: a fresh seed, still a valid result
     assert 0 <= p <= 1 and statistic >= 0
+
+
+@settings(max_examples=25, deadline=None)
+@given(scale=st.floats(1e-3, 1e3), shift=st.floats(-1e4, 1e4), seed=st.integers(0, 2**64 - 1),
+       permute=st.booleans())
+def test_invariant_to_affine_rescaling_and_row_order(scale, shift, seed, permute):
+    x, y, z = data(120, 13)
+    y = y + np.cos(2 * x)
+    base = cit(x, y, z, num_f=10, seed=seed)
+    order = np.random.default_rng(seed % 97).permutation(120) if permute else np.arange(120)
+    got = cit(scale * x[order] + shift, y[order], z[order] * scale, num_f=10, seed=seed)
+    assert_allclose(got, base, rtol=1e-6, atol=1e-9)
 
 
 @pytest.mark.parametrize("which", ["x", "y", "both"])
