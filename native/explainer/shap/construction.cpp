@@ -1,5 +1,4 @@
 // Construction and fitting: the background data and the choice of explainer.
-#include "common/containers.hpp"
 #include "common/python_ops.hpp"
 #include "explainer/shap/shap_explainer.hpp"
 

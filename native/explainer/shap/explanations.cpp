@@ -31,14 +31,14 @@ py::object global_result(const Frame& f, const py::object& self, const py::objec
     return f.global("TestDataResult")(py::arg("key") = "global_shap", py::arg("value") = value);
 }
 
-// The kernel explainer's values for one class output. Older shap returns a
-// list with one array per output; from 0.45 on it returns one array with the
-// outputs along the last axis, where `values[1]` would be a sample or a
-// feature rather than a class.
-py::object class_output(const Frame& f, const py::object& values) {
+// The kernel explainer's values for model output `index`. Older shap returns
+// a list with one array per output; from 0.45 on it returns one array with
+// the outputs along the last axis, where `values[index]` would be a sample or
+// a feature rather than an output.
+py::object model_output(const Frame& f, const py::object& values, int index) {
     if (PyList_Check(values.ptr()) || PyTuple_Check(values.ptr()))
-        return values[py::int_(kExplainedClass)];
-    return f.global("np").attr("take")(values, kExplainedClass, py::arg("axis") = -1);
+        return values[py::int_(index)];
+    return f.global("np").attr("take")(values, index, py::arg("axis") = -1);
 }
 
 // The data as a frame labelled with the feature names. A frame keeps its
@@ -50,6 +50,15 @@ py::object frame_by_position(const Frame& f, const py::object& x, const py::obje
     if (is_instance(x, pd.attr("DataFrame")))
         return x.attr("set_axis")(names, py::arg("axis") = 1);
     return pd.attr("DataFrame")(x, py::arg("columns") = names);
+}
+
+// The explained rows as an explanation holds them. A frame gives its values,
+// as the explainers called on data store them: shap's plots slice the rows
+// as an array.
+py::object explained_rows(const Frame& f, const py::object& x) {
+    if (is_instance(x, f.global("pd").attr("DataFrame")))
+        return x.attr("to_numpy")();
+    return x;
 }
 
 // An explanation with one output per class, cut to the explained class.
@@ -93,17 +102,17 @@ py::object global_explain_data(Frame& f) {
             effect = shap_values;
             base = explainer.attr("expected_value");
         } else if (truth(f.global("is_classifier")(estimator))) {
-            effect = class_output(f, shap_values);
+            effect = model_output(f, shap_values, kExplainedClass);
             base = explainer.attr("expected_value")[py::int_(kExplainedClass)];
         } else {
             raise_zeka_error(f, "Unsupported type of estimator.");
         }
         py::list bases;
         bases.append(base);
-        shap_val =
-            shap.attr("Explanation")(py::arg("values") = effect,
-                                     py::arg("base_values") = f.global("np").attr("array")(bases),
-                                     py::arg("feature_names") = names, py::arg("data") = x);
+        shap_val = shap.attr("Explanation")(
+            py::arg("values") = effect,
+            py::arg("base_values") = f.global("np").attr("array")(bases),
+            py::arg("feature_names") = names, py::arg("data") = explained_rows(f, x));
     } else if (equals(tag, "other")) {
         shap_val = cut_to_class(explainer(frame_by_position(f, x, names)));
     } else {
@@ -138,11 +147,11 @@ py::object local_explain_data(Frame& f) {
             // A model with a two-dimensional output has one base value per
             // output: explain the first.
             if (!is_scalar_base(f, base)) {
-                effect = shap_values[py::int_(0)];
+                effect = model_output(f, shap_values, 0);
                 base = base[py::int_(0)];
             }
         } else if (truth(f.global("is_classifier")(estimator))) {
-            effect = class_output(f, shap_values);
+            effect = model_output(f, shap_values, kExplainedClass);
             base = explainer.attr("expected_value")[py::int_(kExplainedClass)];
         } else {
             raise_zeka_error(f, "Unsupported value of estimator.");
