@@ -354,3 +354,23 @@ def test_markup_in_the_users_data_is_shown_as_text(tmp_path, monkeypatch):
     if not module_missing("integrity"):
         assert "&lt;script&gt;alert(1)&lt;/script&gt;" in text
     assert Document(text).errors == []
+
+
+def test_dependence_ticks_read_in_the_features_own_units():
+    from zeka.data.dataset import Dataset
+    from zeka.report.road import _original_units
+
+    dataset = Dataset.load("Diabetes")
+    pipeline = type("Fitted", (), {"preprocessing_": dataset.preprocessing})()
+    names = list(dataset.feature_names)
+    numerical = [j for j, kind in enumerate(dataset.feature_types) if kind == "numerical"]
+    units = _original_units(pipeline, names, names[numerical[0]])
+    raw = dataset.get_raw_data(train=True)[0].to_numpy(dtype=float)
+    model_x = dataset.train_x
+    np.testing.assert_allclose(units.transform(raw)[:, numerical], model_x[:, numerical],
+                               atol=1e-9)
+    np.testing.assert_allclose(units.inverse_transform(model_x)[:, numerical],
+                               raw[:, numerical], rtol=1e-9, atol=1e-9)
+    categorical = [j for j in range(len(names)) if j not in numerical]
+    if categorical:  # no standardisation to undo: no scaler, plain ticks
+        assert _original_units(pipeline, names, names[categorical[0]]) is None

@@ -716,6 +716,9 @@ class _OriginalUnits:
         self.mean_[positions] = scaler.mean_
         self.scale_[positions] = scaler.scale_
 
+    def transform(self, x):
+        return (np.asarray(x, dtype=float) - self.mean_) / self.scale_
+
     def inverse_transform(self, x):
         return np.asarray(x, dtype=float) * self.scale_ + self.mean_
 
