@@ -15,8 +15,11 @@ $(PY):
 install: $(PY)
 	$(PIP) install --quiet .
 
+DEMO_OUT ?= zeka-report.html
+
 demo: install
-	$(PY) -m zeka.demo
+	$(PY) -m zeka report --dataset SimuCredit_raw --out $(DEMO_OUT)
+	@echo "Open $(abspath $(DEMO_OUT)) in a browser to read the report."
 
 test: $(PY)
 	$(PIP) install --quiet ".[test]"

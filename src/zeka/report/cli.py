@@ -1,0 +1,175 @@
+"""``zeka report``: one command from a dataset to a self-contained HTML report.
+
+Exit status: 0 when the report is written, 1 when it is written but a step
+failed (the report says which), 2 for bad input (a one-line message on
+stderr, no report).
+"""
+
+import argparse
+import os
+import shlex
+import sys
+import tempfile
+import time
+
+from zeka.report.inputs import ReportInputError, load_builtin, load_csv
+from zeka.report.road import MODEL_FAMILIES, Road, Settings
+
+DEFAULT_DATASET = "SimuCredit_raw"
+DEFAULT_OUT = "zeka-report.html"
+
+EXAMPLES = """\
+examples:
+  zeka report                                    # the raw credit data, all nine families
+  zeka report --dataset SimuHousing --out housing.html
+  zeka report --csv loans.csv --target default --models glm ebm tree
+  python -m zeka report --csv prices.csv --target price --task regression --quiet
+
+The report walks the road: data integrity, preparation, feature selection,
+outliers, models (ranked by AUC or MSE), and SHAP explanations of the best
+model. It is one HTML file with its figures embedded: open it in a browser,
+mail it or print it.
+"""
+
+
+class _Parser(argparse.ArgumentParser):
+    """argparse, but a usage error is one line and exit status 2."""
+
+    def error(self, message):
+        raise ReportInputError(message + " (see --help)")
+
+
+def _dataset_names():
+    from zeka.config.misc_settings import DATASET_NAMES
+
+    return list(DATASET_NAMES)
+
+
+def build_parser():
+    parser = _Parser(prog="zeka", description="zeka: interpretable machine learning for "
+                     "tabular data.")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.required = True
+    report = commands.add_parser(
+        "report", help="write a self-contained HTML report of the whole road for a dataset",
+        description="Check a table, prepare it, screen its features, look for outliers, train\n"
+                    "and rank the model families and explain the best one: all in one HTML file.",
+        epilog=EXAMPLES, formatter_class=argparse.RawDescriptionHelpFormatter)
+    report.error = parser.error  # one-line usage errors from the subcommand too
+    source = report.add_mutually_exclusive_group()
+    source.add_argument("--dataset", metavar="NAME",
+                        help="a built-in dataset (default {}): {}".format(
+                            DEFAULT_DATASET, ", ".join(_dataset_names())))
+    source.add_argument("--csv", metavar="PATH",
+                        help="a CSV file with a header row; needs --target")
+    report.add_argument("--target", metavar="COLUMN",
+                        help="the target column of the CSV file")
+    report.add_argument("--task", choices=["classification", "regression"],
+                        help="override the inferred task: a target with two values, or a "
+                             "non-numeric one, is classification; any other is regression")
+    report.add_argument("--out", metavar="PATH", default=DEFAULT_OUT,
+                        help="where to write the report (default %(default)s); written to a "
+                             "temporary file first, so a failed run leaves nothing behind")
+    report.add_argument("--models", metavar="FAMILY", nargs="+",
+                        help="model families to train, space- or comma-separated (default all "
+                             "nine: {})".format(" ".join(MODEL_FAMILIES)))
+    report.add_argument("--seed", type=int, default=0,
+                        help="seed of the train/test split, the models and the scores "
+                             "(default %(default)s)")
+    report.add_argument("--explain-rows", type=int, default=Settings.explain_rows,
+                        metavar="N", help="training rows the global SHAP explanation covers "
+                                          "(default %(default)s; fewer is faster)")
+    report.add_argument("--quiet", action="store_true",
+                        help="no progress bars on stderr")
+    return parser
+
+
+def _models(values):
+    if not values:
+        return list(MODEL_FAMILIES)
+    names = [name.strip() for value in values for name in value.split(",") if name.strip()]
+    unknown = [name for name in names if name not in MODEL_FAMILIES]
+    if unknown:
+        raise ReportInputError("unknown model famil{} {}; choose from {}".format(
+            "ies" if len(unknown) > 1 else "y", ", ".join(unknown), ", ".join(MODEL_FAMILIES)))
+    if not names:
+        raise ReportInputError("--models names no family; choose from " + ", ".join(MODEL_FAMILIES))
+    return list(dict.fromkeys(names))
+
+
+def _source(args):
+    if args.csv is not None:
+        if args.target is None:
+            raise ReportInputError("--csv needs --target COLUMN, the column to predict")
+        return load_csv(args.csv, args.target, args.task)
+    if args.target is not None:
+        raise ReportInputError("--target goes with --csv; a built-in dataset has its own target")
+    source = load_builtin(args.dataset or DEFAULT_DATASET)
+    if args.task is not None:
+        source.task_type = args.task
+    return source
+
+
+def _open_output(path):
+    """A temporary file beside the output; fails early when the folder is not writable."""
+    folder = os.path.dirname(os.path.abspath(path))
+    if os.path.isdir(path):
+        raise ReportInputError("--out {!r} is a folder; give a file name such as "
+                               "report.html".format(path))
+    if not os.path.isdir(folder):
+        raise ReportInputError("the folder {!r} does not exist; create it or choose another "
+                               "--out".format(folder))
+    try:
+        handle, temporary = tempfile.mkstemp(prefix=".zeka-report-", suffix=".html.part",
+                                             dir=folder)
+    except OSError as error:
+        raise ReportInputError("cannot write to the folder {!r} ({}); choose another --out"
+                               .format(folder, error.strerror or error)) from None
+    os.close(handle)
+    return temporary
+
+
+def run(argv=None, stdout=None, stderr=None):
+    """Run the command; returns the exit status."""
+    stdout = sys.stdout if stdout is None else stdout
+    stderr = sys.stderr if stderr is None else stderr
+    started = time.perf_counter()
+    temporary = None
+    try:
+        args = build_parser().parse_args(argv)
+        if args.explain_rows < 1:
+            raise ReportInputError("--explain-rows must be at least 1")
+        settings = Settings(models=_models(args.models), seed=args.seed,
+                            explain_rows=args.explain_rows, progress=not args.quiet,
+                            stream=stderr)
+        source = _source(args)
+        temporary = _open_output(args.out)
+        road = Road(source, settings).run()
+        command = "zeka " + " ".join(shlex.quote(a) for a in (sys.argv[1:] if argv is None else argv))
+        text = road.render(time.perf_counter() - started, command)
+        with open(temporary, "w", encoding="utf-8") as handle:
+            handle.write(text)
+        os.chmod(temporary, 0o644)
+        os.replace(temporary, args.out)
+        temporary = None
+    except ReportInputError as error:
+        print("zeka report: error: {}".format(error), file=stderr)
+        return 2
+    except KeyboardInterrupt:
+        print("zeka report: interrupted; no report written", file=stderr)
+        return 130
+    finally:
+        if temporary is not None and os.path.exists(temporary):
+            os.remove(temporary)
+    elapsed = time.perf_counter() - started
+    notes = ""
+    if road.failed_steps:
+        notes += "; failed: " + ", ".join(road.failed_steps)
+    if road.unavailable_steps:
+        notes += "; unavailable: " + ", ".join(road.unavailable_steps)
+    print("zeka report: wrote {} in {:.1f} s{}".format(args.out, elapsed, notes), file=stdout)
+    return 1 if road.failed_steps else 0
+
+
+def main(argv=None):
+    sys.exit(run(argv))

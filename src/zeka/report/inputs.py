@@ -1,0 +1,163 @@
+"""Reading the user's input for the report and making it model-ready.
+
+Everything here either returns a value or raises :class:`ReportInputError`
+with a one-line message that says what is wrong and what to do; the command
+line turns that into exit status 2.
+"""
+
+import os
+from dataclasses import dataclass, field
+
+import pandas as pd
+from pandas.api.types import is_numeric_dtype, is_object_dtype, is_string_dtype
+
+from zeka.data.datasets.registry import DATASET_SOURCES
+
+# A text column is taken as numbers stored as text when at least this share
+# of its present values reads as a number; the rest become missing.
+NUMERIC_TEXT_SHARE = 0.9
+# Fewer rows than this leave too little for a train/test split and the scores.
+MIN_ROWS = 20
+
+
+class ReportInputError(Exception):
+    """Bad input for the report: the message is one line for the user."""
+
+
+@dataclass
+class Source:
+    """The table as loaded, its target and where it came from."""
+
+    frame: pd.DataFrame
+    target: str
+    name: str
+    task_type: object = None  # "regression", "classification" or None to infer
+
+
+@dataclass
+class Preparation:
+    """The frame the modelling steps use, and what was left out and why."""
+
+    frame: pd.DataFrame
+    rows_loaded: int
+    missing_target_rows: int = 0
+    duplicated_rows: int = 0
+    single_valued_columns: list = field(default_factory=list)
+    numeric_text_columns: dict = field(default_factory=dict)  # name -> values made missing
+
+    @property
+    def rows_used(self):
+        return len(self.frame)
+
+
+def load_builtin(name):
+    """The built-in dataset `name` as loaded, with its target and task type."""
+    if name not in DATASET_SOURCES:
+        raise ReportInputError("unknown dataset {!r}; choose one of {}".format(
+            name, ", ".join(DATASET_SOURCES)))
+    source = DATASET_SOURCES[name]
+    return Source(source.build(), source.target, name, source.task_type)
+
+
+def load_csv(path, target, task_type=None):
+    """A CSV file with a header row, and the name of its target column."""
+    shown = os.fspath(path)
+    if not os.path.exists(path):
+        raise ReportInputError("no such file {!r}; give the path of a CSV file".format(shown))
+    if os.path.isdir(path):
+        raise ReportInputError("{!r} is a folder; give the path of a CSV file".format(shown))
+    try:
+        frame = pd.read_csv(path)
+    except pd.errors.EmptyDataError:
+        raise ReportInputError("{!r} is empty; give a CSV file with a header row and data"
+                               .format(shown)) from None
+    except (pd.errors.ParserError, UnicodeDecodeError, ValueError) as error:
+        first_line = str(error).strip().splitlines()[0] if str(error).strip() else type(error).__name__
+        raise ReportInputError("{!r} does not parse as CSV ({}); check the delimiter and the "
+                               "encoding (UTF-8)".format(shown, first_line)) from None
+    except OSError as error:
+        raise ReportInputError("cannot read {!r}: {}".format(shown, error.strerror or error)) from None
+    if target not in frame.columns:
+        columns = ", ".join(map(str, frame.columns[:12])) + (", ..." if frame.shape[1] > 12 else "")
+        raise ReportInputError("the CSV has no column {!r}; its columns are {}; pick one with "
+                               "--target".format(target, columns))
+    return Source(frame, target, os.path.basename(shown), task_type)
+
+
+def _reads_as_numbers(column):
+    """The column as numbers when it is text that mostly reads as numbers, else None."""
+    if not (is_object_dtype(column) or is_string_dtype(column)) or is_numeric_dtype(column):
+        return None
+    present = column.dropna()
+    if len(present) == 0:
+        return None
+    numbers = pd.to_numeric(present.astype(str).str.strip(), errors="coerce")
+    if numbers.notna().mean() < NUMERIC_TEXT_SHARE:
+        return None
+    converted = pd.Series(float("nan"), index=column.index, dtype=float)
+    converted.loc[present.index] = numbers.to_numpy(dtype=float)
+    return converted
+
+
+def check_target(frame, target, task_type):
+    """Refuse a target no model can learn from before any time is spent."""
+    values = frame[target]
+    if values.notna().sum() == 0:
+        raise ReportInputError("target {!r} has no values (all missing); pick another "
+                               "column with --target".format(target))
+    distinct = values.dropna().nunique()
+    if distinct < 2:
+        raise ReportInputError("target {!r} holds a single value ({!r}); a model needs at "
+                               "least two classes or values".format(
+                                   target, values.dropna().iloc[0]))
+    if task_type == "regression" and not is_numeric_dtype(values):
+        raise ReportInputError("target {!r} is not numeric, so it cannot be a regression "
+                               "target; drop --task regression".format(target))
+
+
+def prepare(source):
+    """The frame for the modelling steps: what is left out, and why, is recorded."""
+    frame = source.frame
+    target = source.target
+    if not frame.columns.is_unique:
+        repeated = frame.columns[frame.columns.duplicated()].tolist()
+        raise ReportInputError("the table repeats the column labels {}; give each column "
+                               "its own name".format(repeated))
+    check_target(frame, target, source.task_type)
+    prep = Preparation(frame=frame, rows_loaded=len(frame))
+
+    keep = frame[target].notna()
+    prep.missing_target_rows = int((~keep).sum())
+    work = frame.loc[keep]
+
+    duplicated = work.duplicated(keep="first")
+    prep.duplicated_rows = int(duplicated.sum())
+    work = work.loc[~duplicated]
+
+    features = [c for c in work.columns if c != target]
+    prep.single_valued_columns = [c for c in features if work[c].nunique() <= 1]
+    work = work.drop(columns=prep.single_valued_columns)
+
+    converted = {}
+    for name in work.columns:
+        if name == target:
+            continue
+        numbers = _reads_as_numbers(work[name])
+        if numbers is not None:
+            converted[name] = numbers
+            prep.numeric_text_columns[name] = int((numbers.isna() & work[name].notna()).sum())
+    if converted:
+        work = work.copy()
+        for name, values in converted.items():
+            work[name] = values
+
+    if len(work.columns) < 2:
+        raise ReportInputError("no feature column is left besides the target {!r} (single-"
+                               "valued columns are left out); the table needs features"
+                               .format(target))
+    if len(work) < MIN_ROWS:
+        raise ReportInputError("only {} usable rows (after dropping duplicates and rows without "
+                               "a target); the report needs at least {}".format(len(work), MIN_ROWS))
+    # Row labels stay those of the loaded table, so a row can be found again.
+    prep.frame = work
+    return prep
