@@ -30,7 +30,7 @@ matplotlib.use("Agg")
 
 import numpy as np  # noqa: E402
 import pandas as pd  # noqa: E402
-from hypothesis import HealthCheck, given, settings  # noqa: E402
+from hypothesis import HealthCheck, Phase, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 from hypothesis.extra import numpy as hnp  # noqa: E402
 
@@ -129,16 +129,23 @@ def values(module):
         st.builds(Raising),
     )
     arrays = hnp.arrays(
-        st.sampled_from([np.float64, np.int64, np.bool_, np.complex128, np.object_,
-                         "datetime64[ns]", np.float32]),
+        st.sampled_from([np.float64, np.int64, np.bool_, np.complex128, "datetime64[ns]",
+                         np.float32]),
         hnp.array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=4))
     replacing = st.builds(Replacing, st.just(module), st.sampled_from(public_names(module)),
                           st.one_of(st.sampled_from([None, 0]), st.builds(Raising)))
-    leaves = st.one_of(atoms, arrays, frames(), replacing)
+    object_arrays = st.lists(atoms, max_size=5).map(object_array)
+    leaves = st.one_of(atoms, arrays, object_arrays, frames(), replacing)
     return st.recursive(leaves, lambda inner: st.one_of(
         st.lists(inner, max_size=4), st.tuples(inner, inner),
         st.dictionaries(st.one_of(st.sampled_from(VOCABULARY), st.integers(0, 3)), inner,
                         max_size=3)), max_leaves=6)
+
+
+def object_array(items):
+    array = np.empty(len(items), dtype=object)
+    array[:] = items
+    return array
 
 
 def public_names(module):
@@ -146,7 +153,9 @@ def public_names(module):
 
 
 def is_native_function(value):
-    return type(value).__module__ == "zeka" and type(value).__name__ == "function"
+    # By the type's name: on CPython 3.9 the type's __module__ attribute is
+    # shadowed by its instances' __module__ member.
+    return repr(type(value)) == "<class 'zeka.function'>"
 
 
 def small_data():
@@ -235,7 +244,7 @@ def fuzz_entry_point(module, label, function, examples, derandomize):
     snapshot = dict(vars(module))
 
     @settings(max_examples=examples, deadline=None, database=None, derandomize=derandomize,
-              suppress_health_check=list(HealthCheck), phases=["generate"])
+              suppress_health_check=list(HealthCheck), phases=[Phase.generate])
     @given(args=st.lists(values(module), max_size=len(names) + 1),
            kwargs=st.dictionaries(keyword, values(module), max_size=2))
     def run(args, kwargs):

@@ -13,4 +13,6 @@ def test_generated_calls_raise_only_ordinary_errors():
                          capture_output=True, text=True, timeout=1800)
     assert run.returncode == 0, run.stdout[-3000:] + run.stderr[-3000:]
     assert run.stdout.rstrip().endswith("fuzz: 0 failures")
-    assert "ModelAPI().singlerun" in run.stdout  # the bound methods were reached
+    # functions, constructors and bound methods were all reached
+    for entry_point in ["param_render", "ModelAPI()", "ModelAPI().singlerun"]:
+        assert f" {entry_point} " in run.stdout
