@@ -88,6 +88,21 @@ def optional_cases():
     """Cases of modules that may not be built in this checkout."""
     cases = []
     try:
+        from zeka.data.causality.core import conditional_independence_test
+        from zeka.data.variable_screen import FeatureSelection
+    except ModuleNotFoundError:
+        pass
+    else:
+        x, z = matrix(), matrix(seed=1)
+        selector = FeatureSelection("cor", X=x, y=z[:, 0], feature_names=list("abcd"))
+        cases += [
+            ("conditional_independence_test", conditional_independence_test,
+             (x[:, :2], z[:, :1], z[:, 2:])),
+            ("conditional_independence_test (error)", conditional_independence_test,
+             (x, z[:7], None)),
+            ("FeatureSelection.variable_screen", selector.variable_screen, ()),
+        ]
+    try:
         quality = importlib.import_module("zeka.data.quality_scan.quality_scan")
         utils = importlib.import_module("zeka.data.quality_scan.utils")
         correlation = importlib.import_module("zeka.data.quality_scan.correlation")
