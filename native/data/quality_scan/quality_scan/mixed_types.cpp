@@ -81,16 +81,8 @@ py::object count_numbers(const py::object& column, const py::object& numbers,
         }
     }
     texts.finish();
-    std::vector<std::uint8_t> is_number(values.size);
-    const kernels::CharClasses& classes = char_classes();
-    {
-        // No GIL needed: the kernel reads only our private copy's str data and our own buffers.
-        py::gil_scoped_release release;
-        kernels::mark_float_texts(texts.views().data(), texts.views().size(), classes,
-                                  is_number.data());
-    }
-    for (auto [i, number] : converted)
-        is_number[i] = number;
+    std::vector<std::uint8_t> is_number =
+        mark_texts(values.size, texts, kernels::mark_float_texts, converted);
     long long nums = 0;
     // Offering a set an object it was offered before changes nothing (it
     // holds it, or an equal value, or was full); the last offers are skipped.

@@ -247,16 +247,8 @@ py::object get_special_samples(Frame& f) {
             tested.emplace_back(i, baseform_is_empty(string_baseform, sample));
     }
     texts.finish();
-    std::vector<std::uint8_t> special(values.size);
-    const kernels::CharClasses& classes = char_classes();
-    {
-        // No GIL needed: the kernel reads only our private copy's str data and our own buffers.
-        py::gil_scoped_release release;
-        kernels::mark_special_only(texts.views().data(), texts.views().size(), classes,
-                                   special.data());
-    }
-    for (auto [i, is_special] : tested)
-        special[i] = is_special;
+    std::vector<std::uint8_t> special =
+        mark_texts(values.size, texts, kernels::mark_special_only, tested);
     count_samples(samples_to_count, values, special);
     return truthy(samples_to_count) ? samples_to_count : py::none();
 }

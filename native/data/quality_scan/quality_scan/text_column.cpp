@@ -87,4 +87,19 @@ const kernels::CharClasses& char_classes() {
     return classes;
 }
 
+std::vector<std::uint8_t> mark_texts(std::size_t size, const TextColumn& texts, TextMarker marker,
+                                     const std::vector<std::pair<std::size_t, bool>>& decided) {
+    const std::vector<kernels::TextView>& views = texts.views();
+    std::vector<std::uint8_t> marks(size);
+    const kernels::CharClasses& classes = char_classes();
+    {
+        // No GIL needed: the kernel reads only our private copy's str data and our own buffers.
+        py::gil_scoped_release release;
+        marker(views.data(), views.size(), classes, marks.data());
+    }
+    for (auto [i, mark] : decided)
+        marks[i] = mark;
+    return marks;
+}
+
 } // namespace zeka::quality_scan

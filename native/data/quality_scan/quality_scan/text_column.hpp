@@ -5,8 +5,10 @@
 #include "kernels/text/text_view.hpp"
 
 #include <array>
+#include <cstdint>
 #include <pybind11/pybind11.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zeka::quality_scan {
@@ -57,5 +59,14 @@ class TextColumn {
 
 // The interpreter's own character classes, built on first use.
 const kernels::CharClasses& char_classes();
+
+// A kernel that marks each text view (1 or 0) under the given classes.
+using TextMarker = void (*)(const kernels::TextView*, std::size_t, const kernels::CharClasses&,
+                            std::uint8_t*);
+
+// `size` marks: `marker` over the str views of `texts`, run without the GIL,
+// then the marks decided in Python for the other values laid over it.
+std::vector<std::uint8_t> mark_texts(std::size_t size, const TextColumn& texts, TextMarker marker,
+                                     const std::vector<std::pair<std::size_t, bool>>& decided);
 
 } // namespace zeka::quality_scan
