@@ -5,25 +5,65 @@ VENV ?= .venv
 PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
 PYTEST_ARGS ?=
+SHELL := /bin/bash
+.SHELLFLAGS := -o pipefail -c
 
-.PHONY: demo test sanitize bench format install clean
+.PHONY: demo test sanitize bench format install wheel wheel-test clean
+
+# The package is reinstalled only when something it is built from changed;
+# the stamp in the environment records the last install.
+SOURCES := $(shell find native src -type f -not -path '*/__pycache__/*') CMakeLists.txt pyproject.toml
+STAMP := $(VENV)/.zeka-installed
+# pip -v streams the whole build; the console shows only the build's stages
+# and its progress lines ([3/41] ...), the log keeps everything.
+BUILD_PROGRESS := awk '/^ *\*\*\* |^ *\[[0-9]+\/[0-9]+\] / { print; fflush() }'
 
 $(PY):
+	@echo "== creating the environment $(VENV) with $$($(PYTHON) --version)"
 	$(PYTHON) -m venv $(VENV)
 	$(PIP) install --quiet --upgrade pip
 
-install: $(PY)
-	$(PIP) install --quiet .
+$(STAMP): $(SOURCES) | $(PY)
+	@mkdir -p build
+	@echo "== building the C++ modules and installing zeka with its test tools into $(VENV)"
+	@echo "   (about 3 minutes on a fresh clone; full log in build/install.log)"
+	@$(PIP) install -v ".[test]" 2>&1 | tee build/install.log | $(BUILD_PROGRESS) \
+		|| { tail -n 40 build/install.log; echo "== install failed: see build/install.log"; exit 1; }
+	@touch $@
+
+install: $(STAMP)
+	@echo "== zeka is installed in $(VENV)"
 
 DEMO_OUT ?= zeka-report.html
 
-demo: install
+demo: $(STAMP)
+	@echo "== writing the report on the built-in dataset SimuCredit_raw"
 	$(PY) -m zeka report --dataset SimuCredit_raw --out $(DEMO_OUT)
 	@echo "Open $(abspath $(DEMO_OUT)) in a browser to read the report."
 
-test: $(PY)
-	$(PIP) install --quiet ".[test]"
+test: $(STAMP)
+	@echo "== running the test suite"
 	$(PY) -m pytest $(PYTEST_ARGS)
+
+# A wheel in dist/, and a check that it installs into a clean environment
+# and passes the test suite there.
+wheel: $(PY)
+	@mkdir -p build dist
+	@echo "== building a wheel into dist/ (full log in build/wheel.log)"
+	@$(PIP) wheel --no-deps -v -w dist . 2>&1 | tee build/wheel.log | $(BUILD_PROGRESS) \
+		|| { tail -n 40 build/wheel.log; echo "== wheel build failed: see build/wheel.log"; exit 1; }
+	@ls dist/zeka-*.whl
+
+WHEEL_VENV ?= build/wheel-venv
+
+wheel-test: wheel
+	@echo "== installing the wheel into a clean environment $(WHEEL_VENV)"
+	rm -rf $(WHEEL_VENV)
+	$(PYTHON) -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install --quiet --upgrade pip
+	$(WHEEL_VENV)/bin/python -m pip install --quiet "$$(ls -t dist/zeka-*.whl | head -n 1)[test]"
+	@echo "== running the test suite against the installed wheel"
+	$(WHEEL_VENV)/bin/python -m pytest $(PYTEST_ARGS)
 
 # The test suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer,
 # in its own environment. The interpreter is not instrumented, so the sanitizer
@@ -56,4 +96,4 @@ format: $(PY)
 	$(VENV)/bin/clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')
 
 clean:
-	rm -rf build $(VENV) $(SAN_VENV)
+	rm -rf build dist $(VENV) $(SAN_VENV)
