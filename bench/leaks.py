@@ -12,7 +12,6 @@ show at least that), caches that fill once amortising towards 0.
 """
 import argparse
 import gc
-import importlib
 import sys
 import tracemalloc
 import warnings
@@ -84,35 +83,33 @@ def landed_cases():
     ]
 
 
-def optional_cases():
-    """Cases of modules that may not be built in this checkout."""
-    cases = []
-    try:
-        from zeka.data.causality.core import conditional_independence_test
-        from zeka.data.variable_screen import FeatureSelection
-    except ModuleNotFoundError:
-        pass
-    else:
-        x, z = matrix(), matrix(seed=1)
-        selector = FeatureSelection("cor", X=x, y=z[:, 0], feature_names=list("abcd"))
-        cases += [
-            ("conditional_independence_test", conditional_independence_test,
-             (x[:, :2], z[:, :1], z[:, 2:])),
-            ("conditional_independence_test (error)", conditional_independence_test,
-             (x, z[:7], None)),
-            ("FeatureSelection.variable_screen", selector.variable_screen, ()),
-        ]
-    try:
-        quality = importlib.import_module("zeka.data.quality_scan.quality_scan")
-        utils = importlib.import_module("zeka.data.quality_scan.utils")
-        correlation = importlib.import_module("zeka.data.quality_scan.correlation")
-    except ModuleNotFoundError:
-        return cases
+def selection_cases():
+    from zeka.data.causality.core import conditional_independence_test
+    from zeka.data.variable_screen import FeatureSelection
+
+    x, z = matrix(), matrix(seed=1)
+    selector = FeatureSelection("cor", X=x, y=z[:, 0], feature_names=list("abcd"))
+    return [
+        ("conditional_independence_test", conditional_independence_test,
+         (x[:, :2], z[:, :1], z[:, 2:])),
+        ("conditional_independence_test (error)", conditional_independence_test,
+         (x, z[:7], None)),
+        ("FeatureSelection.variable_screen", selector.variable_screen, ()),
+    ]
+
+
+def quality_cases():
+    from zeka.data.quality_scan import correlation, utils
+    from zeka.data.quality_scan import quality_scan as quality
+
     data = frame()
     check = quality.DataIntegrityCheck(data, None)
     letters = pd.Series(list("aabbc") * 8)
-    cases += [
+    return [
         ("DataIntegrityCheck.single_column_check", check.single_column_check, ()),
+        ("DataIntegrityCheck.long_string", check.long_string, ()),
+        ("DataIntegrityCheck.long_string (error)", check.long_string, (2.0,)),
+        ("DataIntegrityCheck.special_characters", check.special_characters, ()),
         ("DataIntegrityCheck.duplicated_samples", check.duplicated_samples, ()),
         ("DataIntegrityCheck.mixed_data_type", check.mixed_data_type, ()),
         ("DataIntegrityCheck() (error)", quality.DataIntegrityCheck, (data, [])),
@@ -121,7 +118,22 @@ def optional_cases():
          (letters, letters[::-1].reset_index(drop=True))),
         ("correlation_ratio", correlation.correlation_ratio, (letters, pd.Series(range(40)))),
     ]
-    return cases
+
+
+def shap_cases():
+    from zeka.explainer.shap import SHAP
+
+    x = matrix()
+    model = LinearRegression().fit(x, x[:, 0] - x[:, 2])
+    explainer = SHAP(model, list("abcd"), sample_size=None)
+    explainer.fit(x)
+    return [
+        ("SHAP()", SHAP, (model, list("abcd"))),
+        ("SHAP.fit", explainer.fit, (x,)),
+        ("SHAP.global_explain_data", explainer.global_explain_data, ()),
+        ("SHAP.local_explain_data", explainer.local_explain_data, (x[4:5],)),
+        ("SHAP.local_explain_data (error)", explainer.local_explain_data, (x[:, :2],)),
+    ]
 
 
 def growth_per_call(call, args, calls):
@@ -158,7 +170,8 @@ def main(argv=None):
     warnings.simplefilter("ignore")
     print(f"{'entry point':45s} {'objects/call':>13s} {'refs/call':>10s} {'bytes/call':>11s}")
     leaking = []
-    for label, call, args in landed_cases() + optional_cases():
+    cases = landed_cases() + selection_cases() + quality_cases() + shap_cases()
+    for label, call, args in cases:
         if options.only not in label:
             continue
         objects, references, memory = growth_per_call(call, args, options.calls)

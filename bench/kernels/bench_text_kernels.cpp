@@ -58,10 +58,7 @@ int main() {
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;
         view = pool[(state >> 33) % pool.size()];
     }
-    std::vector<std::int64_t> lengths(n);
     std::vector<std::uint8_t> flags(n);
-    std::printf("text length    %6.1f ns/value\n",
-                best_ns_per_value([&] { text_lengths(views.data(), n, lengths.data()); }, n));
     std::printf(
         "special-only   %6.1f ns/value\n",
         best_ns_per_value([&] { mark_special_only(views.data(), n, classes, flags.data()); }, n));

@@ -1,6 +1,7 @@
 """The text kernels (text length, special-only test, float syntax) against the
 interpreter's own len/str, str.isalnum and float, through the checks that use
 them."""
+import decimal
 import importlib.util
 import pathlib
 
@@ -100,16 +101,24 @@ def test_special_only_matches_isalnum(texts):
         assert list(got.items()) == list(expected.items())
 
 
+# Text of many lengths (non-ASCII and lone surrogates too), other values measured
+# by their str(), and every kind of missing value pandas knows.
 MIXED_VALUES = st.one_of(
     st.text(max_size=12),
     st.text(alphabet=st.sampled_from(list("ab\u00e9\u4e2d\U0001f600\ud800")), max_size=30),
-    st.integers(), st.floats(allow_nan=False), st.binary(max_size=5), st.none())
+    st.integers(), st.floats(), st.binary(max_size=5),
+    st.sampled_from([None, np.nan, pd.NA, pd.NaT, np.float64("nan"), decimal.Decimal("NaN"),
+                     np.int64(7), True]))
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.lists(MIXED_VALUES, min_size=1, max_size=25), st.floats(0, 1), st.integers(-3, 6))
-def test_text_lengths_match_len_of_str(values, quantile, difference):
+@given(st.lists(MIXED_VALUES, min_size=1, max_size=25),
+       st.floats(0, 1) | st.sampled_from([0.35, 0.5, 0.8, 1.0]),
+       st.integers(-3, 6) | st.floats(-3, 6) | st.just(np.int32(2)), st.booleans())
+def test_text_lengths_match_len_of_str(values, quantile, difference, relabel):
     frame = pd.DataFrame({"v": pd.Series(values, dtype=object)})
+    if relabel:  # the long values are reported by their row labels
+        frame.index = [f"r{i}" for i in np.random.default_rng(len(values)).permutation(len(values))]
     original = qs.format_list
     qs.format_list = list  # the raw label lists, to compare with the reference
     try:

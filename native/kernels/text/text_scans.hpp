@@ -8,11 +8,6 @@
 
 namespace zeka::kernels {
 
-// The number of code points of `text` (what `len` gives for the str it
-// encodes).
-std::size_t count_code_points(TextView text);
-void text_lengths(const TextView* views, std::size_t n, std::int64_t* out);
-
 // Whether `text` is non-empty and holds no letter or digit of any script:
 // every code point is one for which `str.isalnum` is false.
 bool is_special_only(TextView text, const CharClasses& classes);

@@ -20,8 +20,9 @@ ZEKA_MODULE(quality_scan, m) {
         {"string_baseform", "is_string_column", "truncate_string", "format_list", "format_number"});
     zeka::import_from(m, zeka::import_relative(m, ".correlation"),
                       {"symmetric_theil_u_correlation", "correlation_ratio"});
-    // The methods keep the package's own string_baseform, to know whether the
-    // module name still refers to it (and the text kernel may serve).
-    zeka::quality_scan::define_data_integrity_check(m,
-                                                    py::make_tuple(utils.attr("string_baseform")));
+    // The methods keep the package's own string_baseform and is_string_column,
+    // to know whether the module names still refer to them (and the text
+    // kernels may serve).
+    zeka::quality_scan::define_data_integrity_check(
+        m, py::make_tuple(utils.attr("string_baseform"), utils.attr("is_string_column")));
 }

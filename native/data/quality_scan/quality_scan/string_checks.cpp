@@ -6,6 +6,10 @@
 #include "kernels/text/text_scans.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <optional>
 #include <pybind11/numpy.h>
 
 namespace zeka::quality_scan {
@@ -25,56 +29,167 @@ py::object real_number(const py::object& value, const char* name) {
     return py::reinterpret_steal<py::object>(converted);
 }
 
-// len(str(x)) for every value of `column`, in order.
-py::array_t<std::int64_t> text_lengths(const py::object& column) {
-    ObjectValues values = object_values(column);
-    py::array_t<std::int64_t> lengths(static_cast<py::ssize_t>(values.size));
+// len(str(x)) for each of `items`, in order. A str holds its length in code
+// points, so an exact str is measured without reading its text.
+py::array_t<std::int64_t> text_lengths(const std::vector<PyObject*>& items) {
+    py::array_t<std::int64_t> lengths(static_cast<py::ssize_t>(items.size()));
     std::int64_t* out = lengths.mutable_data();
-    TextColumn texts(values.size);
-    std::vector<std::pair<std::size_t, std::int64_t>> measured; // values that are no exact str
-    for (std::size_t i = 0; i < values.size; ++i) {
-        PyObject* value = values.items[i];
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* value = items[i];
         if (PyUnicode_CheckExact(value)) {
-            texts.add(value);
+            out[i] = PyUnicode_GetLength(value);
             continue;
         }
-        texts.skip();
         // Anything else is measured by its own str(): ints, floats, bytes,
         // str subclasses with their own __str__, ...
         py::object text = py::reinterpret_steal<py::object>(PyObject_Str(value));
         if (!text)
             throw py::error_already_set();
-        measured.emplace_back(i, PyUnicode_GetLength(text.ptr()));
+        out[i] = PyUnicode_GetLength(text.ptr());
     }
-    texts.finish();
-    {
-        // No GIL needed: the kernel reads only our private copy's str data and our own buffers.
-        py::gil_scoped_release release;
-        kernels::text_lengths(texts.views().data(), texts.views().size(), out);
-    }
-    for (auto [i, length] : measured)
-        out[i] = length;
     return lengths;
 }
 
+// The text lengths of a string column's present values, and where those
+// values sit: `positions` into `index`, the column's row labels.
+struct MeasuredColumn {
+    py::array_t<std::int64_t> lengths;
+    py::object index;
+    std::vector<std::size_t> positions;
+};
+
+// As written: `column.dropna()`, tested by the module's `is_string_column`.
+std::optional<MeasuredColumn> measure_dropped(Frame& f, const py::object& column) {
+    py::object dropped = column.attr("dropna")();
+    if (!truthy(f.global("is_string_column")(dropped)))
+        return std::nullopt;
+    ObjectValues values = object_values(dropped);
+    std::vector<PyObject*> items(values.items, values.items + values.size);
+    std::vector<std::size_t> positions(values.size);
+    std::iota(positions.begin(), positions.end(), std::size_t{0});
+    return MeasuredColumn{text_lengths(items), dropped.attr("index"), std::move(positions)};
+}
+
+bool has_object_dtype(const py::object& column) {
+    py::object dtype = column.attr("dtype");
+    return py::isinstance(dtype, py::module_::import("numpy").attr("dtype")) &&
+           py::str(dtype.attr("kind")).equal(py::str("O"));
+}
+
+// The same as measure_dropped while `is_string_column` is the package's own,
+// for an object column, in one pass over its values: the missing values are
+// found and skipped in place, and the string-column test (most present values
+// are str) is counted on the way, without a dropped copy of the column.
+std::optional<MeasuredColumn> measure_in_place(Frame& f, const py::object& column) {
+    if (!has_object_dtype(column))
+        return measure_dropped(f, column);
+    ObjectValues values = object_values(column);
+    std::vector<std::size_t> positions = present_positions(values, f.global("pd").attr("isna"));
+    std::vector<PyObject*> items;
+    items.reserve(positions.size());
+    std::size_t strings = 0;
+    for (std::size_t i : positions) {
+        items.push_back(values.items[i]);
+        strings += PyUnicode_Check(values.items[i]) ? 1 : 0;
+    }
+    if (items.empty() || 2 * strings <= items.size())
+        return std::nullopt;
+    return MeasuredColumn{text_lengths(items), column.attr("index"), std::move(positions)};
+}
+
+// The sorted position that `quantile(q, interpolation="nearest")` picks
+// among n values, or nothing where pandas releases may differ. numpy rounds
+// (n - 1) * q half to even; older pandas hand numpy the percentage q * 100,
+// which numpy divides by 100 again, and that q may differ in its last bit.
+std::optional<std::size_t> nearest_position(std::size_t n, double q) {
+    double as_given = std::nearbyint(static_cast<double>(n - 1) * q);
+    double as_percentage = std::nearbyint(static_cast<double>(n - 1) * ((q * 100.0) / 100.0));
+    if (as_given != as_percentage)
+        return std::nullopt;
+    return static_cast<std::size_t>(as_given);
+}
+
 // `lengths.quantile(q, interpolation="nearest")` of the Series `lengths`.
-// The quantile picks the value at one sorted position, which depends only on
-// the count of values and on q: pandas finds that position on 0, 1, ..., n-1
-// (where each value is its position, and selection is quick), and the value
-// there is selected here. Selecting among many equal lengths is what makes
-// the direct call slow.
-py::object nearest_quantile(const py::object& pd, py::array_t<std::int64_t>& values,
-                            const py::object& lengths, const py::object& q) {
+// The quantile is the value at one sorted position, which depends only on
+// the count of values and on q; the value there is selected here. pandas
+// itself checks q and gives the result's type, on the first value alone; where
+// the position is in doubt it finds it on 0, 1, ..., n-1.
+py::object nearest_quantile(const py::object& pd, const py::array_t<std::int64_t>& values,
+                            const py::object& q) {
     auto n = static_cast<std::size_t>(values.size());
+    py::object nearest = py::str("nearest");
     if (n == 0)
-        return lengths.attr("quantile")(q, py::arg("interpolation") = "nearest");
-    py::object positions = pd.attr("Series")(py::module_::import("numpy").attr("arange")(n));
-    py::object position = positions.attr("quantile")(q, py::arg("interpolation") = "nearest");
-    auto k = py::int_(position).cast<std::size_t>();
+        return pd.attr("Series")(values).attr("quantile")(q, py::arg("interpolation") = nearest);
+    py::object first = pd.attr("Series")(values[py::slice(0, 1, 1)])
+                           .attr("quantile")(q, py::arg("interpolation") = nearest);
+    std::optional<std::size_t> k = nearest_position(n, q.cast<double>());
+    if (!k) {
+        py::object positions = pd.attr("Series")(py::module_::import("numpy").attr("arange")(n));
+        k = py::int_(positions.attr("quantile")(q, py::arg("interpolation") = nearest))
+                .cast<std::size_t>();
+    }
     std::vector<std::int64_t> sorted(values.data(), values.data() + n);
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(k), sorted.end());
+    auto at = sorted.begin() + static_cast<std::ptrdiff_t>(*k);
+    std::nth_element(sorted.begin(), at, sorted.end());
     // The value in the type pandas gives (an integer or a float).
-    return py::type::of(position)(sorted[k]);
+    return py::type::of(first)(*at);
+}
+
+// The positions of the lengths greater than `limit`, compared here when the
+// limit is an integer or a float (as numpy would compare them); nothing for
+// any other limit, which pandas must compare.
+std::optional<std::vector<py::ssize_t>> positions_over(const py::array_t<std::int64_t>& lengths,
+                                                       const py::object& limit) {
+    const std::int64_t* data = lengths.data();
+    std::vector<py::ssize_t> over;
+    auto keep_if = [&](auto is_long) {
+        for (py::ssize_t i = 0; i < lengths.size(); ++i)
+            if (is_long(data[i]))
+                over.push_back(i);
+    };
+    if (PyFloat_Check(limit.ptr())) {
+        double bound = PyFloat_AS_DOUBLE(limit.ptr());
+        keep_if([bound](std::int64_t length) { return static_cast<double>(length) > bound; });
+        return over;
+    }
+    if (!PyIndex_Check(limit.ptr()) || PyBool_Check(limit.ptr()))
+        return std::nullopt;
+    py::object integer = py::reinterpret_steal<py::object>(PyNumber_Index(limit.ptr()));
+    if (!integer)
+        throw py::error_already_set();
+    int overflow = 0;
+    long long bound = PyLong_AsLongLongAndOverflow(integer.ptr(), &overflow);
+    if (overflow > 0)
+        return over; // nothing is longer than a bound beyond int64
+    if (overflow < 0)
+        bound = std::numeric_limits<long long>::min();
+    keep_if([bound](std::int64_t length) { return length > bound; });
+    return over;
+}
+
+// The row labels of the long values of a measured column.
+py::list long_labels(Frame& f, const MeasuredColumn& column, const py::object& quantile_threshold,
+                     const py::object& length_difference) {
+    py::object pd = f.global("pd");
+    py::object threshold_length = nearest_quantile(pd, column.lengths, quantile_threshold);
+    py::object limit = threshold_length + length_difference;
+    std::optional<std::vector<py::ssize_t>> over = positions_over(column.lengths, limit);
+    if (over) {
+        py::array_t<py::ssize_t> taken(static_cast<py::ssize_t>(over->size()));
+        for (std::size_t j = 0; j < over->size(); ++j)
+            taken.mutable_at(static_cast<py::ssize_t>(j)) =
+                static_cast<py::ssize_t>(column.positions[static_cast<std::size_t>((*over)[j])]);
+        return py::list(column.index.attr("take")(taken));
+    }
+    py::array_t<py::ssize_t> present(static_cast<py::ssize_t>(column.positions.size()));
+    std::copy(column.positions.begin(), column.positions.end(), present.mutable_data());
+    py::object string_length_column =
+        pd.attr("Series")(column.lengths, py::arg("index") = column.index.attr("take")(present));
+    py::object is_long = py::reinterpret_steal<py::object>(
+        PyObject_RichCompare(string_length_column.ptr(), limit.ptr(), Py_GT));
+    if (!is_long)
+        throw py::error_already_set();
+    return py::list(string_length_column.attr("loc")[is_long].attr("index"));
 }
 
 py::list list_of(std::initializer_list<py::object> items) {
@@ -90,29 +205,22 @@ py::object long_string(Frame& f) {
     py::object self = f[0], length_difference = f[2];
     py::object quantile_threshold = real_number(f[1], "quantile_threshold");
     py::object data = self.attr("data");
-    py::object pd = f.global("pd");
+    // The package's own string-column test may be counted during the scan.
+    bool own_test = f.global("is_string_column").is(f.captured(1));
     py::list display_result;
     for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
-        py::object column = column_at(data, i).attr("dropna")();
-        if (!truthy(f.global("is_string_column")(column))) {
+        py::object column = column_at(data, i);
+        std::optional<MeasuredColumn> measured =
+            own_test ? measure_in_place(f, column) : measure_dropped(f, column);
+        if (!measured) {
             display_result.append(list_of({py::int_(0), py::list()}));
             continue;
         }
-        py::array_t<std::int64_t> lengths = text_lengths(column);
-        py::object string_length_column =
-            pd.attr("Series")(lengths, py::arg("index") = column.attr("index"));
-        py::object threshold_length =
-            nearest_quantile(pd, lengths, string_length_column, quantile_threshold);
-        py::object limit = threshold_length + length_difference;
-        py::object is_long = py::reinterpret_steal<py::object>(
-            PyObject_RichCompare(string_length_column.ptr(), limit.ptr(), Py_GT));
-        if (!is_long)
-            throw py::error_already_set();
-        py::list long_string_idx(string_length_column.attr("loc")[is_long].attr("index"));
+        py::list long_string_idx = long_labels(f, *measured, quantile_threshold, length_difference);
         display_result.append(list_of(
             {py::int_(py::len(long_string_idx)), f.global("format_list")(long_string_idx)}));
     }
-    py::object result = pd.attr("DataFrame")(
+    py::object result = f.global("pd").attr("DataFrame")(
         display_result,
         py::arg("columns") = list_of({py::str("Long String Num"), py::str("Long String Index")}));
     result.attr("index") = data.attr("columns");

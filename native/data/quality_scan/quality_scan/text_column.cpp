@@ -1,5 +1,9 @@
 #include "data/quality_scan/quality_scan/text_column.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <pybind11/numpy.h>
+
 namespace zeka::quality_scan {
 
 ObjectValues object_values(const py::handle& column) {
@@ -16,6 +20,51 @@ ObjectValues object_values(const py::handle& column) {
     PyBuffer_Release(&buffer); // the array keeps its memory; we keep the array
     out.array = std::move(array);
     return out;
+}
+
+namespace {
+
+// A fresh object array holding `values.items[i]` for each i of `positions`.
+py::array object_array(const ObjectValues& values, const std::vector<std::size_t>& positions) {
+    py::array out = py::module_::import("numpy").attr("empty")(
+        positions.size(), py::arg("dtype") = py::module_::import("builtins").attr("object"));
+    auto* slots = static_cast<PyObject**>(out.mutable_data());
+    for (std::size_t j = 0; j < positions.size(); ++j) {
+        PyObject* value = values.items[positions[j]];
+        Py_INCREF(value);
+        Py_XSETREF(slots[j], value); // numpy filled the slots with None
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<std::size_t> present_positions(const ObjectValues& values, const py::object& isna) {
+    std::vector<std::size_t> present, undecided;
+    present.reserve(values.size);
+    for (std::size_t i = 0; i < values.size; ++i) {
+        PyObject* value = values.items[i];
+        if (PyUnicode_CheckExact(value) || PyLong_CheckExact(value) || PyBool_Check(value))
+            present.push_back(i);
+        else if (PyFloat_CheckExact(value)) {
+            if (!std::isnan(PyFloat_AS_DOUBLE(value)))
+                present.push_back(i);
+        } else if (value != Py_None)
+            undecided.push_back(i);
+    }
+    if (undecided.empty())
+        return present;
+    py::array_t<bool> missing = isna(object_array(values, undecided));
+    if (missing.ndim() != 1 || static_cast<std::size_t>(missing.size()) != undecided.size())
+        throw py::value_error("isna gave " + std::to_string(missing.size()) + " flags for " +
+                              std::to_string(undecided.size()) + " values");
+    std::vector<std::size_t> kept;
+    for (std::size_t j = 0; j < undecided.size(); ++j)
+        if (!missing.at(static_cast<py::ssize_t>(j)))
+            kept.push_back(undecided[j]);
+    std::vector<std::size_t> merged(present.size() + kept.size());
+    std::merge(present.begin(), present.end(), kept.begin(), kept.end(), merged.begin());
+    return merged;
 }
 
 namespace {

@@ -27,6 +27,12 @@ struct ObjectValues {
 // the column meets, held by an array that no other code can reach.
 ObjectValues object_values(const py::handle& column);
 
+// Positions of the values that pandas' `isna` counts as present, in order.
+// Exact str, int and bool values are present, None is missing and an exact
+// float is missing when NaN; `isna` (pandas' own) decides every other value,
+// in one call over those values.
+std::vector<std::size_t> present_positions(const ObjectValues& values, const py::object& isna);
+
 // One view per value of a column, in order: the UTF-8 text of each exact
 // `str`, an empty view for any other value (which the caller handles itself).
 class TextColumn {
