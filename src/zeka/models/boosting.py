@@ -164,8 +164,13 @@ class _XGB1(_Boosting):
     ``min_bin_size`` is the smallest share of the training rows a bin should hold (it caps
     the number of bins at ``1 / min_bin_size``). With ``refit_method="glm"`` the step
     heights found by boosting are refitted jointly by a penalised linear (logistic) model
-    on the step indicators, with the same ``reg_lambda``/``reg_alpha`` penalty and signs
-    kept to the monotonic directions; with ``"xgb"`` the boosted heights are kept.
+    on the step indicators, with signs kept to the monotonic directions; with ``"xgb"`` the
+    boosted heights are kept. The refit's ridge penalty on the heights is chosen by the data:
+    the one of a log-spaced grid with the smallest generalised cross-validation score (for
+    the logistic model, scored on the working model of each Newton step until the choice
+    settles), never below ``reg_lambda`` per row; ``reg_alpha`` per row adds a lasso
+    penalty. The chosen penalty is kept in ``refit_penalty_``. Left unpenalised, a hundred
+    indicators fitted to a few hundred rows chase the noise.
     ``feature_names`` name the columns for the monotonicity lists (a data frame's column
     labels serve otherwise); ``feature_types`` is kept for reference.
     """
@@ -222,8 +227,10 @@ class _XGB1(_Boosting):
             bounds = None
             if np.any(sign != 0):
                 bounds = (np.where(sign > 0, 0.0, -np.inf), np.where(sign < 0, 0.0, np.inf))
+            ridge = _refit_ridge(Z, y, w, lam / n, self._logistic)
+            self.refit_penalty_ = ridge
             intercept, heights, _ = fit_penalized(
-                Z, y, w, (lam / n) * np.eye(len(keys)), l1=alpha / n,
+                Z, y, w, ridge * np.eye(len(keys)), l1=alpha / n,
                 logistic=self._logistic, bounds=bounds)
         self.intercept_ = float(intercept)
         self.step_features_, self.step_thresholds_, self.step_heights_ = (
@@ -232,6 +239,81 @@ class _XGB1(_Boosting):
     def _raw_predict(self, X):
         Z = X[:, self.step_features_] > self.step_thresholds_
         return self.intercept_ + Z @ self.step_heights_
+
+
+# penalties tried by the refit, relative to the mean eigenvalue of the indicators' Gram matrix
+_RIDGE_GRID = np.logspace(-6, 2, 33)
+_RIDGE_SETTLE_STEPS = 20
+# each degree of freedom counts 1.4 times in the GCV score, the usual guard against the
+# undersmoothing GCV is prone to (the step thresholds were also chosen on the same rows)
+_GCV_GAMMA = 1.4
+
+
+def _refit_ridge(Z, y, w, floor, logistic):
+    """Ridge penalty for the refit of the step heights, chosen by generalised cross-validation.
+
+    For the logistic model the choice is made on the weighted least-squares problem of each
+    Newton step (performance iteration) until it stops changing.
+    """
+    if not logistic:
+        return _gcv_ridge(Z, y, w, floor)
+    mean = np.clip(np.average(y, weights=w), 1e-6, 1 - 1e-6)
+    b0, beta = np.log(mean / (1 - mean)), np.zeros(Z.shape[1])
+    ridge = None
+    for _ in range(_RIDGE_SETTLE_STEPS):
+        eta = b0 + Z @ beta
+        mu = sigmoid(eta)
+        h = np.clip(mu * (1.0 - mu), 1e-10, None)
+        working = eta + (y - mu) / h
+        new = _gcv_ridge(Z, working, w * h, floor)
+        b0, beta = _ridge_solution(Z, working, w * h, new)
+        if ridge is not None and abs(np.log(new / ridge)) < 1e-3:
+            return new
+        ridge = new
+    return ridge
+
+
+def _weighted_gram(Z, z, v):
+    """Centred Gram matrix and cross-products of a weighted least-squares problem (per row)."""
+    n = Z.shape[0]
+    zbar = v @ z / v.sum()
+    Zbar = v @ Z / v.sum()
+    Zc = Z - Zbar
+    A = (Zc * v[:, None]).T @ Zc / n
+    c = Zc.T @ (v * (z - zbar)) / n
+    return A, c, zbar, Zbar
+
+
+def _ridge_solution(Z, z, v, ridge):
+    A, c, zbar, Zbar = _weighted_gram(Z, z, v)
+    beta = np.linalg.solve(A + ridge * np.eye(len(c)), c)
+    return zbar - Zbar @ beta, beta
+
+
+def _gcv_ridge(Z, z, v, floor):
+    """Penalty of the grid (never below ``floor``) minimising RSS / (1 - gamma df / n)^2."""
+    n = Z.shape[0]
+    A, c, zbar, _ = _weighted_gram(Z, z, v)
+    d, V = np.linalg.eigh(A)
+    d = np.clip(d, 0.0, None)
+    proj = V.T @ c
+    total = v @ (z - zbar) ** 2 / n
+    scale = max(d.mean(), 1e-12)
+    grid = np.maximum(_RIDGE_GRID * scale, floor)
+    best, best_score = grid[-1], np.inf
+    for ridge in grid:
+        if ridge <= 0:
+            continue
+        shrink = 1.0 / (d + ridge)
+        # RSS / n = total - 2 b'c + b'Ab with b = (A + ridge)^-1 c, in the eigenbasis
+        rss = total - 2.0 * proj ** 2 @ shrink + (d * proj ** 2) @ shrink ** 2
+        df = _GCV_GAMMA * (1.0 + d @ shrink)
+        if df >= n:
+            continue
+        score = max(rss, 0.0) / (1.0 - df / n) ** 2
+        if score < best_score:
+            best, best_score = ridge, score
+    return float(best)
 
 
 class _XGB2(_Boosting):

@@ -45,7 +45,9 @@ from ._nn import (
     SubnetBank,
     loss_and_gradient,
     in_chunks,
+    epoch_batch_size,
     mean_loss,
+    null_loss,
     single_blas_thread,
     validation_split,
 )
@@ -53,7 +55,7 @@ from .ebm import LogLoss, SquaredLoss, rank_pairs
 
 _VALIDATION_SHARE = 0.2
 _PAIR_BINS = 32
-# relative validation-loss improvement that counts as progress for early stopping
+# validation-loss improvement, relative to a constant prediction's, that counts as progress
 _TOLERANCE = 1e-3
 
 
@@ -272,7 +274,10 @@ class _Trainer:
         self.net, self.Z, self.y, self.w = net, Z, y, w
         self.val = val if val.any() else None
         self.fit_rows = np.flatnonzero(~val)
-        self.batch_size, self.rng = batch_size, rng
+        self.batch_size = epoch_batch_size(batch_size, len(self.fit_rows))
+        self.rng = rng
+        rows = self._check_rows()
+        self.null_loss = null_loss(y[rows], w[rows], net.logistic)
         self.reg_clarity, self.verbose = reg_clarity, verbose
         self.epochs_run = []
 
@@ -304,7 +309,8 @@ class _Trainer:
         net = self.net
         ids = {id(p) for p in params}
         optimizer = Adam(params, learning_rate)
-        stopper = EarlyStopping(patience if self.val is not None else None, _TOLERANCE)
+        stopper = EarlyStopping(patience if self.val is not None else None, _TOLERANCE,
+                                self.null_loss)
         best = [p.copy() for p in params]
         done = 0
         for epoch in range(epochs):
@@ -359,9 +365,15 @@ class _Trainer:
             np.add.at(d_fm, features, coef[:, None] * fp)
 
     def prune(self, kind, loss_threshold):
-        """Keep the fewest strongest terms whose validation loss is near the best."""
+        """Keep the fewest strongest terms whose loss is near the best.
+
+        Pairs are judged on the validation rows. Main effects are judged on every training
+        row, fitting and validation alike: the validation share alone is too small on small
+        data to tell a weak real effect from none, and a pruned main effect stays out of the
+        model for good (no later stage can bring it back).
+        """
         net = self.net
-        rows = self._check_rows()
+        rows = np.ones(len(self.y), bool) if kind == "main" else self._check_rows()
         fm, _, fp, _ = net.outputs(self.Z[rows])
         terms = fm if kind == "main" else fp
         active = net.main_active if kind == "main" else net.pair_active
