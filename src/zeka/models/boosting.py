@@ -256,7 +256,7 @@ def _refit_ridge(Z, y, w, floor, logistic):
     Newton step (performance iteration) until it stops changing.
     """
     if not logistic:
-        return _gcv_ridge(Z, y, w, floor)
+        return _gcv_ridge(_WeightedGram(Z, y, w), floor)
     mean = np.clip(np.average(y, weights=w), 1e-6, 1 - 1e-6)
     b0, beta = np.log(mean / (1 - mean)), np.zeros(Z.shape[1])
     ridge = None
@@ -264,49 +264,48 @@ def _refit_ridge(Z, y, w, floor, logistic):
         eta = b0 + Z @ beta
         mu = sigmoid(eta)
         h = np.clip(mu * (1.0 - mu), 1e-10, None)
-        working = eta + (y - mu) / h
-        new = _gcv_ridge(Z, working, w * h, floor)
-        b0, beta = _ridge_solution(Z, working, w * h, new)
+        gram = _WeightedGram(Z, eta + (y - mu) / h, w * h)
+        new = _gcv_ridge(gram, floor)
+        b0, beta = gram.solve(new)
         if ridge is not None and abs(np.log(new / ridge)) < 1e-3:
             return new
         ridge = new
     return ridge
 
 
-def _weighted_gram(Z, z, v):
-    """Centred Gram matrix and cross-products of a weighted least-squares problem (per row)."""
-    n = Z.shape[0]
-    zbar = v @ z / v.sum()
-    Zbar = v @ Z / v.sum()
-    Zc = Z - Zbar
-    A = (Zc * v[:, None]).T @ Zc / n
-    c = Zc.T @ (v * (z - zbar)) / n
-    return A, c, zbar, Zbar
+class _WeightedGram:
+    """A weighted least-squares problem with an intercept, reduced to centred moments."""
+
+    def __init__(self, Z, z, v):
+        n = Z.shape[0]
+        self.n = n
+        self.zbar = v @ z / v.sum()
+        self.Zbar = v @ Z / v.sum()
+        Zc = Z - self.Zbar
+        self.A = (Zc * v[:, None]).T @ Zc / n
+        self.c = Zc.T @ (v * (z - self.zbar)) / n
+        self.total = v @ (z - self.zbar) ** 2 / n
+
+    def solve(self, ridge):
+        """Intercept and coefficients of the ridge fit."""
+        beta = np.linalg.solve(self.A + ridge * np.eye(len(self.c)), self.c)
+        return self.zbar - self.Zbar @ beta, beta
 
 
-def _ridge_solution(Z, z, v, ridge):
-    A, c, zbar, Zbar = _weighted_gram(Z, z, v)
-    beta = np.linalg.solve(A + ridge * np.eye(len(c)), c)
-    return zbar - Zbar @ beta, beta
-
-
-def _gcv_ridge(Z, z, v, floor):
+def _gcv_ridge(gram, floor):
     """Penalty of the grid (never below ``floor``) minimising RSS / (1 - gamma df / n)^2."""
-    n = Z.shape[0]
-    A, c, zbar, _ = _weighted_gram(Z, z, v)
-    d, V = np.linalg.eigh(A)
+    n = gram.n
+    d, V = np.linalg.eigh(gram.A)
     d = np.clip(d, 0.0, None)
-    proj = V.T @ c
-    total = v @ (z - zbar) ** 2 / n
-    scale = max(d.mean(), 1e-12)
-    grid = np.maximum(_RIDGE_GRID * scale, floor)
+    proj = V.T @ gram.c
+    grid = np.maximum(_RIDGE_GRID * max(d.mean(), 1e-12), floor)
     best, best_score = grid[-1], np.inf
     for ridge in grid:
         if ridge <= 0:
             continue
         shrink = 1.0 / (d + ridge)
         # RSS / n = total - 2 b'c + b'Ab with b = (A + ridge)^-1 c, in the eigenbasis
-        rss = total - 2.0 * proj ** 2 @ shrink + (d * proj ** 2) @ shrink ** 2
+        rss = gram.total - 2.0 * proj ** 2 @ shrink + (d * proj ** 2) @ shrink ** 2
         df = _GCV_GAMMA * (1.0 + d @ shrink)
         if df >= n:
             continue
