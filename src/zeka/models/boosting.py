@@ -21,6 +21,7 @@ from ._base import (
     check_positive_int,
     sigmoid,
 )
+from ._nn import single_blas_thread
 from ._solvers import fit_penalized
 from .trees import _as_arrays, _tree_predict
 
@@ -81,6 +82,7 @@ class _TreeGrower:
 
     def __init__(self, flat, bins, width, edges, signs, lam, alpha, gamma, max_depth):
         self.flat, self.bins, self.width, self.edges = flat, bins, width, edges
+        self.bins_by_feature = np.ascontiguousarray(bins.T)
         self.signs, self.lam, self.alpha, self.gamma = signs, lam, alpha, gamma
         self.max_depth = max_depth
         self.n_features = bins.shape[1]
@@ -128,13 +130,23 @@ class _TreeGrower:
         """Loss reduction of a leaf with the given weight against weight zero."""
         return -(G * weight + 0.5 * (H + self.lam) * weight ** 2 + self.alpha * np.abs(weight))
 
+    def _histograms(self, rows, g, h):
+        """Gradient and hessian sums per feature and bin, one feature at a time: the
+        columns are contiguous, and the root (every row) needs no gathering at all."""
+        hist_g = np.empty((self.n_features, self.width))
+        hist_h = np.empty((self.n_features, self.width))
+        everything = len(rows) == self.bins_by_feature.shape[1]
+        g_rows, h_rows = (g, h) if everything else (g[rows], h[rows])
+        for j, column in enumerate(self.bins_by_feature):
+            column = column if everything else column[rows]
+            hist_g[j] = np.bincount(column, g_rows, self.width)
+            hist_h[j] = np.bincount(column, h_rows, self.width)
+        return hist_g, hist_h
+
     def _best_split(self, rows, g, h, G, H, parent_weight, lower, upper):
-        size = self.n_features * self.width
-        index = self.flat[rows].ravel()
-        hist_g = np.bincount(index, np.repeat(g[rows], self.n_features), size)
-        hist_h = np.bincount(index, np.repeat(h[rows], self.n_features), size)
-        GL = np.cumsum(hist_g.reshape(self.n_features, self.width), axis=1)[:, :-1]
-        HL = np.cumsum(hist_h.reshape(self.n_features, self.width), axis=1)[:, :-1]
+        hist_g, hist_h = self._histograms(rows, g, h)
+        GL = np.cumsum(hist_g, axis=1)[:, :-1]
+        HL = np.cumsum(hist_h, axis=1)[:, :-1]
         GR, HR = G - GL, H - HL
         with np.errstate(divide="ignore", invalid="ignore"):
             w_left = np.clip(-_shrink(GL, self.alpha) / (HL + self.lam), lower, upper)
@@ -227,11 +239,13 @@ class _XGB1(_Boosting):
             bounds = None
             if np.any(sign != 0):
                 bounds = (np.where(sign > 0, 0.0, -np.inf), np.where(sign < 0, 0.0, np.inf))
-            ridge = _refit_ridge(Z, y, w, lam / n, self._logistic)
+            # small dense products: a BLAS thread pool costs more than it saves here
+            with single_blas_thread():
+                ridge = _refit_ridge(Z, y, w, lam / n, self._logistic)
+                intercept, heights, _ = fit_penalized(
+                    Z, y, w, ridge * np.eye(len(keys)), l1=alpha / n,
+                    logistic=self._logistic, bounds=bounds)
             self.refit_penalty_ = ridge
-            intercept, heights, _ = fit_penalized(
-                Z, y, w, ridge * np.eye(len(keys)), l1=alpha / n,
-                logistic=self._logistic, bounds=bounds)
         self.intercept_ = float(intercept)
         self.step_features_, self.step_thresholds_, self.step_heights_ = (
             features, thresholds, heights)
