@@ -5,15 +5,17 @@ hidden sizes ``subnet_size_main_effect``) plus one per selected feature pair
 (interactions, hidden sizes ``subnet_size_interaction``). Training has three stages, each
 a run of mini-batch Adam (``batch_size``) with early stopping on a held-out fifth of the
 rows; stage i runs at most ``max_epochs[i]`` epochs at ``learning_rates[i]`` and stops
-after ``early_stop_thres[i]`` epochs without a better validation loss ("auto" picks a
-patience from the epoch budget):
+after ``early_stop_thres[i]`` epochs in which the validation loss did not beat its best by
+1e-3 times the loss of a constant prediction ("auto" picks a patience from the epoch
+budget). An epoch takes at least eight optimiser steps: on data smaller than eight
+batches the batch shrinks to an eighth of the fitting rows.
 
 1. the main effects alone; afterwards the weakest main effects are pruned: effects are
-   ranked by variance and the fewest top ones are kept whose validation loss is within
-   the relative ``loss_threshold`` of the best count;
+   ranked by variance and the fewest top ones are kept whose loss on all training rows
+   is within the relative ``loss_threshold`` of the best count;
 2. with the main effects fixed, the ``interact_num`` pairs whose pairwise tree most
    improves the fit, among pairs with at least one kept main effect, get their subnets
-   and are trained, then pruned the same way;
+   and are trained, then pruned the same way on the validation rows;
 3. everything is fine-tuned together.
 
 In stages 2 and 3 the loss carries ``reg_clarity`` times the absolute mean product of every

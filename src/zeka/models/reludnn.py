@@ -33,7 +33,8 @@ class _ReluDNN(ZekaEstimator):
     of any scale train alike. Training minimises the mean loss (half squared error on the
     standardised target, or log-loss) plus ``l1_reg`` times
     the sum of absolute weights, for at most ``max_epochs`` passes over the data in batches
-    of ``batch_size`` at ``learning_rate``, with inverted dropout of probability
+    of ``batch_size`` (on data smaller than eight batches, an eighth of the fitting rows, so
+that an epoch takes eight optimiser steps) at ``learning_rate``, with inverted dropout of probability
     ``dropout_prob`` on hidden units. A random ``val_ratio`` share of the rows is held out
     and training stops after ``n_epoch_no_change`` epochs in which the validation loss did not
     beat its best by 1e-4 times the loss of a constant prediction, keeping the best weights. With ``iht`` the first-layer weights below ``threshold`` in
