@@ -20,9 +20,10 @@ batches the batch shrinks to an eighth of the fitting rows.
 
 In stages 2 and 3 the loss carries ``reg_clarity`` times the absolute mean product of every
 interaction with the main effects of its two features, which keeps interactions from
-absorbing main effects; their early stopping watches that penalised loss. Every subnet output is centred to mean zero on the training rows.
-Features in ``mono_increasing_list``/``mono_decreasing_list`` get monotone subnets and take
-part in no interaction, so predictions are monotone in them. With ``normalize`` the inputs
+absorbing main effects; their early stopping watches that penalised loss. Every subnet
+output is centred to mean zero on the training rows. Features in
+``mono_increasing_list``/``mono_decreasing_list`` get monotone subnets and take part in no
+interaction, so predictions are monotone in them. With ``normalize`` the inputs
 are standardised first. With ``warm_start`` a refit on data of the same width starts from
 the fitted weights and pairs. ``verbose`` prints a line per stage. ``n_jobs`` is accepted
 for compatibility; training runs on the calling thread.

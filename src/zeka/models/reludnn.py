@@ -29,18 +29,19 @@ class _ReluDNN(ZekaEstimator):
 
     ``hidden_layer_sizes`` gives the width of each hidden layer. The network sees the inputs
     standardised (weighted mean zero, variance one per column; the shift and scale are kept
-    in ``x_mean_`` and ``x_scale_`` and applied again at prediction), so that raw columns
-    of any scale train alike. Training minimises the mean loss (half squared error on the
-    standardised target, or log-loss) plus ``l1_reg`` times
-    the sum of absolute weights, for at most ``max_epochs`` passes over the data in batches
-    of ``batch_size`` (on data smaller than eight batches, an eighth of the fitting rows, so
-that an epoch takes eight optimiser steps) at ``learning_rate``, with inverted dropout of probability
+    in ``x_mean_`` and ``x_scale_`` and applied again at prediction), so that raw columns of
+    any scale train alike. Training minimises the mean loss (half squared error on the
+    standardised target, or log-loss) plus ``l1_reg`` times the sum of absolute weights, for
+    at most ``max_epochs`` passes over the data in batches of ``batch_size`` (on data
+    smaller than eight batches, an eighth of the fitting rows, so that an epoch takes eight
+    optimiser steps) at ``learning_rate``, with inverted dropout of probability
     ``dropout_prob`` on hidden units. A random ``val_ratio`` share of the rows is held out
-    and training stops after ``n_epoch_no_change`` epochs in which the validation loss did not
-    beat its best by 1e-4 times the loss of a constant prediction, keeping the best weights. With ``iht`` the first-layer weights below ``threshold`` in
-    absolute value are set to zero, and kept there, after every ``phase_epochs`` epochs
-    (iterative hard thresholding, for sparse inputs). Everything runs on the CPU
-    (``device`` must be "cpu"); ``verbose`` prints the validation loss of every epoch.
+    and training stops after ``n_epoch_no_change`` epochs in which the validation loss did
+    not beat its best by 1e-4 times the loss of a constant prediction, keeping the best
+    weights. With ``iht`` the first-layer weights below ``threshold`` in absolute value are
+    set to zero, and kept there, after every ``phase_epochs`` epochs (iterative hard
+    thresholding, for sparse inputs). Everything runs on the CPU (``device`` must be "cpu");
+    ``verbose`` prints the validation loss of every epoch.
     """
 
     _family = "reludnn"
