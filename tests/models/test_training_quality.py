@@ -119,4 +119,4 @@ def test_reludnn_on_raw_inputs_trains_as_on_standardised_inputs(diabetes, ridge_
     raw = cv_r2(ReluDNNRegressor(), X, y)
     scaled = cv_r2(make_pipeline(StandardScaler(), ReluDNNRegressor()), X, y)
     assert raw >= scaled - 0.02
-    assert raw >= ridge_r2 - 0.1
+    assert raw >= ridge_r2 - 0.05

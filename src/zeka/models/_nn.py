@@ -22,12 +22,17 @@ except ImportError:  # pragma: no cover - installed with scikit-learn
 
 
 class SubnetBank:
-    def __init__(self, m, d_in, hidden, rng, monotone=None):
+    def __init__(self, m, d_in, hidden, rng, monotone=None, init="he"):
+        """``init``: "he" draws normal weights of variance 2 / fan-in; "glorot" uniform ones
+        of variance 2 / (fan-in + fan-out), smaller, so that a wide network starts smooth."""
         sizes = [d_in] + [int(s) for s in hidden] + [1]
         self.weights, self.biases = [], []
         for fan_in, fan_out in zip(sizes[:-1], sizes[1:]):
-            scale = np.sqrt(2.0 / fan_in)
-            weights = rng.normal(0.0, scale, size=(m, fan_in, fan_out))
+            if init == "glorot":
+                bound = np.sqrt(6.0 / (fan_in + fan_out))
+                weights = rng.uniform(-bound, bound, size=(m, fan_in, fan_out))
+            else:
+                weights = rng.normal(0.0, np.sqrt(2.0 / fan_in), size=(m, fan_in, fan_out))
             self.weights.append(weights.astype(np.float32))
             self.biases.append(np.zeros((m, 1, fan_out), dtype=np.float32))
         self.monotone = np.zeros(m, bool) if monotone is None else np.asarray(monotone, bool)

@@ -107,7 +107,9 @@ class _ReluDNN(ZekaEstimator):
         val = validation_split(X.shape[0], val_ratio, rng)
         fit_rows = np.flatnonzero(~val)
         batch_size = epoch_batch_size(batch_size, len(fit_rows))
-        self.network_ = SubnetBank(1, X.shape[1], hidden, rng)
+        # small uniform starting weights: a network started from He-scaled weights on a few
+        # hundred rows fits the noise before early stopping can catch it
+        self.network_ = SubnetBank(1, X.shape[1], hidden, rng, init="glorot")
         net = self.network_
         n_weights = len(net.weights)
         optimizer = Adam(net.params, lr)
