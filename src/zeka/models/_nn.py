@@ -22,12 +22,17 @@ except ImportError:  # pragma: no cover - installed with scikit-learn
 
 
 class SubnetBank:
-    def __init__(self, m, d_in, hidden, rng, monotone=None):
+    def __init__(self, m, d_in, hidden, rng, monotone=None, init="he"):
+        """``init``: "he" draws normal weights of variance 2 / fan-in; "glorot" uniform ones
+        of variance 2 / (fan-in + fan-out), smaller, so that a wide network starts smooth."""
         sizes = [d_in] + [int(s) for s in hidden] + [1]
         self.weights, self.biases = [], []
         for fan_in, fan_out in zip(sizes[:-1], sizes[1:]):
-            scale = np.sqrt(2.0 / fan_in)
-            weights = rng.normal(0.0, scale, size=(m, fan_in, fan_out))
+            if init == "glorot":
+                bound = np.sqrt(6.0 / (fan_in + fan_out))
+                weights = rng.uniform(-bound, bound, size=(m, fan_in, fan_out))
+            else:
+                weights = rng.normal(0.0, np.sqrt(2.0 / fan_in), size=(m, fan_in, fan_out))
             self.weights.append(weights.astype(np.float32))
             self.biases.append(np.zeros((m, 1, fan_out), dtype=np.float32))
         self.monotone = np.zeros(m, bool) if monotone is None else np.asarray(monotone, bool)
@@ -169,23 +174,21 @@ def validation_split(n, share, rng):
 class EarlyStopping:
     """Tracks the best validation loss; ``stop`` once ``patience`` epochs bring nothing.
 
-    An epoch counts as progress when it beats the best loss by ``tolerance`` times the
-    first loss seen. Measured against the current loss instead, a model whose validation
-    rows it can separate would keep improving by ever smaller steps until the epoch budget
-    runs out.
+    An epoch counts as progress when it beats the best loss by ``tolerance`` times
+    ``scale``, the validation loss of the best constant prediction: a fixed yardstick that
+    neither the scale of an untrained network's first outputs nor a loss shrinking towards
+    zero (a model that separates its validation rows) can stretch.
     """
 
-    def __init__(self, patience, tolerance=1e-4):
+    def __init__(self, patience, tolerance=1e-4, scale=1.0):
         self.patience, self.tolerance = patience, tolerance
+        self.scale = abs(float(scale))
         self.best = np.inf
-        self.scale = None
         self.best_epoch = -1
         self.stale = 0
 
     def update(self, loss, epoch):
         """Record an epoch's loss; True if it is the best so far."""
-        if self.scale is None:
-            self.scale = abs(loss)
         if not np.isfinite(self.best) or loss < self.best - self.tolerance * self.scale:
             self.best, self.best_epoch, self.stale = loss, epoch, 0
             return True
@@ -195,3 +198,29 @@ class EarlyStopping:
     @property
     def stop(self):
         return self.patience is not None and self.stale >= self.patience
+
+
+def standardizer(X, w):
+    """Weighted column means and standard deviations (one for a constant column)."""
+    mean = np.average(X, axis=0, weights=w)
+    scale = np.sqrt(np.average((X - mean) ** 2, axis=0, weights=w))
+    return mean, np.where(scale > 0, scale, 1.0)
+
+
+MIN_STEPS_PER_EPOCH = 8
+
+
+def epoch_batch_size(batch_size, n_rows):
+    """Batch size for an epoch over ``n_rows``: ``batch_size``, but small enough for
+    ``MIN_STEPS_PER_EPOCH`` optimiser steps. A batch as large as the data would give one
+    Adam step per epoch, far too few for the epoch budget to converge on small data."""
+    return int(max(1, min(batch_size, -(-n_rows // MIN_STEPS_PER_EPOCH))))
+
+
+def null_loss(y, w, logistic):
+    """Mean loss of the best constant prediction of ``y``."""
+    mean = np.average(y, weights=w)
+    if logistic:
+        mean = np.clip(mean, 1e-6, 1 - 1e-6)
+        return mean_loss(np.full(len(y), np.log(mean / (1 - mean))), y, w, True)
+    return mean_loss(np.full(len(y), mean), y, w, False)

@@ -5,22 +5,25 @@ hidden sizes ``subnet_size_main_effect``) plus one per selected feature pair
 (interactions, hidden sizes ``subnet_size_interaction``). Training has three stages, each
 a run of mini-batch Adam (``batch_size``) with early stopping on a held-out fifth of the
 rows; stage i runs at most ``max_epochs[i]`` epochs at ``learning_rates[i]`` and stops
-after ``early_stop_thres[i]`` epochs without a better validation loss ("auto" picks a
-patience from the epoch budget):
+after ``early_stop_thres[i]`` epochs in which the validation loss did not beat its best by
+1e-3 times the loss of a constant prediction ("auto" picks a patience from the epoch
+budget). An epoch takes at least eight optimiser steps: on data smaller than eight
+batches the batch shrinks to an eighth of the fitting rows.
 
 1. the main effects alone; afterwards the weakest main effects are pruned: effects are
-   ranked by variance and the fewest top ones are kept whose validation loss is within
-   the relative ``loss_threshold`` of the best count;
+   ranked by variance and the fewest top ones are kept whose loss on all training rows
+   is within the relative ``loss_threshold`` of the best count;
 2. with the main effects fixed, the ``interact_num`` pairs whose pairwise tree most
    improves the fit, among pairs with at least one kept main effect, get their subnets
-   and are trained, then pruned the same way;
+   and are trained, then pruned the same way on the validation rows;
 3. everything is fine-tuned together.
 
 In stages 2 and 3 the loss carries ``reg_clarity`` times the absolute mean product of every
 interaction with the main effects of its two features, which keeps interactions from
-absorbing main effects; their early stopping watches that penalised loss. Every subnet output is centred to mean zero on the training rows.
-Features in ``mono_increasing_list``/``mono_decreasing_list`` get monotone subnets and take
-part in no interaction, so predictions are monotone in them. With ``normalize`` the inputs
+absorbing main effects; their early stopping watches that penalised loss. Every subnet
+output is centred to mean zero on the training rows. Features in
+``mono_increasing_list``/``mono_decreasing_list`` get monotone subnets and take part in no
+interaction, so predictions are monotone in them. With ``normalize`` the inputs
 are standardised first. With ``warm_start`` a refit on data of the same width starts from
 the fitted weights and pairs. ``verbose`` prints a line per stage. ``n_jobs`` is accepted
 for compatibility; training runs on the calling thread.
@@ -45,7 +48,9 @@ from ._nn import (
     SubnetBank,
     loss_and_gradient,
     in_chunks,
+    epoch_batch_size,
     mean_loss,
+    null_loss,
     single_blas_thread,
     validation_split,
 )
@@ -53,7 +58,7 @@ from .ebm import LogLoss, SquaredLoss, rank_pairs
 
 _VALIDATION_SHARE = 0.2
 _PAIR_BINS = 32
-# relative validation-loss improvement that counts as progress for early stopping
+# validation-loss improvement, relative to a constant prediction's, that counts as progress
 _TOLERANCE = 1e-3
 
 
@@ -272,7 +277,10 @@ class _Trainer:
         self.net, self.Z, self.y, self.w = net, Z, y, w
         self.val = val if val.any() else None
         self.fit_rows = np.flatnonzero(~val)
-        self.batch_size, self.rng = batch_size, rng
+        self.batch_size = epoch_batch_size(batch_size, len(self.fit_rows))
+        self.rng = rng
+        rows = self._check_rows()
+        self.null_loss = null_loss(y[rows], w[rows], net.logistic)
         self.reg_clarity, self.verbose = reg_clarity, verbose
         self.epochs_run = []
 
@@ -304,7 +312,8 @@ class _Trainer:
         net = self.net
         ids = {id(p) for p in params}
         optimizer = Adam(params, learning_rate)
-        stopper = EarlyStopping(patience if self.val is not None else None, _TOLERANCE)
+        stopper = EarlyStopping(patience if self.val is not None else None, _TOLERANCE,
+                                self.null_loss)
         best = [p.copy() for p in params]
         done = 0
         for epoch in range(epochs):
@@ -359,9 +368,15 @@ class _Trainer:
             np.add.at(d_fm, features, coef[:, None] * fp)
 
     def prune(self, kind, loss_threshold):
-        """Keep the fewest strongest terms whose validation loss is near the best."""
+        """Keep the fewest strongest terms whose loss is near the best.
+
+        Pairs are judged on the validation rows. Main effects are judged on every training
+        row, fitting and validation alike: the validation share alone is too small on small
+        data to tell a weak real effect from none, and a pruned main effect stays out of the
+        model for good (no later stage can bring it back).
+        """
         net = self.net
-        rows = self._check_rows()
+        rows = np.ones(len(self.y), bool) if kind == "main" else self._check_rows()
         fm, _, fp, _ = net.outputs(self.Z[rows])
         terms = fm if kind == "main" else fp
         active = net.main_active if kind == "main" else net.pair_active

@@ -17,6 +17,9 @@ from ._nn import (
     loss_and_gradient,
     mean_loss,
     single_blas_thread,
+    epoch_batch_size,
+    null_loss,
+    standardizer,
     validation_split,
 )
 
@@ -24,16 +27,21 @@ from ._nn import (
 class _ReluDNN(ZekaEstimator):
     """ReLU multilayer network trained by mini-batch Adam with early stopping.
 
-    ``hidden_layer_sizes`` gives the width of each hidden layer. Training minimises the mean
-    loss (half squared error on the standardised target, or log-loss) plus ``l1_reg`` times
-    the sum of absolute weights, for at most ``max_epochs`` passes over the data in batches
-    of ``batch_size`` at ``learning_rate``, with inverted dropout of probability
+    ``hidden_layer_sizes`` gives the width of each hidden layer. The network sees the inputs
+    standardised (weighted mean zero, variance one per column; the shift and scale are kept
+    in ``x_mean_`` and ``x_scale_`` and applied again at prediction), so that raw columns of
+    any scale train alike. Training minimises the mean loss (half squared error on the
+    standardised target, or log-loss) plus ``l1_reg`` times the sum of absolute weights, for
+    at most ``max_epochs`` passes over the data in batches of ``batch_size`` (on data
+    smaller than eight batches, an eighth of the fitting rows, so that an epoch takes eight
+    optimiser steps) at ``learning_rate``, with inverted dropout of probability
     ``dropout_prob`` on hidden units. A random ``val_ratio`` share of the rows is held out
-    and training stops after ``n_epoch_no_change`` epochs without a better validation loss,
-    keeping the best weights. With ``iht`` the first-layer weights below ``threshold`` in
-    absolute value are set to zero, and kept there, after every ``phase_epochs`` epochs
-    (iterative hard thresholding, for sparse inputs). Everything runs on the CPU
-    (``device`` must be "cpu"); ``verbose`` prints the validation loss of every epoch.
+    and training stops after ``n_epoch_no_change`` epochs in which the validation loss did
+    not beat its best by 1e-4 times the loss of a constant prediction, keeping the best
+    weights. With ``iht`` the first-layer weights below ``threshold`` in absolute value are
+    set to zero, and kept there, after every ``phase_epochs`` epochs (iterative hard
+    thresholding, for sparse inputs). Everything runs on the CPU (``device`` must be "cpu");
+    ``verbose`` prints the validation loss of every epoch.
     """
 
     _family = "reludnn"
@@ -93,15 +101,22 @@ class _ReluDNN(ZekaEstimator):
             self.y_shift_ = float(np.average(y, weights=w))
             self.y_scale_ = float(np.sqrt(np.average((y - self.y_shift_) ** 2, weights=w))) or 1.0
         target = (y - self.y_shift_) / self.y_scale_
+        self.x_mean_, self.x_scale_ = standardizer(X, w)
+        X = (X - self.x_mean_) / self.x_scale_
 
         val = validation_split(X.shape[0], val_ratio, rng)
         fit_rows = np.flatnonzero(~val)
-        self.network_ = SubnetBank(1, X.shape[1], hidden, rng)
+        batch_size = epoch_batch_size(batch_size, len(fit_rows))
+        # small uniform starting weights: a network started from He-scaled weights on a few
+        # hundred rows fits the noise before early stopping can catch it
+        self.network_ = SubnetBank(1, X.shape[1], hidden, rng, init="glorot")
         net = self.network_
         n_weights = len(net.weights)
         optimizer = Adam(net.params, lr)
         first_mask = np.ones_like(net.weights[0])
-        stopper = EarlyStopping(patience if val.any() else None)
+        check = val if val.any() else ~val
+        stopper = EarlyStopping(patience if val.any() else None,
+                                scale=null_loss(target[check], w[check], logistic))
         best = net.state()
         self.loss_curve_ = []
         self.n_epochs_ = 0
@@ -121,7 +136,6 @@ class _ReluDNN(ZekaEstimator):
             if self.iht and (epoch + 1) % phase == 0:
                 first_mask = first_mask * (np.abs(net.weights[0]) >= threshold)
                 net.weights[0] *= first_mask
-            check = val if val.any() else ~val
             loss = mean_loss(net.forward(X[None, check])[0][0], target[check], w[check],
                              logistic)
             self.loss_curve_.append(loss)
@@ -135,6 +149,7 @@ class _ReluDNN(ZekaEstimator):
             net.restore(best)
 
     def _raw_predict(self, X):
+        X = (X - self.x_mean_) / self.x_scale_
         out = in_chunks(lambda rows: self.network_.forward(rows[None])[0][0], X)
         return self.y_shift_ + self.y_scale_ * out
 
