@@ -1,7 +1,7 @@
 """Hyper-parameter tables of the model families and outlier detectors, their
 adaptation to library versions, and the conversion of widget values."""
 
-from typing import Any, MutableMapping, Protocol, TypeVar
+from typing import Any, MutableMapping, Protocol, Sequence, TypeVar
 
 # A parameter entry: [widget class name, widget arguments, label, default].
 _ParameterEntry = list[Any]
@@ -27,5 +27,5 @@ NEED_RENDER_PARAMS: dict[str, list[str]]
 def model_param_specific(model_param_items: _Tables, dataset: _Dataset) -> _Tables:
     """Adapt the table in place to the installed libraries and the dataset; returns it."""
 
-def param_render(model_name: str, param_name: str, param_value: Any, flis: list[str] | None = None) -> Any:
+def param_render(model_name: str, param_name: str, param_value: Any, flis: Sequence[Any] | None = None) -> Any:
     """The estimator's form of one widget value (the value itself when it needs no conversion)."""

@@ -1,6 +1,6 @@
 """Scaling of numerical and encoding of categorical columns of a numeric matrix."""
 
-from typing import Any
+from typing import Any, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -14,11 +14,16 @@ from sklearn.preprocessing import OneHotEncoder as OneHotEncoder
 from sklearn.preprocessing import OrdinalEncoder as OrdinalEncoder
 from sklearn.preprocessing import StandardScaler as StandardScaler
 
+# Standardise, scale to [0, 1], or leave numerical columns as they are.
+_Normalize = Literal["unit_norm", "minmax"] | None
+# One-hot codes (first level dropped), ordinal codes, or categorical columns passed through.
+_Encode = Literal["one_hot", "ordinal"] | None
+
 class DataPreprocessor(TransformerMixin):
     nfeature_index_list: list[int]
     cfeature_index_list: list[int]
-    normalize_strategy: str | None
-    encode_strategy: str | None
+    normalize_strategy: _Normalize
+    encode_strategy: _Encode
     feature_names: Any
     # Set by fit_transform (and fit).
     c_hot_f: dict[int, int]
@@ -29,8 +34,8 @@ class DataPreprocessor(TransformerMixin):
         self,
         nfeature_index_list: list[int],
         cfeature_index_list: list[int],
-        normalize_strategy: str | None = "unit_norm",
-        encode_strategy: str | None = "one_hot",
+        normalize_strategy: _Normalize = "unit_norm",
+        encode_strategy: _Encode = "one_hot",
         feature_names: Any = None,
     ) -> None: ...
     def fit_transform(self, x: npt.ArrayLike) -> npt.NDArray[Any]:

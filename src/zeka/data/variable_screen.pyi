@@ -1,6 +1,6 @@
 """Feature selection by importance, correlation or dependence scores."""
 
-from typing import Any, Callable, Sequence
+from typing import Any, Callable, Literal, Sequence
 
 import numpy as np
 import numpy.typing as npt
@@ -12,8 +12,11 @@ from zeka.data.causality.core import conditional_independence_test as conditiona
 # The scores of one method: an array for "pfi" and "cor", a list for "rit" and "dcor".
 _Scores = npt.NDArray[np.float64] | list[float]
 
+# Permutation importance, correlation, independence-test p-value, distance correlation.
+_Method = Literal["pfi", "cor", "rit", "dcor"]
+
 class FeatureSelection:
-    method: str
+    method: _Method
     algorithm: str | Callable[[npt.NDArray[Any], npt.NDArray[Any]], float]
     threshold: float
     estimator: Any
@@ -26,7 +29,7 @@ class FeatureSelection:
     cut_point: int
     def __init__(
         self,
-        method: str = "pfi",
+        method: _Method = "pfi",
         algorithm: str | Callable[[npt.NDArray[Any], npt.NDArray[Any]], float] = "pearson",
         estimator: Any = None,
         threshold: float = 1,

@@ -1,6 +1,6 @@
 """Outlier detection with a one-class support-vector machine."""
 
-from typing import Any, Callable
+from typing import Any, Callable, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -16,9 +16,9 @@ class OneClassSVM:
     score: npt.NDArray[np.float64] | None
     def __init__(
         self,
-        kernel: str | Callable[..., Any] = "rbf",
+        kernel: Literal["linear", "poly", "rbf", "sigmoid", "precomputed"] | Callable[..., Any] = "rbf",
         degree: int = 3,
-        gamma: str | float = "scale",
+        gamma: Literal["scale", "auto"] | float = "scale",
         coef0: float = 0.0,
         tol: float = 0.001,
         nu: float = 0.5,

@@ -1,7 +1,7 @@
 """Integrity checks of a raw data frame, one method per check, and a combined report."""
 
 from collections import defaultdict as defaultdict
-from typing import Any, Hashable, TypedDict
+from typing import Any, TypedDict
 
 import pandas as pd
 from pandas.api.types import infer_dtype as infer_dtype
@@ -27,8 +27,8 @@ class _MixRecord(TypedDict):
 
 class DataIntegrityCheck:
     data: pd.DataFrame
-    meta_info: dict[Hashable, str] | None
-    def __init__(self, data: pd.DataFrame, meta_info: dict[Hashable, str] | None) -> None: ...
+    meta_info: dict[Any, str] | None
+    def __init__(self, data: pd.DataFrame, meta_info: dict[Any, str] | None) -> None: ...
     def is_single_value(self) -> pd.DataFrame: ...
     def null_ratio(self) -> pd.DataFrame: ...
     def long_string(self, quantile_threshold: float = 0.8, length_difference: int = 5) -> pd.DataFrame: ...
