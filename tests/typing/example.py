@@ -104,16 +104,18 @@ def preparation_and_screening(dataset: Dataset) -> None:
     screen = FeatureSelection(method="cor", threshold=0.2, X=x, y=y,
                               feature_names=list(dataset.feature_names), target_name="target")
     scores, selected = screen.variable_screen()  # scores by column, selected positions best first
-    assert len(scores) == x.shape[1] and all(abs(scores[int(i)]) > 0.2 for i in selected)
+    assert isinstance(scores, np.ndarray) and scores.dtype == np.float64  # "cor": an array
+    assert all(isinstance(i, np.intp) and abs(scores[i]) > 0.2 for i in selected)
 
     p_value, statistic = conditional_independence_test(x[:, [0]], y, method="rit", num_f2=5, seed=0)
-    assert 0.0 <= p_value <= 1.0 and statistic >= 0.0
+    assert isinstance(p_value, float) and 0.0 <= p_value <= 1.0 and statistic >= 0.0
 
     detector = OneClassSVM(nu=0.1)
     detector.fit(x)  # returns the fitted scikit-learn estimator
     outlier_scores: npt.NDArray[np.float64] = detector.decision_function(x)  # larger: more outlying
     labels: npt.NDArray[np.float64] = detector.predict(threshold=0.9)  # 1.0 inlier, -1.0 outlier
     assert outlier_scores.shape == labels.shape == (len(x),)
+    assert outlier_scores.dtype == labels.dtype == np.float64
 
 
 def explanation(dataset: Dataset) -> None:
