@@ -1,0 +1,6 @@
+"""Association measures between categorical and numerical columns."""
+
+import numpy.typing as npt
+
+def symmetric_theil_u_correlation(x: npt.ArrayLike, y: npt.ArrayLike) -> float: ...
+def correlation_ratio(categories: npt.ArrayLike, measurements: npt.ArrayLike) -> float: ...
