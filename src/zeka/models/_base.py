@@ -266,6 +266,21 @@ def bin_matrix(X, edges):
     return out
 
 
+def first_best(gain):
+    """Flat index of the first entry within rounding of the largest finite gain.
+
+    Gradients often take only a few distinct values, so different splits can have the same
+    gain; taking the first of them, rather than whichever rounding favours, makes the
+    choice independent of the order in which the sums were formed (a row of weight 3 and
+    three copies of it give the same tree).
+    """
+    flat = gain.ravel()
+    top = flat.max()
+    if not np.isfinite(top):
+        return int(np.argmax(flat))
+    return int(np.argmax(flat >= top - 1e-9 * max(abs(top), 1e-300)))
+
+
 def check_positive_int(value, name, minimum=1):
     if not isinstance(value, numbers.Integral) or isinstance(value, bool) or value < minimum:
         raise ValueError("%s must be an integer >= %d, got %r" % (name, minimum, value))

@@ -19,6 +19,7 @@ from ._base import (
     bin_matrix,
     check_non_negative,
     check_positive_int,
+    first_best,
     sigmoid,
 )
 from ._solvers import fit_penalized
@@ -151,7 +152,7 @@ class _TreeGrower:
         direction = self.signs[:, None] * (w_right - w_left)
         valid &= direction >= 0
         gain = np.where(valid, gain, -np.inf)
-        flat = int(np.argmax(gain))
+        flat = first_best(gain)
         feature, cut = divmod(flat, gain.shape[1])
         if not gain[feature, cut] > self.gamma:
             return None

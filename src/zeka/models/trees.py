@@ -3,7 +3,14 @@
 import numpy as np
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
-from ._base import ZekaClassifier, ZekaEstimator, ZekaRegressor, check_positive_int, sigmoid
+from ._base import (
+    ZekaClassifier,
+    ZekaEstimator,
+    ZekaRegressor,
+    check_positive_int,
+    first_best,
+    sigmoid,
+)
 
 # criteria of older scikit-learn releases, by their current names
 _REGRESSION_CRITERIA = {"mse": "squared_error", "mae": "absolute_error"}
@@ -186,7 +193,7 @@ def _best_split(X, g, h, w, mask, order):
     with np.errstate(divide="ignore", invalid="ignore"):
         gain = cg ** 2 / ch + (tg - cg) ** 2 / rh - tg ** 2 / th
     gain = np.where(valid, gain, -np.inf)
-    flat = int(np.argmax(gain))
+    flat = first_best(gain)
     feature, pos = divmod(flat, gain.shape[1])
     if not np.isfinite(gain[feature, pos]):
         return None
