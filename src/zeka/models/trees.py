@@ -124,14 +124,14 @@ class _FIGS(ZekaEstimator):
             g, h = self._gradients(total, y, w)
             # the root of a new tree, whose leaves start from zero
             best = None
-            cand = _best_split(X, g, h, w, everyone, order)
+            cand = _best_split(X, g, h, w, everyone, order, self._leaf_ridge)
             if cand is not None:
                 best = (cand[0], None, None) + cand[1:]
             for t, nodes in enumerate(trees):
                 for node, spec in enumerate(nodes):
                     if spec[0] >= 0 or spec[5] >= max_depth:
                         continue
-                    cand = _best_split(X, g, h, w, leaf_of[t] == node, order)
+                    cand = _best_split(X, g, h, w, leaf_of[t] == node, order, self._leaf_ridge)
                     if cand is not None and (best is None or cand[0] > best[0]):
                         best = (cand[0], t, node) + cand[1:]
             if best is None or best[0] <= 1e-12 * max(1.0, _loss_scale(g, h)):
@@ -168,13 +168,13 @@ def _loss_scale(g, h):
     return float(np.sum(g[positive] ** 2 / h[positive]))
 
 
-def _best_split(X, g, h, w, mask, order):
+def _best_split(X, g, h, w, mask, order, ridge=0.0):
     """Best split of the samples in ``mask`` by the second-order loss reduction.
 
     ``g`` and ``h`` are the weighted gradient and hessian of each sample; a side's Newton
-    step is ``-sum(g) / sum(h)`` and its reduction ``sum(g)^2 / sum(h)`` (for the squared
-    error, exactly the fall in the sum of squares). Returns ``(gain, feature, threshold,
-    left step, right step)`` or None.
+    step is ``-sum(g) / (sum(h) + ridge)`` and its reduction ``sum(g)^2 / (sum(h) + ridge)``
+    (for the squared error without ridge, exactly the fall in the sum of squares).
+    Returns ``(gain, feature, threshold, left step, right step)`` or None.
     """
     n_in = int(mask.sum())
     if n_in < 2:
@@ -186,8 +186,9 @@ def _best_split(X, g, h, w, mask, order):
     cw = np.cumsum(ws, axis=1)[:, :-1]
     cg, ch = np.cumsum(gs, axis=1)[:, :-1], np.cumsum(hs, axis=1)[:, :-1]
     tw = ws.sum(axis=1, keepdims=True)
-    tg, th = gs.sum(axis=1, keepdims=True), hs.sum(axis=1, keepdims=True)
+    tg, th = gs.sum(axis=1, keepdims=True), hs.sum(axis=1, keepdims=True) + ridge
     rh = th - ch
+    ch = ch + ridge
     valid = ((xs[:, 1:] > xs[:, :-1]) & (cw >= _FIGS_MIN_LEAF) & (tw - cw >= _FIGS_MIN_LEAF)
              & (ch > 0) & (rh > 0))
     with np.errstate(divide="ignore", invalid="ignore"):
@@ -231,6 +232,8 @@ def _tree_predict(tree, X):
 class FIGSRegressor(ZekaRegressor, _FIGS):
     """Sum of trees fitted to the target by least squares."""
 
+    _leaf_ridge = 0.0
+
     def _base_score(self, y, w):
         return 0.0
 
@@ -246,8 +249,13 @@ class FIGSClassifier(ZekaClassifier, _FIGS):
 
     The trees start from the log-odds of the weighted class share and their sum goes
     through the logistic function, so probabilities are finite, strictly between 0 and 1,
-    and each leaf value reads as a change in log-odds.
+    and each leaf value reads as a change in log-odds. A leaf's Newton step divides by its
+    hessian plus one, as if it also held four rows at even odds: a leaf of rows the model
+    already gets right has almost no hessian, and one wrong row there would otherwise get
+    an unbounded step.
     """
+
+    _leaf_ridge = 1.0
 
     def _base_score(self, y, w):
         share = np.clip(np.average(y, weights=w), 1e-6, 1 - 1e-6)
