@@ -80,7 +80,7 @@ def test_classifiers_declare_and_enforce_two_classes(key):
 
         assert _safe_tags(est, key="binary_only") is True
     X = np.random.RandomState(0).normal(size=(30, 2))
-    with pytest.raises(ValueError, match="binary classifier, but y has 3 classes"):
+    with pytest.raises(ValueError, match="Only binary classification is supported"):
         est.fit(X, np.arange(30) % 3)
 
 

@@ -1,11 +1,14 @@
 """Shared plumbing of the catalogue estimators: input checks, labels, feature lists."""
 
 import numbers
+import warnings
 
 import numpy as np
 import pandas as pd
 from scipy.special import expit
 from sklearn.base import BaseEstimator, ClassifierMixin, RegressorMixin
+from sklearn.exceptions import DataConversionWarning
+from sklearn.utils.multiclass import check_classification_targets
 from sklearn.utils.validation import check_array, check_consistent_length, check_is_fitted
 
 
@@ -24,9 +27,14 @@ class ZekaEstimator(BaseEstimator):
     _weights_in_rows = False
 
     def fit(self, X, y, sample_weight=None):
+        if y is None:
+            raise ValueError("%s requires y to be passed, but the target y is None"
+                             % type(self).__name__)
         X, feature_names = _as_matrix(X)
         y = np.asarray(y)
         if y.ndim == 2 and y.shape[1] == 1:
+            warnings.warn("A column-vector y was passed when a 1d array was expected; it is "
+                          "used as a 1d array", DataConversionWarning, stacklevel=2)
             y = y.ravel()
         if y.ndim != 1:
             raise ValueError("y must be one-dimensional, got shape %s" % (y.shape,))
@@ -52,7 +60,7 @@ class ZekaEstimator(BaseEstimator):
         X, _ = _as_matrix(X)
         if X.shape[1] != self.n_features_in_:
             raise ValueError(
-                "X has %d features, but %s was fitted with %d features"
+                "X has %d features, but %s is expecting %d features as input"
                 % (X.shape[1], type(self).__name__, self.n_features_in_)
             )
         return X
@@ -117,15 +125,16 @@ class ZekaClassifier(ClassifierMixin, ZekaEstimator):
         elif y.dtype.kind == "O" and np.any(pd.isna(y)):
             raise ValueError("target y has %d missing labels (None or NaN); drop those rows or "
                              "give them a label" % int(np.sum(pd.isna(y))))
+        check_classification_targets(y)
         classes, encoded = np.unique(y, return_inverse=True)
         if len(classes) > 2:
             raise ValueError(
-                "%s is a binary classifier, but y has %d classes; reduce the target to two "
-                "classes (for example one class against the rest)"
-                % (type(self).__name__, len(classes)))
+                "Only binary classification is supported. %s is a binary classifier, but y "
+                "has %d classes; reduce the target to two classes (for example one class "
+                "against the rest)" % (type(self).__name__, len(classes)))
         if len(classes) != 2:
             raise ValueError(
-                "binary classification needs exactly two classes in y, got %d" % len(classes)
+                "binary classification needs exactly two classes in y, got 1 class"
             )
         self.classes_ = classes
         return encoded.astype(np.float64)
@@ -189,7 +198,7 @@ def _sample_weight(sample_weight, n, in_rows=False):
         raise ValueError("sample_weight must be finite and non-negative")
     total = w.sum()
     if total <= 0:
-        raise ValueError("sample_weight must have a positive sum")
+        raise ValueError("sample_weight must not be all zero: no row would be left to fit")
     return w.copy() if in_rows else w * (n / total)
 
 

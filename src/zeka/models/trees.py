@@ -154,6 +154,7 @@ class _FIGS(ZekaEstimator):
             total[in_node & ~goes_left] += right_step
             self.n_splits_ += 1
         self.trees_ = [_as_arrays(nodes) for nodes in trees]
+        self.n_iter_ = max(self.n_splits_, 1)
 
     def _sum_of_trees(self, X):
         out = np.full(X.shape[0], self.intercept_)
