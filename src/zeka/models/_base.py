@@ -125,9 +125,10 @@ class ZekaClassifier(ClassifierMixin, ZekaEstimator):
         elif y.dtype.kind == "O" and np.any(pd.isna(y)):
             raise ValueError("target y has %d missing labels (None or NaN); drop those rows or "
                              "give them a label" % int(np.sum(pd.isna(y))))
-        check_classification_targets(y)
         classes, encoded = np.unique(y, return_inverse=True)
         if len(classes) > 2:
+            # any two values are labels (3.5 and 7.0 too); many floats are a regression target
+            check_classification_targets(y)
             raise ValueError(
                 "Only binary classification is supported. %s is a binary classifier, but y "
                 "has %d classes; reduce the target to two classes (for example one class "
