@@ -19,6 +19,7 @@ from ._base import (
     bin_matrix,
     check_non_negative,
     check_positive_int,
+    first_best,
     sigmoid,
 )
 from ._nn import single_blas_thread
@@ -29,6 +30,9 @@ _MIN_CHILD_WEIGHT = 1.0
 
 
 class _Boosting(ZekaEstimator):
+    # reg_lambda, the child-weight floor and the quantile bins count rows, as xgboost does
+    _weights_in_rows = True
+
     def _fit(self, X, y, w):
         n_estimators = check_positive_int(self.n_estimators, "n_estimators")
         eta = check_non_negative(self.eta, "eta")
@@ -39,7 +43,8 @@ class _Boosting(ZekaEstimator):
         max_depth = check_positive_int(self._max_depth(), "max_depth")
         signs = self._monotone_signs()
         self.monotone_constraints_ = signs
-        edges = [bin_edges(X[:, j], max_bin, self._min_bin_fraction()) for j in range(X.shape[1])]
+        edges = [bin_edges(X[:, j], max_bin, self._min_bin_fraction(), weights=w)
+                 for j in range(X.shape[1])]
         bins = bin_matrix(X, edges)
         width = max(len(e) for e in edges) + 1
         flat = bins + np.arange(X.shape[1]) * width
@@ -159,7 +164,7 @@ class _TreeGrower:
         direction = self.signs[:, None] * (w_right - w_left)
         valid &= direction >= 0
         gain = np.where(valid, gain, -np.inf)
-        flat = int(np.argmax(gain))
+        flat = first_best(gain)
         feature, cut = divmod(flat, gain.shape[1])
         if not gain[feature, cut] > self.gamma:
             return None

@@ -40,6 +40,8 @@ _MIN_HESSIAN_SHARE = 0.005
 
 class _EBM(ZekaEstimator):
     _family = "ebm"
+    # bins are weighted quantiles, so an integer weight must count as that many rows
+    _weights_in_rows = True
 
     def __init__(self, interactions=10, outer_bags=8, inner_bags=0, max_bins=256,
                  feature_names=None, max_interaction_bins=32, max_rounds=5000,
@@ -71,13 +73,14 @@ class _EBM(ZekaEstimator):
                              % (len(self.feature_names), X.shape[1]))
         rng = np.random.RandomState(self.random_state)
         n, p = X.shape
-        fit_w, val_w = _bag_weights(w, n_bags, n_inner, rng)
+        # without early stopping a validation part would only take rows away from fitting
+        fit_w, val_w = _bag_weights(w, n_bags, n_inner, rng, hold_out=patience > 0)
         loss = LogLoss() if self._logistic else SquaredLoss()
         intercepts = np.array([loss.base_score(y, fw.sum(axis=0)) for fw in fit_w])
         F = np.repeat(intercepts[:, None], n, axis=1)
         run = _CyclicBooster(y, fit_w, val_w, loss, max_rounds, patience, tolerance)
 
-        self.bin_edges_ = [bin_edges(X[:, j], max_bins) for j in range(p)]
+        self.bin_edges_ = [bin_edges(X[:, j], max_bins, weights=w) for j in range(p)]
         bins = bin_matrix(X, self.bin_edges_)
         main_terms = [_MainTerm(bins[:, j], len(self.bin_edges_[j]) + 1) for j in range(p)]
         F = run.boost(F, main_terms)
@@ -85,7 +88,7 @@ class _EBM(ZekaEstimator):
 
         self.pairs_, self.pair_edges_, pair_terms = [], [], []
         if n_pairs > 0 and p > 1:
-            pair_edges = [bin_edges(X[:, j], pair_bins) for j in range(p)]
+            pair_edges = [bin_edges(X[:, j], pair_bins, weights=w) for j in range(p)]
             pair_index = bin_matrix(X, pair_edges)
             ranked = rank_pairs(pair_index, pair_edges, y, w, loss, F.mean(axis=0))
             self.pairs_ = ranked[:n_pairs]
@@ -139,10 +142,10 @@ class _EBM(ZekaEstimator):
         return out
 
 
-def _bag_weights(w, n_bags, n_inner, rng):
+def _bag_weights(w, n_bags, n_inner, rng, hold_out=True):
     """Per outer bag: fitting weights (one row per inner bag) and validation weights."""
     n = len(w)
-    n_val = int(round(_VALIDATION_SHARE * n)) if n >= 20 else 0
+    n_val = int(round(_VALIDATION_SHARE * n)) if hold_out and n >= 20 else 0
     fit_w = np.empty((n_bags, max(n_inner, 1), n))
     val_w = np.zeros((n_bags, n))
     for b in range(n_bags):

@@ -3,7 +3,14 @@
 import numpy as np
 from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
-from ._base import ZekaClassifier, ZekaEstimator, ZekaRegressor, check_positive_int
+from ._base import (
+    ZekaClassifier,
+    ZekaEstimator,
+    ZekaRegressor,
+    check_positive_int,
+    first_best,
+    sigmoid,
+)
 
 # criteria of older scikit-learn releases, by their current names
 _REGRESSION_CRITERIA = {"mse": "squared_error", "mae": "absolute_error"}
@@ -73,11 +80,12 @@ class TreeClassifier(ZekaClassifier, _Tree):
     def _criterion(self):
         return self.criterion
 
-    def _probability(self, X):
-        return self.estimator_.predict_proba(X)[:, 1]
+    def _probabilities(self, X):
+        p1 = self.estimator_.predict_proba(X)[:, 1]
+        return 1.0 - p1, p1
 
     def _raw_predict(self, X):
-        p = np.clip(self._probability(X), 1e-12, 1 - 1e-12)
+        p = np.clip(self._probabilities(X)[1], 1e-12, 1 - 1e-12)
         return np.log(p / (1 - p))
 
 
@@ -86,14 +94,17 @@ class _FIGS(ZekaEstimator):
 
     The model is a sum of trees grown together: each of the ``max_iter`` steps makes the
     single split, among all leaves of all trees and the root of a new tree, that most
-    reduces the weighted squared error of that tree's partial residual (the target minus
-    every other tree). A leaf is split only above depth ``max_depth``, and only into leaves
-    of at least five rows' weight. Growth stops early
-    when no split reduces the error. Classification fits the 0/1 target the same way and
-    clips the sum to [0, 1] as the probability of the second class.
+    lowers the loss, and gives the two new leaves the parent's value plus a Newton step
+    for the rows they hold. For regression the loss is the squared error, so a split is
+    chosen on the partial residual of its tree (the target minus every other tree) and
+    its leaves get the mean of that residual. A leaf is split only above depth
+    ``max_depth``, and only into leaves of at least five rows' weight. Growth stops early
+    when no split lowers the loss.
     """
 
     _family = "figs"
+    # the smallest leaf counts rows, so an integer weight must count as that many rows
+    _weights_in_rows = True
 
     def __init__(self, max_depth=5, max_iter=100):
         self.max_depth = max_depth
@@ -103,82 +114,94 @@ class _FIGS(ZekaEstimator):
         max_depth = check_positive_int(self.max_depth, "max_depth")
         max_iter = check_positive_int(self.max_iter, "max_iter")
         order = np.argsort(X, axis=0, kind="stable")
+        self.intercept_ = self._base_score(y, w)
         trees = []  # each tree: list of nodes [feature, threshold, left, right, value, depth]
         leaf_of = []  # per tree: node index of every sample
-        fitted = np.zeros((0, X.shape[0]))  # per tree: its prediction on the training rows
-        total = np.zeros(X.shape[0])
+        total = np.full(X.shape[0], self.intercept_)
+        everyone = np.ones(X.shape[0], bool)
         self.n_splits_ = 0
         for _ in range(max_iter):
+            g, h = self._gradients(total, y, w)
+            # the root of a new tree, whose leaves start from zero
             best = None
-            # the root of a new tree, fitted to the full residual
-            cand = _best_split(X, y - total, w, np.ones(X.shape[0], bool), order)
+            cand = _best_split(X, g, h, w, everyone, order, self._leaf_ridge)
             if cand is not None:
                 best = (cand[0], None, None) + cand[1:]
             for t, nodes in enumerate(trees):
-                residual = y - total + fitted[t]
                 for node, spec in enumerate(nodes):
                     if spec[0] >= 0 or spec[5] >= max_depth:
                         continue
-                    cand = _best_split(X, residual, w, leaf_of[t] == node, order)
+                    cand = _best_split(X, g, h, w, leaf_of[t] == node, order, self._leaf_ridge)
                     if cand is not None and (best is None or cand[0] > best[0]):
                         best = (cand[0], t, node) + cand[1:]
-            if best is None or best[0] <= 1e-12 * max(1.0, float(w @ (y - total) ** 2)):
+            if best is None or best[0] <= 1e-12 * max(1.0, _loss_scale(g, h)):
                 break
-            _, t, node, feature, threshold, left_value, right_value = best
+            _, t, node, feature, threshold, left_step, right_step = best
             if t is None:
                 trees.append([[-1, 0.0, -1, -1, 0.0, 0]])
                 leaf_of.append(np.zeros(X.shape[0], dtype=np.intp))
-                fitted = np.vstack([fitted, np.zeros(X.shape[0])])
                 t, node = len(trees) - 1, 0
             nodes = trees[t]
-            depth = nodes[node][5] + 1
-            nodes.append([-1, 0.0, -1, -1, left_value, depth])
-            nodes.append([-1, 0.0, -1, -1, right_value, depth])
+            depth, value = nodes[node][5] + 1, nodes[node][4]
+            nodes.append([-1, 0.0, -1, -1, value + left_step, depth])
+            nodes.append([-1, 0.0, -1, -1, value + right_step, depth])
             nodes[node][:4] = [feature, threshold, len(nodes) - 2, len(nodes) - 1]
             in_node = leaf_of[t] == node
             goes_left = in_node & (X[:, feature] <= threshold)
             leaf_of[t][goes_left] = len(nodes) - 2
             leaf_of[t][in_node & ~goes_left] = len(nodes) - 1
-            total -= fitted[t]
-            fitted[t] = np.asarray([n[4] for n in nodes])[leaf_of[t]]
-            total += fitted[t]
+            total[goes_left] += left_step
+            total[in_node & ~goes_left] += right_step
             self.n_splits_ += 1
         self.trees_ = [_as_arrays(nodes) for nodes in trees]
-        self.intercept_ = 0.0
+        self.n_iter_ = max(self.n_splits_, 1)
 
     def _sum_of_trees(self, X):
-        out = np.zeros(X.shape[0])
+        out = np.full(X.shape[0], self.intercept_)
         for tree in self.trees_:
             out += _tree_predict(tree, X)
         return out
 
 
-def _best_split(X, r, w, mask, order):
-    """Best split of the samples in ``mask`` for a weighted squared-error fit of ``r``.
+def _loss_scale(g, h):
+    """Sum of g^2 / h: for the squared error, the weighted sum of squared residuals."""
+    positive = h > 0
+    return float(np.sum(g[positive] ** 2 / h[positive]))
 
-    Returns ``(gain, feature, threshold, left mean, right mean)`` or None.
+
+def _best_split(X, g, h, w, mask, order, ridge=0.0):
+    """Best split of the samples in ``mask`` by the second-order loss reduction.
+
+    ``g`` and ``h`` are the weighted gradient and hessian of each sample; a side's Newton
+    step is ``-sum(g) / (sum(h) + ridge)`` and its reduction ``sum(g)^2 / (sum(h) + ridge)``
+    (for the squared error without ridge, exactly the fall in the sum of squares).
+    Returns ``(gain, feature, threshold, left step, right step)`` or None.
     """
     n_in = int(mask.sum())
     if n_in < 2:
         return None
     # per feature, the masked samples in increasing order of that feature
     idx = order.T[mask[order].T].reshape(X.shape[1], n_in)
-    ws, rs = w[idx], r[idx] * w[idx]
+    ws, gs, hs = w[idx], -g[idx], h[idx]
     xs = np.take_along_axis(X.T, idx, axis=1)
-    cw, cr = np.cumsum(ws, axis=1)[:, :-1], np.cumsum(rs, axis=1)[:, :-1]
-    tw, tr = ws.sum(axis=1, keepdims=True), rs.sum(axis=1, keepdims=True)
-    rw = tw - cw
-    valid = (xs[:, 1:] > xs[:, :-1]) & (cw >= _FIGS_MIN_LEAF) & (rw >= _FIGS_MIN_LEAF)
+    cw = np.cumsum(ws, axis=1)[:, :-1]
+    cg, ch = np.cumsum(gs, axis=1)[:, :-1], np.cumsum(hs, axis=1)[:, :-1]
+    tw = ws.sum(axis=1, keepdims=True)
+    tg, th = gs.sum(axis=1, keepdims=True), hs.sum(axis=1, keepdims=True) + ridge
+    rh = th - ch
+    ch = ch + ridge
+    valid = ((xs[:, 1:] > xs[:, :-1]) & (cw >= _FIGS_MIN_LEAF) & (tw - cw >= _FIGS_MIN_LEAF)
+             & (ch > 0) & (rh > 0))
     with np.errstate(divide="ignore", invalid="ignore"):
-        gain = cr ** 2 / cw + (tr - cr) ** 2 / rw - tr ** 2 / tw
+        gain = cg ** 2 / ch + (tg - cg) ** 2 / rh - tg ** 2 / th
     gain = np.where(valid, gain, -np.inf)
-    flat = int(np.argmax(gain))
+    flat = first_best(gain)
     feature, pos = divmod(flat, gain.shape[1])
     if not np.isfinite(gain[feature, pos]):
         return None
     threshold = (xs[feature, pos] + xs[feature, pos + 1]) / 2.0
-    left = cr[feature, pos] / cw[feature, pos]
-    right = (tr[feature, 0] - cr[feature, pos]) / rw[feature, pos]
+    left = cg[feature, pos] / ch[feature, pos]
+    right = (tg[feature, 0] - cg[feature, pos]) / rh[feature, pos]
     return float(gain[feature, pos]), int(feature), float(threshold), float(left), float(right)
 
 
@@ -208,14 +231,40 @@ def _tree_predict(tree, X):
 
 
 class FIGSRegressor(ZekaRegressor, _FIGS):
+    """Sum of trees fitted to the target by least squares."""
+
+    _leaf_ridge = 0.0
+
+    def _base_score(self, y, w):
+        return 0.0
+
+    def _gradients(self, F, y, w):
+        return w * (F - y), w
+
     def _raw_predict(self, X):
         return self._sum_of_trees(X)
 
 
 class FIGSClassifier(ZekaClassifier, _FIGS):
-    def _probability(self, X):
-        return np.clip(self._sum_of_trees(X), 0.0, 1.0)
+    """Sum of trees on the log-odds scale, grown by the log-loss.
+
+    The trees start from the log-odds of the weighted class share and their sum goes
+    through the logistic function, so probabilities are finite, strictly between 0 and 1,
+    and each leaf value reads as a change in log-odds. A leaf's Newton step divides by its
+    hessian plus one, as if it also held four rows at even odds: a leaf of rows the model
+    already gets right has almost no hessian, and one wrong row there would otherwise get
+    an unbounded step.
+    """
+
+    _leaf_ridge = 1.0
+
+    def _base_score(self, y, w):
+        share = np.clip(np.average(y, weights=w), 1e-6, 1 - 1e-6)
+        return float(np.log(share / (1 - share)))
+
+    def _gradients(self, F, y, w):
+        p = sigmoid(F)
+        return w * (p - y), w * np.clip(p * (1 - p), 1e-12, None)
 
     def _raw_predict(self, X):
-        p = np.clip(self._probability(X), 1e-12, 1 - 1e-12)
-        return np.log(p / (1 - p))
+        return self._sum_of_trees(X)
