@@ -24,7 +24,7 @@ _RANDOM_SPLITS = ("rows are drawn at random (validation part, bags or mini-batch
 _ROW_COUNT_LEAF = "min_samples_leaf counts rows, not weight"
 _TINY_RIDGE = ("on a rank-deficient design the tiny ridge that picks one exact fit agrees to "
                "about 1e-6, the check asks 1e-7")
-# open in the gaminet and reludnn families, which another branch reworks
+# open in the gaminet family
 _OPEN_NN = "predictions of a subset differ from the full batch in the last digits"
 _BOTH = ("Regressor", "Classifier")
 EXPECTED_FAILURES = {
@@ -40,8 +40,7 @@ for _family, _checks in {
                 "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS,
                 "check_methods_subset_invariance": _OPEN_NN},
     "ReluDNN": {"check_parameters_default_constructible": _LIST_DEFAULTS,
-                "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS,
-                "check_methods_subset_invariance": _OPEN_NN},
+                "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS},
 }.items():
     for _task in _BOTH:
         EXPECTED_FAILURES[_family + _task] = _checks

@@ -57,12 +57,12 @@ def test_refit_penalty_minimises_gcv_over_its_grid(seed):
     rng = np.random.default_rng(seed)
     Z = (rng.random((120, 15)) > 0.5).astype(float)
     y = Z[:, :3] @ np.array([1.0, -2.0, 0.5]) + rng.normal(size=120)
-    chosen = boosting._gcv_ridge(boosting._WeightedGram(Z, y, np.ones(120)), 0.0)
+    chosen = boosting._gcv_ridge(boosting._WeightedGram(Z, y, np.ones(120), 120), 0.0)
     A = np.cov(Z.T, bias=True)
     grid = boosting._RIDGE_GRID * np.trace(A) / len(A)
     scores = [gcv_by_definition(Z, y, q, boosting._GCV_GAMMA) for q in grid]
     assert chosen == pytest.approx(grid[int(np.argmin(scores))])
-    gram = boosting._WeightedGram(Z, y, np.ones(120))
+    gram = boosting._WeightedGram(Z, y, np.ones(120), 120)
     assert boosting._gcv_ridge(gram, 10.0 * grid[-1]) == 10.0 * grid[-1]
 
 

@@ -239,7 +239,7 @@ class _XGB1(_Boosting):
         heights = np.array([steps[k] for k in keys])
         if self.refit_method == "glm" and keys:
             Z = (X[:, features] > thresholds).astype(float)
-            n = X.shape[0]
+            n = w.sum()  # weights count rows
             sign = signs[features]
             bounds = None
             if np.any(sign != 0):
@@ -247,8 +247,9 @@ class _XGB1(_Boosting):
             # small dense products: a BLAS thread pool costs more than it saves here
             with single_blas_thread():
                 ridge = _refit_ridge(Z, y, w, lam / n, self._logistic)
+                # the solver takes weights of mean one
                 intercept, heights, _ = fit_penalized(
-                    Z, y, w, ridge * np.eye(len(keys)), l1=alpha / n,
+                    Z, y, w / w.mean(), ridge * np.eye(len(keys)), l1=alpha / n,
                     logistic=self._logistic, bounds=bounds)
             self.refit_penalty_ = ridge
         self.intercept_ = float(intercept)
@@ -275,7 +276,7 @@ def _refit_ridge(Z, y, w, floor, logistic):
     Newton step (performance iteration) until it stops changing.
     """
     if not logistic:
-        return _gcv_ridge(_WeightedGram(Z, y, w), floor)
+        return _gcv_ridge(_WeightedGram(Z, y, w, w.sum()), floor)
     mean = np.clip(np.average(y, weights=w), 1e-6, 1 - 1e-6)
     b0, beta = np.log(mean / (1 - mean)), np.zeros(Z.shape[1])
     ridge = None
@@ -283,7 +284,7 @@ def _refit_ridge(Z, y, w, floor, logistic):
         eta = b0 + Z @ beta
         mu = sigmoid(eta)
         h = np.clip(mu * (1.0 - mu), 1e-10, None)
-        gram = _WeightedGram(Z, eta + (y - mu) / h, w * h)
+        gram = _WeightedGram(Z, eta + (y - mu) / h, w * h, w.sum())
         new = _gcv_ridge(gram, floor)
         b0, beta = gram.solve(new)
         if ridge is not None and abs(np.log(new / ridge)) < 1e-3:
@@ -293,10 +294,10 @@ def _refit_ridge(Z, y, w, floor, logistic):
 
 
 class _WeightedGram:
-    """A weighted least-squares problem with an intercept, reduced to centred moments."""
+    """A weighted least-squares problem with an intercept, reduced to centred moments;
+    ``n`` is the number of rows the weights stand for."""
 
-    def __init__(self, Z, z, v):
-        n = Z.shape[0]
+    def __init__(self, Z, z, v, n):
         self.n = n
         self.zbar = v @ z / v.sum()
         self.Zbar = v @ Z / v.sum()
