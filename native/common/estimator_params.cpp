@@ -54,7 +54,9 @@ std::vector<std::string> param_names(py::handle self) {
         if (name == "self" || parameter.attr("kind").is(kind.attr("VAR_KEYWORD")))
             continue;
         if (parameter.attr("kind").is(kind.attr("VAR_POSITIONAL")))
-            raise_error(PyExc_RuntimeError,
+            // scikit-learn raises RuntimeError here; for us it is a wrong
+            // argument (a `self` of some other class), hence TypeError.
+            raise_error(PyExc_TypeError,
                         "scikit-learn estimators should always specify their parameters in the "
                         "signature of their __init__ (no varargs). " +
                             py::repr(py::type::handle_of(self)).cast<std::string>() +

@@ -21,7 +21,7 @@ using ParamReader = py::object (*)(py::handle self, const std::string& name);
 using ParamWriter = void (*)(py::handle self, const std::string& name, py::handle value);
 
 // The names of the parameters of `type(self).__init__`, without `self` and
-// `**kwargs`, sorted; RuntimeError for a constructor with `*args`.
+// `**kwargs`, sorted; TypeError for a constructor with `*args`.
 std::vector<std::string> param_names(py::handle self);
 
 // `get_params(deep)`: every parameter's value; with `deep`, the parameters of
