@@ -55,6 +55,7 @@ struct FunctionObject {
     PyObject* module;
     PyObject* doc;
     PyObject* dict;
+    PyObject* code_object; // `__code__`, made on first use
     PyObject* weakrefs;
 };
 
@@ -218,6 +219,7 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(f->module);
     Py_VISIT(f->doc);
     Py_VISIT(f->dict);
+    Py_VISIT(f->code_object);
     if (f->code)
         for (const Param& p : f->code->params)
             Py_VISIT(p.default_value.ptr());
@@ -231,6 +233,7 @@ int function_clear(PyObject* self) {
     Py_CLEAR(f->module);
     Py_CLEAR(f->doc);
     Py_CLEAR(f->dict);
+    Py_CLEAR(f->code_object);
     return 0;
 }
 
@@ -312,6 +315,37 @@ int set_qualname(PyObject* self, PyObject* value, void*) {
     return set_text(&reinterpret_cast<FunctionObject*>(self)->qualname, value, "__qualname__");
 }
 
+// A function reports its class as Python's function type, as a function
+// written in Python would, so that `help()` titles it "function <name> in
+// module <module>" and `inspect.isfunction` recognises it. `type()` still
+// gives the real type (pickling and copying go by it), and `inspect.signature`
+// reads `__signature__` before it looks at the kind of callable.
+PyObject* get_class(PyObject*, void*) {
+    auto* function = reinterpret_cast<PyObject*>(&PyFunction_Type);
+    Py_INCREF(function);
+    return function;
+}
+
+// What tools that take us for a Python function read from `__code__`: an
+// empty code object (no generator or coroutine flags, no source lines) named
+// after the function and placed in the extension module's file. Made once,
+// on first use.
+PyObject* get_code(PyObject* self, void*) {
+    auto* f = reinterpret_cast<FunctionObject*>(self);
+    if (!f->code_object) {
+        PyObject* file = PyDict_GetItemString(f->globals, "__file__");
+        const char* filename = file && PyUnicode_Check(file) ? PyUnicode_AsUTF8(file) : "<native>";
+        const char* name = PyUnicode_AsUTF8(f->name);
+        if (!filename || !name)
+            return nullptr;
+        f->code_object = reinterpret_cast<PyObject*>(PyCode_NewEmpty(filename, name, 0));
+        if (!f->code_object)
+            return nullptr;
+    }
+    Py_INCREF(f->code_object);
+    return f->code_object;
+}
+
 PyMemberDef function_members[] = {
     {"__module__", T_OBJECT, offsetof(FunctionObject, module), 0, nullptr},
     {"__doc__", T_OBJECT, offsetof(FunctionObject, doc), 0, nullptr},
@@ -324,6 +358,8 @@ PyGetSetDef function_getset[] = {
     {"__name__", get_name, set_name, nullptr, nullptr},
     {"__qualname__", get_qualname, set_qualname, nullptr, nullptr},
     {"__signature__", function_signature, nullptr, nullptr, nullptr},
+    {"__class__", get_class, nullptr, nullptr, nullptr},
+    {"__code__", get_code, nullptr, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -386,6 +422,7 @@ py::object make_function(FunctionDef def, py::dict globals, py::tuple closure) {
     Py_INCREF(f->module);
     f->doc = def.doc.empty() ? (Py_INCREF(Py_None), Py_None) : py::str(def.doc).release().ptr();
     f->dict = nullptr;
+    f->code_object = nullptr;
     f->weakrefs = nullptr;
     PyObject_GC_Track(reinterpret_cast<PyObject*>(f));
     return py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(f));

@@ -77,7 +77,9 @@ def test_class_shape_and_signatures():
     assert (DataPreprocessor.__module__, DataPreprocessor.__qualname__) == (
         "zeka.data.tabular_prep", "DataPreprocessor")
     methods = [n for n in vars(DataPreprocessor) if callable(vars(DataPreprocessor)[n])]
-    assert methods == ["__init__", "fit_transform", "fit", "transform"]
+    assert methods == ["__init__", "fit_transform", "fit", "transform", "get_params",
+                       "set_params", "get_feature_names_out", "__sklearn_tags__", "__repr__",
+                       "_repr_html_", "_repr_mimebundle_"]
     assert str(inspect.signature(DataPreprocessor)) == (
         "(nfeature_index_list, cfeature_index_list, normalize_strategy='unit_norm', "
         "encode_strategy='one_hot', feature_names=None)")

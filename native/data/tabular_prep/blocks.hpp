@@ -24,4 +24,8 @@ void build_numerical_block(const Frame& f, py::handle self);
 // block of output columns placed at its position.
 py::object selector_columns(const Frame& f, py::handle self, const py::dict& c_hot_f);
 
+// The fitted output columns' names, one per column in output order (an
+// object array, as scikit-learn's transformers return them).
+py::object feature_names_out(const Frame& f, py::handle self, const py::object& input_features);
+
 } // namespace zeka::tabular_prep

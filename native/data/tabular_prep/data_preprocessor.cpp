@@ -1,6 +1,8 @@
 #include "data/tabular_prep/data_preprocessor.hpp"
 
+#include "common/estimator_params.hpp"
 #include "common/python_class.hpp"
+#include "common/python_ops.hpp"
 #include "data/tabular_prep/blocks.hpp"
 
 #include <iterator>
@@ -78,6 +80,30 @@ py::object transform(Frame& f) {
     return f[0].attr("transformer_").attr("transform")(f[1]);
 }
 
+// Every constructor argument is stored as the attribute of the same name.
+py::object read_setting(py::handle self, const std::string& name) {
+    return self.attr(name.c_str());
+}
+void write_setting(py::handle self, const std::string& name, py::handle value) {
+    py::setattr(self, name.c_str(), value);
+}
+
+py::object get_params(Frame& f) {
+    return zeka::get_params(f[0], truthy(f[1]), read_setting);
+}
+
+py::object set_params(Frame& f) {
+    return zeka::set_params(f[0], f[1], read_setting, write_setting);
+}
+
+py::object sklearn_tags(Frame&) {
+    return estimator_tags(true);
+}
+
+py::object get_feature_names_out(Frame& f) {
+    return feature_names_out(f, f[0], f[1]);
+}
+
 } // namespace
 
 void define_data_preprocessor(py::module_ module) {
@@ -94,6 +120,25 @@ void define_data_preprocessor(py::module_ module) {
         .method("fit", {arg("x")}, fit, "Fit the preprocessing pipeline on x; returns None.")
         .method("transform", {arg("x")}, transform,
                 "Transform x with the fitted preprocessing pipeline.")
+        .method("get_params", {arg("deep", py::bool_(true))}, get_params,
+                "Get the parameters of this preprocessor (its constructor arguments).\n\n"
+                "With deep=True, the parameters of parameters that are estimators follow as "
+                "<name>__<parameter>.")
+        .method("set_params", {star_kwargs("params")}, set_params,
+                "Set the parameters of this preprocessor; returns the preprocessor.\n\n"
+                "The new settings take effect at the next fit or fit_transform.")
+        .method("get_feature_names_out", {arg("input_features", py::none())}, get_feature_names_out,
+                "Names of the output columns, in output order.\n\n"
+                "A one-hot encoded feature contributes one column per category but the first, "
+                "named <feature>_<category>. input_features names the input columns; by default "
+                "the column names seen in fitting, else x0, x1, ...")
+        .method("__sklearn_tags__", {}, sklearn_tags,
+                "scikit-learn's description of this estimator: a transformer.")
+        .method("__repr__", {}, estimator_repr)
+        .method("_repr_html_", {}, estimator_repr_html,
+                "HTML display of the preprocessor in a notebook.")
+        .method("_repr_mimebundle_", {star_kwargs("kwargs")}, estimator_repr_mimebundle,
+                "Notebook display: text, and HTML when scikit-learn's display is \"diagram\".")
         .finish();
 }
 

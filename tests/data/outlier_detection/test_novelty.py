@@ -35,7 +35,9 @@ def test_module_attributes_and_class_shape():
     assert (OneClassSVM.__module__, OneClassSVM.__qualname__) == (
         "zeka.data.outlier_detection.novelty", "OneClassSVM")
     assert [n for n in vars(OneClassSVM) if callable(vars(OneClassSVM)[n])] == [
-        "__init__", "fit", "decision_function", "predict"]
+        "__init__", "fit", "decision_function", "predict", "get_params", "set_params",
+        "__sklearn_is_fitted__", "__sklearn_tags__", "__repr__", "_repr_html_",
+        "_repr_mimebundle_"]
 
 
 def test_a_failed_dependency_import_fails_the_import_with_that_error():

@@ -12,11 +12,6 @@ namespace zeka::novelty {
 
 namespace {
 
-// The SVM arguments, in constructor order after `self`; each goes to
-// scikit-learn's estimator by keyword, unchecked (it validates them at fit).
-constexpr const char* kSvmArguments[] = {"kernel",  "degree",  "gamma",     "coef0",
-                                         "tol",     "nu",      "shrinking", "cache_size",
-                                         "verbose", "max_iter"};
 constexpr size_t kSvmArgumentCount = sizeof(kSvmArguments) / sizeof(kSvmArguments[0]);
 
 // Whether `nu` is a number scikit-learn would pass on to the solver (it

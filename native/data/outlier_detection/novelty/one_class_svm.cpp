@@ -1,5 +1,6 @@
 #include "data/outlier_detection/novelty/one_class_svm.hpp"
 
+#include "common/estimator_params.hpp"
 #include "common/python_class.hpp"
 
 namespace zeka::novelty {
@@ -28,6 +29,22 @@ void define_one_class_svm(py::module_ module) {
                 "Rows whose score is strictly above the `threshold` quantile of the labelled "
                 "scores are outliers; without X the training rows are labelled from their "
                 "stored scores.")
+        .method("get_params", {arg("deep", py::bool_(true))}, get_params,
+                "Get the parameters of this detector (its constructor arguments).\n\n"
+                "The SVM arguments are read from the inner estimator.")
+        .method("set_params", {star_kwargs("params")}, set_params,
+                "Set the parameters of this detector; returns the detector.\n\n"
+                "The SVM arguments are set on the inner estimator and take effect at the "
+                "next fit.")
+        .method("__sklearn_is_fitted__", {}, is_fitted,
+                "Whether fit has run (the training scores are stored).")
+        .method("__sklearn_tags__", {}, sklearn_tags,
+                "scikit-learn's description of this estimator.")
+        .method("__repr__", {}, estimator_repr)
+        .method("_repr_html_", {}, estimator_repr_html,
+                "HTML display of the detector in a notebook.")
+        .method("_repr_mimebundle_", {star_kwargs("kwargs")}, estimator_repr_mimebundle,
+                "Notebook display: text, and HTML when scikit-learn's display is \"diagram\".")
         .finish();
 }
 
