@@ -14,6 +14,7 @@ SHELL := /bin/bash
 # the stamp in the environment records the last install.
 SOURCES := $(shell find native src -type f -not -path '*/__pycache__/*') CMakeLists.txt pyproject.toml
 STAMP := $(VENV)/.zeka-installed
+INSTALL_LOG := build/install-$(notdir $(VENV)).log
 # pip -v streams the whole build; the console shows only the build's stages
 # and its progress lines ([3/41] ...), the log keeps everything.
 BUILD_PROGRESS := awk '/^ *\*\*\* |^ *\[[0-9]+\/[0-9]+\] / { print; fflush() }'
@@ -26,9 +27,9 @@ $(PY):
 $(STAMP): $(SOURCES) | $(PY)
 	@mkdir -p build
 	@echo "== building the C++ modules and installing zeka with its test tools into $(VENV)"
-	@echo "   (about 3 minutes on a fresh clone; full log in build/install.log)"
-	@$(PIP) install -v ".[test]" 2>&1 | tee build/install.log | $(BUILD_PROGRESS) \
-		|| { tail -n 40 build/install.log; echo "== install failed: see build/install.log"; exit 1; }
+	@echo "   (about 3 minutes on a fresh clone; full log in $(INSTALL_LOG))"
+	@$(PIP) install -v ".[test]" 2>&1 | tee $(INSTALL_LOG) | $(BUILD_PROGRESS) \
+		|| { tail -n 40 $(INSTALL_LOG); echo "== install failed: see $(INSTALL_LOG)"; exit 1; }
 	@touch $@
 
 install: $(STAMP)
