@@ -15,6 +15,10 @@ SHELL := /bin/bash
 SOURCES := $(shell find native src -type f -not -path '*/__pycache__/*') CMakeLists.txt pyproject.toml
 STAMP := $(VENV)/.zeka-installed
 INSTALL_LOG := build/install-$(notdir $(VENV)).log
+# The build's own tools live in the environment, not in a throw-away one per
+# install: with their paths unchanged, a rebuild compiles only what changed
+# (the build-system requirements of pyproject.toml, and ninja).
+BUILD_REQUIRES := "scikit-build-core>=0.10" "pybind11>=2.12" ninja
 # pip -v streams the whole build; the console shows only the build's stages
 # and its progress lines ([3/41] ...), the log keeps everything.
 BUILD_PROGRESS := awk '/^ *\*\*\* |^ *\[[0-9]+\/[0-9]+\] / { print; fflush() }'
@@ -28,7 +32,8 @@ $(STAMP): $(SOURCES) | $(PY)
 	@mkdir -p build
 	@echo "== building the C++ modules and installing zeka with its test tools into $(VENV)"
 	@echo "   (about 3 minutes on a fresh clone; full log in $(INSTALL_LOG))"
-	@$(PIP) install -v ".[test]" 2>&1 | tee $(INSTALL_LOG) | $(BUILD_PROGRESS) \
+	@$(PIP) install --quiet $(BUILD_REQUIRES)
+	@$(PIP) install -v --no-build-isolation ".[test]" 2>&1 | tee $(INSTALL_LOG) | $(BUILD_PROGRESS) \
 		|| { tail -n 40 $(INSTALL_LOG); echo "== install failed: see $(INSTALL_LOG)"; exit 1; }
 	@touch $@
 

@@ -1,6 +1,8 @@
 """scikit-learn's own estimator checks, for every family of the catalogue."""
 
 import pytest
+import sklearn
+from packaging.version import Version
 from sklearn.utils.estimator_checks import parametrize_with_checks
 
 from zeka.models import ZEKACLASSIFIER, ZEKAREGRESSOR
@@ -44,6 +46,18 @@ for _family, _checks in {
 }.items():
     for _task in _BOTH:
         EXPECTED_FAILURES[_family + _task] = _checks
+
+
+# scikit-learn 1.6 draws three classes for this check and makes them binary for the
+# weighted and the repeated fit separately, from each one's first label: the shuffled
+# weighted rows and the repeated rows then get different binary targets
+if Version(sklearn.__version__) < Version("1.7"):
+    for _family in ("GLM", "GAM", "FIGS", "XGB1", "XGB2"):
+        _name = _family + "Classifier"  # a fresh dict: the regressor may share the old one
+        EXPECTED_FAILURES[_name] = {
+            **EXPECTED_FAILURES.get(_name, {}),
+            "check_sample_weight_equivalence_on_dense_data":
+                "scikit-learn 1.6 gives the weighted and the repeated fit different targets"}
 
 
 def _estimators():
