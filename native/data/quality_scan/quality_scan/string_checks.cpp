@@ -3,6 +3,7 @@
 #include "common/python_ops.hpp"
 #include "data/quality_scan/quality_scan/data_integrity_check.hpp"
 #include "data/quality_scan/quality_scan/text_column.hpp"
+#include "data/quality_scan/string_column.hpp"
 #include "kernels/text/text_scans.hpp"
 
 #include <algorithm>
@@ -56,6 +57,13 @@ struct MeasuredColumn {
     py::array_t<std::int64_t> lengths;
     py::object index;
     std::vector<std::size_t> positions;
+
+    // `index.take(at)`: the row labels at the given positions.
+    py::object labels_at(const std::vector<std::size_t>& at) const {
+        py::array_t<py::ssize_t> taken(static_cast<py::ssize_t>(at.size()));
+        std::copy(at.begin(), at.end(), taken.mutable_data());
+        return index.attr("take")(taken);
+    }
 };
 
 // As written: `column.dropna()`, tested by the module's `is_string_column`.
@@ -92,7 +100,7 @@ std::optional<MeasuredColumn> measure_in_place(Frame& f, const py::object& colum
         items.push_back(values.items[i]);
         strings += PyUnicode_Check(values.items[i]) ? 1 : 0;
     }
-    if (items.empty() || 2 * strings <= items.size())
+    if (!is_mostly_str(items.size(), strings))
         return std::nullopt;
     return MeasuredColumn{text_lengths(items), column.attr("index"), std::move(positions)};
 }
@@ -175,16 +183,13 @@ py::list long_labels(Frame& f, const MeasuredColumn& column, const py::object& q
     py::object limit = threshold_length + length_difference;
     std::optional<std::vector<py::ssize_t>> over = positions_over(column.lengths, limit);
     if (over) {
-        py::array_t<py::ssize_t> taken(static_cast<py::ssize_t>(over->size()));
-        for (std::size_t j = 0; j < over->size(); ++j)
-            taken.mutable_at(static_cast<py::ssize_t>(j)) =
-                static_cast<py::ssize_t>(column.positions[static_cast<std::size_t>((*over)[j])]);
-        return py::list(column.index.attr("take")(taken));
+        std::vector<std::size_t> long_positions;
+        for (py::ssize_t j : *over)
+            long_positions.push_back(column.positions[static_cast<std::size_t>(j)]);
+        return py::list(column.labels_at(long_positions));
     }
-    py::array_t<py::ssize_t> present(static_cast<py::ssize_t>(column.positions.size()));
-    std::copy(column.positions.begin(), column.positions.end(), present.mutable_data());
     py::object string_length_column =
-        pd.attr("Series")(column.lengths, py::arg("index") = column.index.attr("take")(present));
+        pd.attr("Series")(column.lengths, py::arg("index") = column.labels_at(column.positions));
     py::object is_long = py::reinterpret_steal<py::object>(
         PyObject_RichCompare(string_length_column.ptr(), limit.ptr(), Py_GT));
     if (!is_long)

@@ -1,6 +1,7 @@
 #include "data/quality_scan/utils/text_helpers.hpp"
 
 #include "common/python_ops.hpp"
+#include "data/quality_scan/string_column.hpp"
 
 #include <pybind11/numpy.h>
 
@@ -106,7 +107,7 @@ py::object is_string_column(Frame& f) {
             strings += PyUnicode_Check(*static_cast<PyObject* const*>(objects.data(i))) ? 1 : 0;
         }
     }
-    return py::bool_(present > 0 && 2 * strings > present);
+    return py::bool_(is_mostly_str(present, strings));
 }
 
 py::object truncate_string(Frame& f) {
