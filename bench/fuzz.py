@@ -10,10 +10,12 @@ an ordinary Python exception. It fails on a crash (the process dies), a hang
 of more than 10 s (faulthandler ends the process), a SystemError, or a
 RuntimeError raised by our C++ itself (no Python frame below the call).
 
-    python bench/fuzz.py [--examples N] [--module NAME] [--derandomize]
+    python bench/fuzz.py [--examples N] [--module NAME] [--derandomize] [--shard I/N]
 
 The full profile is the default 10,000 examples per entry point; ``make test``
-runs a small deterministic profile through tests/test_fuzz.py.
+runs a small deterministic profile through tests/test_fuzz.py. ``--shard 1/2`` and
+``--shard 2/2`` split the entry points between two processes (every second one each),
+so that the full profile can use two cores.
 """
 import argparse
 import faulthandler
@@ -265,22 +267,40 @@ def fuzz_entry_point(module, label, function, examples, derandomize):
     return count[0], failures
 
 
+def shard(text):
+    """``I/N`` as the pair (I, N), with 1 <= I <= N."""
+    try:
+        index, count = (int(part) for part in text.split("/"))
+    except ValueError:
+        raise argparse.ArgumentTypeError("expected I/N, got %r" % text) from None
+    if not 1 <= index <= count:
+        raise argparse.ArgumentTypeError("expected 1 <= I <= N, got %r" % text)
+    return index, count
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--examples", type=int, default=10_000)
     parser.add_argument("--module", action="append", help="only these modules (repeatable)")
     parser.add_argument("--derandomize", action="store_true")
+    parser.add_argument("--shard", default="1/1", type=shard,
+                        help="I/N: only every N-th entry point, starting at the I-th")
     options = parser.parse_args(argv)
+    index, shards = options.shard
     warnings.simplefilter("ignore")
     import matplotlib.pyplot  # noqa: F401 - for closing figures between calls
 
     total_failures = 0
+    position = 0
     for module_name in options.module or NATIVE_MODULES:
         try:
             module = importlib.import_module(module_name)
         except ModuleNotFoundError:
             continue
         for label, function in entry_points(module):
+            position += 1
+            if position % shards != index % shards:
+                continue
             start = time.perf_counter()
             count, failures = fuzz_entry_point(module, label, function, options.examples,
                                                options.derandomize)
