@@ -1,4 +1,4 @@
-"""Training quality at the table defaults on small real data: xgb1's refit, gaminet, reludnn."""
+"""Training quality at the table defaults on small data: xgb1's refit, ebm, gaminet, reludnn."""
 
 import numpy as np
 import pytest
@@ -8,7 +8,8 @@ from sklearn.model_selection import KFold, cross_val_score
 from sklearn.pipeline import make_pipeline
 from sklearn.preprocessing import StandardScaler
 
-from zeka.models import boosting, gaminet
+from zeka.models import boosting, ebm, gaminet
+from zeka.models._base import bin_edges, bin_matrix
 from zeka.models._nn import EarlyStopping
 from zeka.models.boosting import XGB1Classifier, XGB1Regressor
 from zeka.models.gaminet import GAMINetRegressor
@@ -120,3 +121,69 @@ def test_reludnn_on_raw_inputs_trains_as_on_standardised_inputs(diabetes, ridge_
     scaled = cv_r2(make_pipeline(StandardScaler(), ReluDNNRegressor()), X, y)
     assert raw >= scaled - 0.02
     assert raw >= ridge_r2 - 0.05
+
+
+def test_ebm_shapes_are_smooth_enough_to_generalise_on_small_noisy_data():
+    # greedy single cuts from the first round chase the noise into staircases
+    def truth(X):
+        return X[:, 0] + np.sin(X[:, 1]) + 0.5 * X[:, 2] ** 2
+
+    scores = []
+    for seed in range(3):
+        rng = np.random.RandomState(seed)
+        X = rng.uniform(-2, 2, size=(300, 4))
+        model = ebm.EBMRegressor(interactions=0).fit(X, truth(X) + rng.normal(size=300))
+        X_new = rng.uniform(-2, 2, size=(5000, 4))
+        error = np.mean((model.predict(X_new) - truth(X_new)) ** 2)
+        scores.append(1 - error / np.var(truth(X_new)))
+    assert np.mean(scores) > 0.96
+
+
+@pytest.mark.parametrize("logistic", [False, True])
+def test_pairs_ranked_together_score_as_each_pair_alone(logistic):
+    rng = np.random.RandomState(int(logistic))
+    X = rng.normal(size=(120, 6))
+    X[:, 2] = 1.0  # a constant feature takes part in no pair
+    X[:, 3] = rng.randint(0, 3, size=120)
+    y = X[:, 0] * X[:, 1] + X[:, 4] + rng.normal(size=120)
+    loss = ebm.LogLoss() if logistic else ebm.SquaredLoss()
+    if logistic:
+        y = (y > 0).astype(float)
+    w = rng.uniform(0.5, 2.0, size=120)
+    edges = [bin_edges(X[:, j], bins, weights=w) for j, bins in enumerate([32, 7, 4, 32, 12, 2])]
+    bins = bin_matrix(X, edges)
+    F = np.full(120, 0.1)
+    g, h = loss.gradients(F, y)
+    alone = {}
+    for j in range(6):
+        for k in range(j + 1, 6):
+            n_j, n_k = len(edges[j]) + 1, len(edges[k]) + 1
+            cell = bins[:, j] * n_k + bins[:, k]
+            hist_g = np.bincount(cell, w * g, n_j * n_k).reshape(1, n_j, n_k)
+            hist_h = np.bincount(cell, w * h, n_j * n_k).reshape(1, n_j, n_k)
+            alone[(j, k)] = ebm._pair_tree(hist_g, hist_h)[0][0]
+    expected = [pair for pair in sorted(alone, key=lambda p: -alone[p])
+                if np.isfinite(alone[pair])]
+    for chunk in (1, 4, 256):
+        assert ebm.rank_pairs(bins, edges, y, w, loss, F, chunk=chunk) == expected
+    assert len(expected) == 10 and all(2 not in pair for pair in expected)
+
+
+def test_pairs_set_aside_by_pruning_predict_as_switched_off_and_come_back():
+    rng = np.random.RandomState(0)
+    net = gaminet._AdditiveNetwork(4, [8], [6, 6], np.zeros(4, int), rng, logistic=False)
+    net.set_pairs([(0, 1), (0, 2), (1, 3)], rng)
+    Z = rng.normal(size=(50, 4))
+    net.pair_active = np.array([1.0, 0.0, 1.0])
+    switched_off = net.predict(Z)
+    before = [p.copy() for p in net.pair_net.params]
+    net.set_aside_inactive_pairs()
+    assert net.pairs == [(0, 1), (1, 3)]
+    np.testing.assert_allclose(net.predict(Z), switched_off, rtol=1e-6)
+    for p in net.pair_net.params:
+        p += 1.0  # training after pruning changes the pairs that stay
+    net.reset_activity()
+    assert net.pairs == [(0, 1), (0, 2), (1, 3)]
+    for now, then in zip(net.pair_net.params, before):
+        np.testing.assert_array_equal(now[[0, 2]], then[[0, 2]] + 1.0)
+        np.testing.assert_array_equal(now[1], then[1])

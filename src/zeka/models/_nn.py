@@ -91,6 +91,20 @@ class SubnetBank:
             for W in self.weights:
                 W[self.monotone] = np.maximum(W[self.monotone], 0.0)
 
+    def subset(self, index):
+        """A bank of copies of the networks at ``index``."""
+        bank = object.__new__(SubnetBank)
+        bank.weights = [W[index] for W in self.weights]
+        bank.biases = [b[index] for b in self.biases]
+        bank.monotone = self.monotone[index]
+        bank._cap = self.monotone[index][:, None, None]
+        return bank
+
+    def put(self, index, bank):
+        """Copy the networks of ``bank`` into this bank's places ``index``."""
+        for mine, theirs in zip(self.params, bank.params):
+            mine[index] = theirs
+
     def state(self):
         return [p.copy() for p in self.params]
 

@@ -5,7 +5,11 @@ plus one table of scores per feature (and per selected pair of features, on at m
 ``max_interaction_bins`` bins each). Training cycles through the features round after
 round; each visit fits a small tree on that feature alone (a single cut for a feature, a
 cut on one feature then one cut per side on the other for a pair) to the loss gradient and
-adds it, shrunk by a learning rate, to the feature's table.
+adds it, shrunk by a learning rate, to the feature's table. In the first 500 rounds the
+cut is drawn at random among the allowed ones instead of the best: the many small random
+steps build smooth shapes, which the greedy rounds after them then sharpen where the data
+ask for it (on small noisy data greedy cuts from the first round carve the noise into
+staircases).
 
 ``outer_bags`` models are trained on different random splits into a fitting part and a
 validation part (used for early stopping: a bag stops once its validation loss has not
@@ -36,6 +40,7 @@ from ._base import (
 _LEARNING_RATE = 0.1
 _VALIDATION_SHARE = 0.15
 _MIN_HESSIAN_SHARE = 0.005
+_SMOOTHING_ROUNDS = 500
 
 
 class _EBM(ZekaEstimator):
@@ -72,13 +77,17 @@ class _EBM(ZekaEstimator):
             raise ValueError("feature_names has %d names for %d features"
                              % (len(self.feature_names), X.shape[1]))
         rng = np.random.RandomState(self.random_state)
+        # the smoothing cuts draw from their own stream, seeded before the bags take a
+        # number of draws that depends on the row count: n rows of weight 2 and 2n rows
+        # of weight 1 then get the same cuts
+        cut_rng = np.random.RandomState(rng.randint(2 ** 31 - 1))
         n, p = X.shape
         # without early stopping a validation part would only take rows away from fitting
         fit_w, val_w = _bag_weights(w, n_bags, n_inner, rng, hold_out=patience > 0)
         loss = LogLoss() if self._logistic else SquaredLoss()
         intercepts = np.array([loss.base_score(y, fw.sum(axis=0)) for fw in fit_w])
         F = np.repeat(intercepts[:, None], n, axis=1)
-        run = _CyclicBooster(y, fit_w, val_w, loss, max_rounds, patience, tolerance)
+        run = _CyclicBooster(y, fit_w, val_w, loss, max_rounds, patience, tolerance, cut_rng)
 
         self.bin_edges_ = [bin_edges(X[:, j], max_bins, weights=w) for j in range(p)]
         bins = bin_matrix(X, self.bin_edges_)
@@ -190,8 +199,9 @@ class LogLoss:
 class _CyclicBooster:
     """Round-robin boosting of a list of terms for all bags at once, with early stopping."""
 
-    def __init__(self, y, fit_w, val_w, loss, max_rounds, patience, tolerance):
+    def __init__(self, y, fit_w, val_w, loss, max_rounds, patience, tolerance, rng):
         self.y, self.fit_w, self.val_w, self.loss = y, fit_w, val_w, loss
+        self.rng = rng
         self.max_rounds, self.patience, self.tolerance = max_rounds, patience, tolerance
         self.n_bags, self.n_inner = fit_w.shape[:2]
         self.has_validation = val_w.sum() > 0
@@ -212,12 +222,13 @@ class _CyclicBooster:
         best_state = [(F[b].copy(), [t.table[b].copy() for t in terms]) for b in range(self.n_bags)]
         stale = np.zeros(self.n_bags, dtype=int)
         self.rounds_ = 0
-        for _ in range(self.max_rounds):
+        for round_ in range(self.max_rounds):
+            rng = self.rng if round_ < _SMOOTHING_ROUNDS else None
             for term in terms:
                 g, h = self.loss.gradients(F, self.y)
                 G = self.fit_w * g[:, None, :]
                 H = self.fit_w * h[:, None, :]
-                update = _LEARNING_RATE * term.fit_update(G, H).mean(axis=1)
+                update = _LEARNING_RATE * term.fit_update(G, H, rng).mean(axis=1)
                 update[~active] = 0.0
                 term.table += update
                 F = F + term.lookup(update)
@@ -257,18 +268,19 @@ class _MainTerm:
     def lookup(self, tables):
         return tables[:, self.bins]
 
-    def fit_update(self, G, H):
-        """Best single cut per (bag, inner bag); returns Newton steps by bin."""
+    def fit_update(self, G, H, rng=None):
+        """Best single cut per (bag, inner bag), or a random one with ``rng``; returns
+        Newton steps by bin."""
         B, K, n = G.shape
         offsets = (np.arange(B * K) * self.n_bins)[:, None]
         index = (offsets + self.bins[None, :]).ravel()
         size = B * K * self.n_bins
         hist_g = np.bincount(index, G.ravel(), size).reshape(B, K, self.n_bins)
         hist_h = np.bincount(index, H.ravel(), size).reshape(B, K, self.n_bins)
-        return _best_cut(hist_g, hist_h)
+        return _best_cut(hist_g, hist_h, rng)
 
 
-def _best_cut(hist_g, hist_h):
+def _best_cut(hist_g, hist_h, rng=None):
     n_bins = hist_g.shape[-1]
     if n_bins < 2:
         return np.zeros(hist_g.shape)
@@ -278,8 +290,11 @@ def _best_cut(hist_g, hist_h):
     GR, HR = G - GL, H - HL
     floor = _MIN_HESSIAN_SHARE * H
     valid = (HL > floor) & (HR > floor)
-    gain = np.where(valid, GL ** 2 / np.maximum(HL, 1e-300) + GR ** 2 / np.maximum(HR, 1e-300),
-                    -np.inf)
+    if rng is None:
+        gain = np.where(valid, GL ** 2 / np.maximum(HL, 1e-300) + GR ** 2 / np.maximum(HR, 1e-300),
+                        -np.inf)
+    else:
+        gain = np.where(valid, rng.random_sample(valid.shape), -np.inf)
     cut = np.argmax(gain, axis=-1)[..., None]
     has_cut = np.isfinite(np.take_along_axis(gain, cut, axis=-1))
 
@@ -304,7 +319,7 @@ class _PairTerm:
     def lookup(self, tables):
         return tables.reshape(tables.shape[0], -1)[:, self.cell]
 
-    def fit_update(self, G, H):
+    def fit_update(self, G, H, rng=None):
         B, K, n = G.shape
         cells = self.n_a * self.n_b
         index = ((np.arange(B * K) * cells)[:, None] + self.cell[None, :]).ravel()
@@ -313,11 +328,11 @@ class _PairTerm:
         return _pair_tree(hist_g, hist_h)[1].reshape(B, K, self.n_a, self.n_b)
 
 
-def _pair_tree(hist_g, hist_h):
+def _pair_tree(hist_g, hist_h, with_steps=True):
     """Best tree of a cut on one axis then one cut per side on the other axis.
 
     ``hist_g``/``hist_h`` have shape (L, A, C). Returns the gain over no split, shape (L,),
-    and the Newton step of every cell, shape (L, A, C).
+    and the Newton step of every cell, shape (L, A, C) (None without ``with_steps``).
     """
     L, A, C = hist_g.shape
     if A < 2 or C < 2:
@@ -332,8 +347,10 @@ def _pair_tree(hist_g, hist_h):
     by_columns = gain_cols > gain_rows
     gain = np.where(by_columns, gain_cols, gain_rows)
     gain = gain - total_g ** 2 / np.maximum(total_h, 1e-300)
-    steps_rows = _cell_steps(PG, PH, a_rows, floor)
-    steps_cols = _cell_steps(PG.transpose(0, 2, 1), PH.transpose(0, 2, 1), a_cols, floor)
+    if not with_steps:
+        return gain, None
+    steps_rows = _cell_steps(hist_g, hist_h, a_rows, floor)
+    steps_cols = _cell_steps(hist_g.transpose(0, 2, 1), hist_h.transpose(0, 2, 1), a_cols, floor)
     steps = np.where(by_columns[:, None, None], steps_cols.transpose(0, 2, 1), steps_rows)
     steps = np.where(np.isfinite(gain)[:, None, None], steps, 0.0)
     return gain, steps
@@ -361,12 +378,21 @@ def _side_score(side_g, side_h, floor):
     return np.maximum(split, whole)
 
 
-def _cell_steps(PG, PH, a, floor):
-    """Newton steps of every cell for the tree whose first cut follows row ``a[l]``."""
-    L, A, C = PG.shape
+def _cell_steps(hist_g, hist_h, a, floor):
+    """Newton steps of every cell for the tree whose first cut follows row ``a[l]``.
+
+    Each side's column sums are prefix sums of its own per-column totals, not differences
+    of two-dimensional prefix sums: a column empty on one side then adds exactly zero,
+    so cuts on either side of it tie exactly and the first is taken, however the rows'
+    sums were rounded (n rows of weight 2 and 2n rows of weight 1 cut alike).
+    """
+    L, A, C = hist_g.shape
     rows = np.arange(L)
-    top_g, top_h = PG[rows, a], PH[rows, a]
-    sides = [(top_g, top_h), (PG[:, -1] - top_g, PH[:, -1] - top_h)]
+    RG, RH = hist_g.cumsum(axis=1), hist_h.cumsum(axis=1)
+    top_g, top_h = RG[rows, a], RH[rows, a]
+    bottom_g, bottom_h = RG[:, -1] - top_g, RH[:, -1] - top_h
+    sides = [(top_g.cumsum(axis=1), top_h.cumsum(axis=1)),
+             (bottom_g.cumsum(axis=1), bottom_h.cumsum(axis=1))]
     floor = floor[:, 0]
     columns = np.arange(C)[None, :]
     leaves = []
@@ -390,20 +416,35 @@ def _cell_steps(PG, PH, a, floor):
     return np.where(top, leaves[0][:, None, :], leaves[1][:, None, :])
 
 
-def rank_pairs(bins, edges, y, w, loss, F, candidates=None):
-    """Feature pairs ordered by the gain of a pairwise tree on the current gradients."""
+def rank_pairs(bins, edges, y, w, loss, F, candidates=None, chunk=256):
+    """Feature pairs ordered by the gain of a pairwise tree on the current gradients.
+
+    The pairs are scored ``chunk`` at a time as one stack of histograms, each padded with
+    empty bins to the largest bin count; an empty bin leaves every real cut's gain as it
+    is and offers no cut of its own.
+    """
     g, h = loss.gradients(F, y)
-    gains = []
+    wg, wh = w * g, w * h
     if candidates is None:
         candidates = combinations(range(bins.shape[1]), 2)
-    for j, k in candidates:
-        n_j, n_k = len(edges[j]) + 1, len(edges[k]) + 1
-        cell = bins[:, j] * n_k + bins[:, k]
-        hist_g = np.bincount(cell, w * g, n_j * n_k).reshape(1, n_j, n_k)
-        hist_h = np.bincount(cell, w * h, n_j * n_k).reshape(1, n_j, n_k)
-        gains.append((float(_pair_tree(hist_g, hist_h)[0][0]), (j, k)))
-    usable = [pair for gain, pair in sorted(gains, key=lambda t: -t[0]) if np.isfinite(gain)]
-    return usable
+    candidates = [tuple(pair) for pair in candidates]
+    sizes = np.array([len(e) + 1 for e in edges])
+    side = int(sizes.max()) if len(sizes) else 1
+    gains = []
+    for start in range(0, len(candidates), chunk):
+        part = np.array(candidates[start:start + chunk], dtype=np.intp).reshape(-1, 2)
+        L = len(part)
+        cells = (np.arange(L)[:, None] * side + bins[:, part[:, 0]].T) * side \
+            + bins[:, part[:, 1]].T
+        size = L * side * side
+        hist_g = np.bincount(cells.ravel(), np.tile(wg, L), size).reshape(L, side, side)
+        hist_h = np.bincount(cells.ravel(), np.tile(wh, L), size).reshape(L, side, side)
+        gain = _pair_tree(hist_g, hist_h, with_steps=False)[0]
+        # a constant feature has no pairwise tree (its padding would allow a lone cut)
+        gain[(sizes[part[:, 0]] < 2) | (sizes[part[:, 1]] < 2)] = -np.inf
+        gains.extend(gain.tolist())
+    order = sorted(range(len(candidates)), key=lambda i: -gains[i])
+    return [candidates[i] for i in order if np.isfinite(gains[i])]
 
 
 class EBMRegressor(ZekaRegressor, _EBM):

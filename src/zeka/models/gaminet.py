@@ -144,8 +144,7 @@ class _GAMINet(ZekaEstimator):
             net.intercept[0] = 0.0 if not logistic else _log_odds(target, w)
         trainer = _Trainer(net, Z, target, w, val, batch_size, rng, reg_clarity, self.verbose)
 
-        trainer.run("main effects", net.main_params(), epochs[0], rates[0], patience[0],
-                    clarity=False)
+        trainer.run("main effects", ("main",), epochs[0], rates[0], patience[0], clarity=False)
         net.centre(Z[~val], w[~val])
         net.main_active = trainer.prune("main", loss_threshold)
 
@@ -163,11 +162,12 @@ class _GAMINet(ZekaEstimator):
                 pairs = ranked[:n_pairs]
             net.set_pairs(pairs, rng)
         if net.pairs:
-            trainer.run("interactions", net.pair_params(), epochs[1], rates[1], patience[1],
+            trainer.run("interactions", ("pair",), epochs[1], rates[1], patience[1],
                         clarity=True)
             net.centre(Z[~val], w[~val])
             net.pair_active = trainer.prune("pair", loss_threshold)
-        trainer.run("fine tuning", net.all_params(), epochs[2], rates[2], patience[2],
+            net.set_aside_inactive_pairs()
+        trainer.run("fine tuning", ("main", "pair"), epochs[2], rates[2], patience[2],
                     clarity=True)
         net.centre(Z[~val], w[~val])
 
@@ -215,9 +215,16 @@ class _AdditiveNetwork:
         self.intercept = np.zeros(1)
         self.main_active = np.ones(p)
         self.pairs, self.pair_net, self.pair_active = [], None, np.zeros(0)
+        self._set_aside = None
         self.logistic = logistic
 
     def reset_activity(self):
+        """Every term active again, pairs set aside by pruning included."""
+        if self._set_aside is not None:
+            pairs, bank, live = self._set_aside
+            if self.pair_net is not None:
+                bank.put(live, self.pair_net)
+            self.pairs, self.pair_net, self._set_aside = pairs, bank, None
         self.main_active = np.ones(len(self.main_active))
         self.pair_active = np.ones(len(self.pairs))
 
@@ -225,16 +232,23 @@ class _AdditiveNetwork:
         self.pairs = [tuple(pair) for pair in pairs]
         self.pair_net = SubnetBank(len(pairs), 2, self.pair_sizes, rng) if pairs else None
         self.pair_active = np.ones(len(pairs))
+        self._set_aside = None
 
-    def main_params(self):
-        return self.main.params + [self.intercept]
+    def set_aside_inactive_pairs(self):
+        """Take pruned pairs out of the network, so that neither fine tuning nor prediction
+        computes their subnets; a warm start puts them back in their places."""
+        live = np.flatnonzero(self.pair_active)
+        if len(live) == len(self.pairs):
+            return
+        self._set_aside = (self.pairs, self.pair_net, live)
+        self.pairs = [self.pairs[i] for i in live]
+        self.pair_net = self.pair_net.subset(live) if len(live) else None
+        self.pair_active = np.ones(len(live))
 
-    def pair_params(self):
-        return self.pair_net.params + [self.intercept]
-
-    def all_params(self):
-        extra = self.pair_net.params if self.pair_net is not None else []
-        return self.main.params + extra + [self.intercept]
+    def params(self, banks):
+        """Parameters of the named banks ("main", "pair") and the intercept."""
+        chosen = [self.main if name == "main" else self.pair_net for name in banks]
+        return [p for bank in chosen if bank is not None for p in bank.params] + [self.intercept]
 
     def _main_input(self, Z):
         return (Z * self.signs).T[:, :, None]
@@ -243,9 +257,10 @@ class _AdditiveNetwork:
         index = np.asarray(self.pairs)
         return np.stack([Z[:, index[:, 0]].T, Z[:, index[:, 1]].T], axis=-1)
 
-    def outputs(self, Z):
-        """Raw outputs of every main and pair subnet, with the caches for training."""
-        fm, cm = self.main.forward(self._main_input(Z))
+    def outputs(self, Z, main=None):
+        """Raw outputs of every main and pair subnet, with the caches for training.
+        ``main``: the main subnets' outputs on ``Z`` when they are already known."""
+        fm, cm = (main, None) if main is not None else self.main.forward(self._main_input(Z))
         if self.pair_net is None:
             return fm, cm, np.zeros((0, Z.shape[0])), None
         fp, cp = self.pair_net.forward(self._pair_input(Z))
@@ -287,10 +302,11 @@ class _Trainer:
     def _check_rows(self):
         return self.val if self.val is not None else np.ones(len(self.y), bool)
 
-    def validation_loss(self, clarity=False):
+    def validation_loss(self, clarity=False, fixed_main=None):
         """Validation loss, with the clarity penalty when the stage trains with it."""
         rows = self._check_rows()
-        fm, _, fp, _ = self.net.outputs(self.Z[rows])
+        main = None if fixed_main is None else fixed_main[:, rows]
+        fm, _, fp, _ = self.net.outputs(self.Z[rows], main)
         loss = mean_loss(self.net.combine(fm, fp), self.y[rows], self.w[rows],
                          self.net.logistic)
         if clarity and self.net.pairs:
@@ -308,9 +324,12 @@ class _Trainer:
             total += float(on @ np.abs(np.mean(fm[features] * fp, axis=1)))
         return total
 
-    def run(self, name, params, epochs, learning_rate, patience, clarity):
+    def run(self, name, banks, epochs, learning_rate, patience, clarity):
+        """Train the named banks; a bank left out keeps its weights, so its outputs on the
+        training rows are computed once for the whole stage."""
         net = self.net
-        ids = {id(p) for p in params}
+        params = net.params(banks)
+        fixed_main = None if "main" in banks else net.main.forward(net._main_input(self.Z))[0]
         optimizer = Adam(params, learning_rate)
         stopper = EarlyStopping(patience if self.val is not None else None, _TOLERANCE,
                                 self.null_loss)
@@ -320,12 +339,12 @@ class _Trainer:
             order = self.rng.permutation(self.fit_rows)
             for start in range(0, len(order), self.batch_size):
                 rows = order[start:start + self.batch_size]
-                grads = self._gradients(rows, clarity)
-                optimizer.step([g for p, g in zip(self._all(), grads) if id(p) in ids])
+                main = None if fixed_main is None else fixed_main[:, rows]
+                optimizer.step(self._gradients(rows, clarity, banks, main))
                 net.main.project()
             done = epoch + 1
             # the stage's own objective decides, so the penalty is not undone by stopping
-            loss = self.validation_loss(clarity)
+            loss = self.validation_loss(clarity, fixed_main)
             if stopper.update(loss, epoch):
                 best = [p.copy() for p in params]
             if stopper.stop:
@@ -337,20 +356,19 @@ class _Trainer:
         if self.verbose:
             print("%s: %d epochs, validation loss %.6f" % (name, done, self.validation_loss()))
 
-    def _all(self):
-        return self.net.all_params()
-
-    def _gradients(self, rows, clarity):
-        """Gradients of every parameter, in the order of ``all_params``."""
+    def _gradients(self, rows, clarity, banks, main=None):
+        """Gradients of the parameters of ``banks``, in the order of ``params(banks)``."""
         net = self.net
-        fm, cm, fp, cp = net.outputs(self.Z[rows])
+        fm, cm, fp, cp = net.outputs(self.Z[rows], main)
         _, d_f = loss_and_gradient(net.combine(fm, fp), self.y[rows], self.w[rows], net.logistic)
         d_fm = net.main_active[:, None] * d_f[None, :]
         d_fp = net.pair_active[:, None] * d_f[None, :]
         if clarity and net.pairs and self.reg_clarity > 0:
             self._add_clarity(fm, fp, d_fm, d_fp)
-        grads = net.main.backward(cm, d_fm)
-        if net.pair_net is not None:
+        grads = []
+        if "main" in banks:
+            grads += net.main.backward(cm, d_fm)
+        if "pair" in banks and net.pair_net is not None:
             grads += net.pair_net.backward(cp, d_fp)
         return grads + [np.array([d_f.sum()])]
 
