@@ -63,7 +63,7 @@ class _Boosting(ZekaEstimator):
                 p = sigmoid(F)
                 g, h = w * (p - y), w * np.clip(p * (1 - p), 1e-12, None)
             else:
-                g, h = w * (F - y), w.copy()
+                g, h = w * (F - y), w  # the same hessian every round
             nodes, leaf_values = grower.grow(g, h, eta)
             self.trees_.append(_as_arrays(nodes))
             F += leaf_values
@@ -91,6 +91,7 @@ class _TreeGrower:
         self.signs, self.lam, self.alpha, self.gamma = signs, lam, alpha, gamma
         self.max_depth = max_depth
         self.n_features = bins.shape[1]
+        self._root_h = self._root_hist_h = None
 
     def grow(self, g, h, eta):
         """Return the node list and the contribution of the tree to each training row."""
@@ -139,13 +140,19 @@ class _TreeGrower:
         """Gradient and hessian sums per feature and bin, one feature at a time: the
         columns are contiguous, and the root (every row) needs no gathering at all."""
         hist_g = np.empty((self.n_features, self.width))
-        hist_h = np.empty((self.n_features, self.width))
         everything = len(rows) == self.bins_by_feature.shape[1]
+        # a hessian that stays the same array from tree to tree (squared error) has the
+        # same histogram at every root
+        reuse = everything and h is self._root_h
+        hist_h = self._root_hist_h if reuse else np.empty((self.n_features, self.width))
         g_rows, h_rows = (g, h) if everything else (g[rows], h[rows])
         for j, column in enumerate(self.bins_by_feature):
             column = column if everything else column[rows]
             hist_g[j] = np.bincount(column, g_rows, self.width)
-            hist_h[j] = np.bincount(column, h_rows, self.width)
+            if not reuse:
+                hist_h[j] = np.bincount(column, h_rows, self.width)
+        if everything:
+            self._root_h, self._root_hist_h = h, hist_h
         return hist_g, hist_h
 
     def _best_split(self, rows, g, h, G, H, parent_weight, lower, upper):
