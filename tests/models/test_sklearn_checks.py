@@ -39,13 +39,16 @@ for _family, _checks in {
     "XGB2": {"check_parameters_default_constructible": _LIST_DEFAULTS},
     "EBM": {"check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS},
     "GAMINet": {"check_parameters_default_constructible": _LIST_DEFAULTS,
-                "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS,
-                "check_methods_subset_invariance": _OPEN_NN},
+                "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS},
     "ReluDNN": {"check_parameters_default_constructible": _LIST_DEFAULTS,
                 "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS},
 }.items():
     for _task in _BOTH:
         EXPECTED_FAILURES[_family + _task] = _checks
+# the regressor keeps pair subnets on the check's data, and their float32 products round
+# differently for a different number of rows; the classifier prunes its pairs there
+EXPECTED_FAILURES["GAMINetRegressor"] = {**EXPECTED_FAILURES["GAMINetRegressor"],
+                                         "check_methods_subset_invariance": _OPEN_NN}
 
 
 # scikit-learn 1.6 draws three classes for this check and makes them binary for the

@@ -122,23 +122,34 @@ def _matmul(a, b):
 
 
 class Adam:
+    """Adam over a list of parameter arrays, with its moments in one flat array: an update
+    is a handful of whole-array operations however many arrays the networks have."""
+
     def __init__(self, params, learning_rate, beta1=0.9, beta2=0.999, eps=1e-8):
         self.params = params
         self.learning_rate, self.beta1, self.beta2, self.eps = learning_rate, beta1, beta2, eps
-        self.m = [np.zeros_like(p) for p in params]
-        self.v = [np.zeros_like(p) for p in params]
+        ends = np.cumsum([p.size for p in params])
+        self._slices = [slice(end - p.size, end) for p, end in zip(params, ends)]
+        self.m = np.zeros(int(ends[-1]) if len(ends) else 0)
+        self.v = np.zeros_like(self.m)
         self.t = 0
 
     def step(self, grads):
         self.t += 1
         c1 = 1.0 - self.beta1 ** self.t
         c2 = 1.0 - self.beta2 ** self.t
-        for p, g, m, v in zip(self.params, grads, self.m, self.v):
-            m *= self.beta1
-            m += (1.0 - self.beta1) * g
-            v *= self.beta2
-            v += (1.0 - self.beta2) * g * g
-            p -= self.learning_rate * (m / c1) / (np.sqrt(v / c2) + self.eps)
+        g = np.concatenate([grad.ravel() for grad in grads])
+        self.m *= self.beta1
+        self.m += (1.0 - self.beta1) * g
+        g *= g
+        self.v *= self.beta2
+        self.v += (1.0 - self.beta2) * g
+        update = np.sqrt(self.v / c2)
+        update += self.eps
+        np.divide(self.m, update, out=update)
+        update *= self.learning_rate / c1
+        for p, part in zip(self.params, self._slices):
+            p -= update[part].reshape(p.shape)
 
 
 def in_chunks(function, Z, rows=8192):
