@@ -26,8 +26,6 @@ _RANDOM_SPLITS = ("rows are drawn at random (validation part, bags or mini-batch
 _ROW_COUNT_LEAF = "min_samples_leaf counts rows, not weight"
 _TINY_RIDGE = ("on a rank-deficient design the tiny ridge that picks one exact fit agrees to "
                "about 1e-6, the check asks 1e-7")
-# open in the gaminet family
-_OPEN_NN = "predictions of a subset differ from the full batch in the last digits"
 _BOTH = ("Regressor", "Classifier")
 EXPECTED_FAILURES = {
     "GLMRegressor": {"check_sample_weight_equivalence_on_dense_data": _TINY_RIDGE},
@@ -45,10 +43,6 @@ for _family, _checks in {
 }.items():
     for _task in _BOTH:
         EXPECTED_FAILURES[_family + _task] = _checks
-# the regressor keeps pair subnets on the check's data, and their float32 products round
-# differently for a different number of rows; the classifier prunes its pairs there
-EXPECTED_FAILURES["GAMINetRegressor"] = {**EXPECTED_FAILURES["GAMINetRegressor"],
-                                         "check_methods_subset_invariance": _OPEN_NN}
 
 
 # scikit-learn 1.6 draws three classes for this check and makes them binary for the

@@ -4,9 +4,11 @@ A bank holds ``m`` networks of the same shape, each with its own weights, evalua
 together by batched matrix products on inputs of shape (m, n, d_in). A plain network is a
 bank of one. Networks flagged as monotone keep non-negative weights (restored after every
 update by ``project``) and use a ReLU capped at one, so their output never decreases in
-any input while they can still bend both ways. Networks compute in single precision,
+any input while they can still bend both ways. Networks train in single precision,
 which halves the memory traffic that dominates these small products; losses are taken in
-double precision.
+double precision. Predictions run in double precision: single-precision products round
+differently for a different number of rows, and a row's prediction must not depend on
+the rows predicted with it.
 """
 
 from contextlib import nullcontext
@@ -44,13 +46,15 @@ class SubnetBank:
     def params(self):
         return self.weights + self.biases
 
-    def forward(self, U, dropout=0.0, rng=None):
-        """Outputs of shape (m, n) and the cache for ``backward``."""
-        a = U.astype(np.float32, copy=False)
+    def forward(self, U, dropout=0.0, rng=None, precise=False):
+        """Outputs of shape (m, n) and the cache for ``backward``; ``precise`` computes in
+        double precision, for predictions."""
+        dtype = np.float64 if precise else np.float32
+        a = U.astype(dtype, copy=False)
         cache = []
         last = len(self.weights) - 1
         for i, (W, b) in enumerate(zip(self.weights, self.biases)):
-            z = _matmul(a, W) + b
+            z = _matmul(a, W.astype(dtype, copy=False)) + b
             if i == last:
                 cache.append((a, None, None))
                 return z[..., 0].astype(np.float64), cache

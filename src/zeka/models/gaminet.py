@@ -257,20 +257,24 @@ class _AdditiveNetwork:
         index = np.asarray(self.pairs)
         return np.stack([Z[:, index[:, 0]].T, Z[:, index[:, 1]].T], axis=-1)
 
-    def outputs(self, Z, main=None):
+    def outputs(self, Z, main=None, precise=False):
         """Raw outputs of every main and pair subnet, with the caches for training.
-        ``main``: the main subnets' outputs on ``Z`` when they are already known."""
-        fm, cm = (main, None) if main is not None else self.main.forward(self._main_input(Z))
+        ``main``: the main subnets' outputs on ``Z`` when they are already known;
+        ``precise``: in double precision, for predictions."""
+        if main is not None:
+            fm, cm = main, None
+        else:
+            fm, cm = self.main.forward(self._main_input(Z), precise=precise)
         if self.pair_net is None:
             return fm, cm, np.zeros((0, Z.shape[0])), None
-        fp, cp = self.pair_net.forward(self._pair_input(Z))
+        fp, cp = self.pair_net.forward(self._pair_input(Z), precise=precise)
         return fm, cm, fp, cp
 
     def combine(self, fm, fp):
         return self.intercept[0] + self.main_active @ fm + self.pair_active @ fp
 
     def predict(self, Z):
-        fm, _, fp, _ = self.outputs(Z)
+        fm, _, fp, _ = self.outputs(Z, precise=True)
         return self.combine(fm, fp)
 
     def centre(self, Z, w):

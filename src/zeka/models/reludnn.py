@@ -150,7 +150,7 @@ class _ReluDNN(ZekaEstimator):
 
     def _raw_predict(self, X):
         X = (X - self.x_mean_) / self.x_scale_
-        out = in_chunks(lambda rows: self.network_.forward(rows[None])[0][0], X)
+        out = in_chunks(lambda rows: self.network_.forward(rows[None], precise=True)[0][0], X)
         return self.y_shift_ + self.y_scale_ * out
 
 
