@@ -18,9 +18,9 @@ import numpy as np
 from ._base import sigmoid
 
 try:
-    from threadpoolctl import threadpool_limits
+    from threadpoolctl import ThreadpoolController
 except ImportError:  # pragma: no cover - installed with scikit-learn
-    threadpool_limits = None
+    ThreadpoolController = None
 
 
 class SubnetBank:
@@ -164,15 +164,22 @@ def in_chunks(function, Z, rows=8192):
     return np.concatenate([function(Z[start:start + rows]) for start in range(0, len(Z), rows)])
 
 
+_thread_pools = []
+
+
 def single_blas_thread():
     """Context in which BLAS runs on one thread.
 
     Training multiplies many small matrices; handing each to a thread pool costs far more
-    than it saves, and on a busy machine it slows training down several times over.
+    than it saves, and on a busy machine it slows training down several times over. The
+    loaded thread pools are looked up once: a lookup reads every loaded library's path,
+    milliseconds that a small fit would pay on every call.
     """
-    if threadpool_limits is None:
+    if ThreadpoolController is None:
         return nullcontext()
-    return threadpool_limits(limits=1, user_api="blas")
+    if not _thread_pools:
+        _thread_pools.append(ThreadpoolController())
+    return _thread_pools[0].limit(limits=1, user_api="blas")
 
 
 def loss_and_gradient(F, y, w, logistic):
