@@ -10,7 +10,8 @@ an ordinary Python exception. It fails on a crash (the process dies), a hang
 of more than 10 s (faulthandler ends the process), a SystemError, or a
 RuntimeError raised by our C++ itself (no Python frame below the call).
 
-    python bench/fuzz.py [--examples N] [--module NAME] [--derandomize] [--shard I/N]
+    python bench/fuzz.py [--examples N] [--module NAME] [--entry LABEL] [--derandomize]
+                         [--shard I/N]
 
 The full profile is the default 10,000 examples per entry point; ``make test``
 runs a small deterministic profile through tests/test_fuzz.py. ``--shard 1/2`` and
@@ -283,6 +284,8 @@ def main(argv=None):
     parser.add_argument("--examples", type=int, default=10_000)
     parser.add_argument("--module", action="append", help="only these modules (repeatable)")
     parser.add_argument("--derandomize", action="store_true")
+    parser.add_argument("--entry", action="append",
+                        help="only these entry points, by label (repeatable)")
     parser.add_argument("--shard", default="1/1", type=shard,
                         help="I/N: only every N-th entry point, starting at the I-th")
     options = parser.parse_args(argv)
@@ -300,6 +303,8 @@ def main(argv=None):
         for label, function in entry_points(module):
             position += 1
             if position % shards != index % shards:
+                continue
+            if options.entry and label not in options.entry:
                 continue
             start = time.perf_counter()
             count, failures = fuzz_entry_point(module, label, function, options.examples,

@@ -65,6 +65,17 @@ def test_truncate_and_format_number():
     assert utils.format_number(2, decimals=1) == "2.0"
 
 
+@pytest.mark.parametrize("call", [
+    lambda limit: utils.format_list(list(range(10)), max_items=limit),
+    lambda limit: utils.truncate_string("abcdefgh", limit),
+])
+def test_limits_beyond_the_machine_range(call):
+    # a limit too large for a machine integer keeps everything; too small, refused
+    assert call(2 ** 70) == call(10 ** 6)
+    with pytest.raises(ValueError, match=str(-2 ** 70)):
+        call(-2 ** 70)
+
+
 def test_signatures_and_docs():
     assert str(inspect.signature(utils.string_baseform)) == "(text, remove_special_characters=False)"
     for name in ("string_baseform", "is_string_column", "truncate_string", "format_list",

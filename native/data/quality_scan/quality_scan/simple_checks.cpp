@@ -36,7 +36,7 @@ py::object null_ratio(Frame& f) {
 py::object duplicated_samples(Frame& f) {
     py::object data = f[0].attr("data");
     py::object pd = f.global("pd");
-    if (py::int_(data.attr("shape")[py::int_(0)]).cast<long long>() == 0)
+    if (py::object(data.attr("shape")[py::int_(0)]).equal(py::int_(0)))
         return py::str("Dataset does not contain any data");
     std::size_t n_columns = column_count(data);
     if (n_columns == 0) {

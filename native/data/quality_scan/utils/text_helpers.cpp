@@ -47,6 +47,13 @@ std::string type_name(const py::handle& value) {
     return py::str(py::type::of(value).attr("__name__"));
 }
 
+// A count or length argument as Py_ssize_t. An int beyond that range is
+// clipped to it, which for a limit on lengths or items means the same as the
+// int itself: a huge limit keeps everything, a hugely negative one is refused.
+Py_ssize_t clipped_size(const py::int_& value) {
+    return PyNumber_AsSsize_t(value.ptr(), nullptr);
+}
+
 } // namespace
 
 py::object string_baseform(Frame& f) {
@@ -112,9 +119,11 @@ py::object is_string_column(Frame& f) {
 
 py::object truncate_string(Frame& f) {
     py::str text(f[0]);
-    Py_ssize_t max_length = py::int_(f[1]).cast<Py_ssize_t>();
+    py::int_ limit(f[1]);
+    Py_ssize_t max_length = clipped_size(limit);
     if (max_length < 4)
-        throw py::value_error("max_length must be at least 4, not " + std::to_string(max_length));
+        throw py::value_error("max_length must be at least 4, not " +
+                              py::str(limit).cast<std::string>());
     if (py::len(text) <= static_cast<std::size_t>(max_length))
         return text;
     py::object head = text[py::slice(0, max_length - 3, 1)];
@@ -123,9 +132,11 @@ py::object truncate_string(Frame& f) {
 
 py::object format_list(Frame& f) {
     py::list values(f[0]);
-    Py_ssize_t max_items = py::int_(f[1]).cast<Py_ssize_t>();
+    py::int_ limit(f[1]);
+    Py_ssize_t max_items = clipped_size(limit);
     if (max_items < 1)
-        throw py::value_error("max_items must be at least 1, not " + std::to_string(max_items));
+        throw py::value_error("max_items must be at least 1, not " +
+                              py::str(limit).cast<std::string>());
     std::size_t n = values.size(), shown = std::min(n, static_cast<std::size_t>(max_items));
     py::list pieces;
     for (std::size_t i = 0; i < shown; ++i)
