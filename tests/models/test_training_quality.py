@@ -187,3 +187,25 @@ def test_pairs_set_aside_by_pruning_predict_as_switched_off_and_come_back():
     for now, then in zip(net.pair_net.params, before):
         np.testing.assert_array_equal(now[[0, 2]], then[[0, 2]] + 1.0)
         np.testing.assert_array_equal(now[1], then[1])
+
+
+def test_child_histograms_by_difference_match_direct_sums():
+    rng = np.random.RandomState(3)
+    X = np.round(rng.normal(size=(300, 4)), 1)
+    edges = [bin_edges(X[:, j], 16) for j in range(4)]
+    bins = bin_matrix(X, edges)
+    width = max(len(e) for e in edges) + 1
+    grower = boosting._TreeGrower(bins + np.arange(4) * width, bins, width, edges,
+                                  np.zeros(4), 1.0, 0.0, 0.0, 2)
+    g, h = rng.normal(size=300), rng.uniform(0.1, 1.0, size=300)
+    rows = np.arange(300)
+    parent = grower._histograms(rows, g, h)
+    for goes_left in (X[:, 0] < 0.3, X[:, 1] < -1.0):
+        left, right = rows[goes_left], rows[~goes_left]
+        for child, rows_of in zip(grower._child_histograms(parent, left, right, g, h),
+                                  (left, right)):
+            direct = grower._histograms(rows_of, g, h)
+            for by_difference, summed in zip(child, direct):
+                np.testing.assert_allclose(by_difference, summed, rtol=1e-12, atol=1e-12)
+                # a bin with none of the child's rows is exactly empty
+                assert np.all(by_difference[summed == 0] == 0)

@@ -101,7 +101,8 @@ class _TreeGrower:
         self._grow_node(nodes, rows, g, h, 0, -np.inf, np.inf, eta, contribution)
         return nodes, contribution
 
-    def _grow_node(self, nodes, rows, g, h, depth, lower, upper, eta, contribution):
+    def _grow_node(self, nodes, rows, g, h, depth, lower, upper, eta, contribution,
+                   hist=None):
         index = len(nodes)
         G, H = g[rows].sum(), h[rows].sum()
         weight = float(np.clip(self._weight(G, H), lower, upper))
@@ -109,7 +110,9 @@ class _TreeGrower:
         if depth >= self.max_depth or len(rows) < 2:
             contribution[rows] = eta * weight
             return
-        split = self._best_split(rows, g, h, G, H, weight, lower, upper)
+        if hist is None:
+            hist = self._histograms(rows, g, h)
+        split = self._best_split(hist, G, H, weight, lower, upper)
         if split is None:
             contribution[rows] = eta * weight
             return
@@ -124,10 +127,23 @@ class _TreeGrower:
             else:
                 left_bounds, right_bounds = (max(lower, mid), upper), (lower, min(upper, mid))
         nodes[index][:4] = [feature, float(self.edges[feature][cut]), len(nodes), -1]
-        self._grow_node(nodes, rows[goes_left], g, h, depth + 1, *left_bounds, eta, contribution)
+        left, right = rows[goes_left], rows[~goes_left]
+        hist_left = hist_right = None
+        if depth + 1 < self.max_depth:
+            hist_left, hist_right = self._child_histograms(hist, left, right, g, h)
+        self._grow_node(nodes, left, g, h, depth + 1, *left_bounds, eta, contribution, hist_left)
         nodes[index][3] = len(nodes)
-        self._grow_node(nodes, rows[~goes_left], g, h, depth + 1, *right_bounds, eta,
-                        contribution)
+        self._grow_node(nodes, right, g, h, depth + 1, *right_bounds, eta, contribution,
+                        hist_right)
+
+    def _child_histograms(self, parent, left, right, g, h):
+        """Histograms of both children: the smaller child's summed over its rows, the
+        other's as the parent's minus it, which halves the rows gathered. A bin whose rows
+        all went one way comes out exactly zero on the other side (the same sums in the
+        same order cancel), so cuts beside an empty bin still tie exactly."""
+        small = self._histograms(left if len(left) <= len(right) else right, g, h)
+        rest = (parent[0] - small[0], parent[1] - small[1])
+        return (small, rest) if len(left) <= len(right) else (rest, small)
 
     def _weight(self, G, H):
         return -_shrink(G, self.alpha) / (H + self.lam) if H + self.lam > 0 else 0.0
@@ -155,8 +171,8 @@ class _TreeGrower:
             self._root_h, self._root_hist_h = h, hist_h
         return hist_g, hist_h
 
-    def _best_split(self, rows, g, h, G, H, parent_weight, lower, upper):
-        hist_g, hist_h = self._histograms(rows, g, h)
+    def _best_split(self, hist, G, H, parent_weight, lower, upper):
+        hist_g, hist_h = hist
         GL = np.cumsum(hist_g, axis=1)[:, :-1]
         HL = np.cumsum(hist_h, axis=1)[:, :-1]
         GR, HR = G - GL, H - HL
