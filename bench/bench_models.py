@@ -148,7 +148,9 @@ def cross_validate(make, X, y, task, folds, seed):
         if task == "regression":
             prediction = model.predict(X[test_rows])
         else:
-            prediction = model.predict_proba(X[test_rows])[:, 1]
+            prediction = model.predict_proba(X[test_rows])
+            if prediction.ndim == 2:  # pyGAM's classifier gives the positive class alone
+                prediction = prediction[:, 1]
         per_fold.append(scores(task, y[test_rows], prediction))
     return {key: float(np.mean([s[key] for s in per_fold])) for key in per_fold[0]}, seconds
 
