@@ -145,9 +145,10 @@ class _TreeGrower:
         other's as the parent's minus it, which halves the rows gathered. A bin whose rows
         all went one way comes out exactly zero on the other side (the same sums in the
         same order cancel), so cuts beside an empty bin still tie exactly."""
-        small = self._histograms(left if len(left) <= len(right) else right, g, h)
+        left_is_smaller = len(left) <= len(right)
+        small = self._histograms(left if left_is_smaller else right, g, h)
         rest = (parent[0] - small[0], parent[1] - small[1])
-        return (small, rest) if len(left) <= len(right) else (rest, small)
+        return (small, rest) if left_is_smaller else (rest, small)
 
     def _weight(self, G, H):
         return -_shrink(G, self.alpha) / (H + self.lam) if H + self.lam > 0 else 0.0

@@ -345,7 +345,8 @@ class _Trainer:
                 rows = order[start:start + self.batch_size]
                 main = None if fixed_main is None else fixed_main[:, rows]
                 optimizer.step(self._gradients(rows, clarity, banks, main))
-                net.main.project()
+                if fixed_main is None:  # only a trained bank can leave its bounds
+                    net.main.project()
             done = epoch + 1
             # the stage's own objective decides, so the penalty is not undone by stopping
             loss = self.validation_loss(clarity, fixed_main)
