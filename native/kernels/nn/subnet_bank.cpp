@@ -76,36 +76,31 @@ inline bool passes(float activation, bool capped) {
 }
 
 // grad_w (fan_in, fan_out) = in^T @ delta and grad_b = the column sums of
-// delta, summed over the rows in double precision.
+// delta, summed over the rows in single precision as a matrix product would.
 void accumulate_gradients(const float* __restrict in, const float* __restrict delta,
                           std::size_t rows, std::size_t fan_in, std::size_t fan_out,
-                          std::vector<double>& sum_w, std::vector<double>& sum_b,
                           float* __restrict grad_w, float* __restrict grad_b) {
-    sum_w.assign(fan_in * fan_out, 0.0);
-    sum_b.assign(fan_out, 0.0);
-    double* __restrict sw = sum_w.data();
-    double* __restrict sb = sum_b.data();
+    std::fill(grad_w, grad_w + fan_in * fan_out, 0.0f);
+    std::fill(grad_b, grad_b + fan_out, 0.0f);
     for (std::size_t r = 0; r < rows; ++r) {
         const float* x = in + r * fan_in;
         const float* d = delta + r * fan_out;
         if (fan_out == 1) { // one output: the loop along the inputs is the long one
-            const double d0 = d[0];
-            sb[0] += d0;
+            const float d0 = d[0];
+            grad_b[0] += d0;
             for (std::size_t j = 0; j < fan_in; ++j)
-                sw[j] += x[j] * d0;
+                grad_w[j] += x[j] * d0;
             continue;
         }
         for (std::size_t o = 0; o < fan_out; ++o)
-            sb[o] += d[o];
+            grad_b[o] += d[o];
         for (std::size_t j = 0; j < fan_in; ++j) {
-            const double xj = x[j];
-            double* __restrict s = sw + j * fan_out;
+            const float xj = x[j];
+            float* __restrict g = grad_w + j * fan_out;
             for (std::size_t o = 0; o < fan_out; ++o)
-                s[o] += xj * d[o];
+                g[o] += xj * d[o];
         }
     }
-    std::copy(sum_w.begin(), sum_w.end(), grad_w);
-    std::copy(sum_b.begin(), sum_b.end(), grad_b);
 }
 
 // delta_in (rows, fan_in) = (delta (rows, fan_out) @ w^T) where the hidden unit
@@ -169,7 +164,6 @@ void subnet_backward(const SubnetBankView& bank, const float* inputs,
     const std::size_t rows = bank.rows, layers = bank.layers();
     const std::size_t widest = *std::max_element(bank.sizes.begin(), bank.sizes.end());
     std::vector<float> delta(rows * widest), delta_in(rows * widest);
-    std::vector<double> sum_w, sum_b;
     std::vector<float> w_t;
     for (std::size_t k = 0; k < bank.networks; ++k) {
         // the outputs' gradient in single precision, as the layers compute
@@ -179,7 +173,7 @@ void subnet_backward(const SubnetBankView& bank, const float* inputs,
             const std::size_t fan_in = bank.sizes[l], fan_out = bank.sizes[l + 1];
             const float* in = l == 0 ? inputs + k * rows * bank.sizes[0]
                                      : hidden[l - 1] + k * rows * fan_in;
-            accumulate_gradients(in, delta.data(), rows, fan_in, fan_out, sum_w, sum_b,
+            accumulate_gradients(in, delta.data(), rows, fan_in, fan_out,
                                  grad_weights[l] + k * fan_in * fan_out,
                                  grad_biases[l] + k * fan_out);
             if (l == 0)

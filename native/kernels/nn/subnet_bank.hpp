@@ -33,7 +33,7 @@ void subnet_forward(const SubnetBankView& bank, const float* inputs,
 // Gradients of sum(d_outputs * outputs) with respect to every layer's weights
 // and biases, written to grad_weights[l] and grad_biases[l] (shaped like the
 // parameters), from the inputs and the hidden activations of the forward pass.
-// Sums over rows are accumulated in double precision.
+// Sums over rows are accumulated in single precision.
 void subnet_backward(const SubnetBankView& bank, const float* inputs,
                      const std::vector<const float*>& hidden, const double* d_outputs,
                      const std::vector<float*>& grad_weights,

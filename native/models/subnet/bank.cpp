@@ -45,8 +45,7 @@ d_outputs : float64 array of shape (m, n)
 Returns
 -------
 list of float32 arrays : the gradients of the weights, then of the biases,
-layer by layer, each shaped like its parameter. Sums over rows are taken in
-double precision.)";
+layer by layer, each shaped like its parameter.)";
 
 // The arrays of a bank (kept alive here) and the kernel's view of them.
 struct Bank {
