@@ -9,7 +9,7 @@ struct AdamSettings {
     double beta1 = 0.9;
     double beta2 = 0.999;
     double eps = 1e-8;
-    double step_size = 0.0;  // learning rate / (1 - beta1^t)
+    double step_size = 0.0;   // learning rate / (1 - beta1^t)
     double correction2 = 1.0; // 1 - beta2^t
 };
 

@@ -18,9 +18,9 @@ namespace zeka::kernels {
 struct SubnetBankView {
     std::size_t networks = 0;
     std::size_t rows = 0;
-    std::vector<std::size_t> sizes;     // layer widths, input first, output (1) last
-    std::vector<const float*> weights;  // one per layer
-    std::vector<const float*> biases;   // one per layer
+    std::vector<std::size_t> sizes;        // layer widths, input first, output (1) last
+    std::vector<const float*> weights;     // one per layer
+    std::vector<const float*> biases;      // one per layer
     const unsigned char* capped = nullptr; // per network, nonzero: capped
     std::size_t layers() const { return weights.size(); }
 };

@@ -113,11 +113,9 @@ py::object adam_step(Frame& f) {
         for (std::size_t i = 0; i < params.size(); ++i) {
             const auto count = static_cast<std::size_t>(params[i].array.size());
             if (params[i].is_double)
-                update(static_cast<double*>(params[i].data), grads[i], m_at, v_at, count,
-                       settings);
+                update(static_cast<double*>(params[i].data), grads[i], m_at, v_at, count, settings);
             else
-                update(static_cast<float*>(params[i].data), grads[i], m_at, v_at, count,
-                       settings);
+                update(static_cast<float*>(params[i].data), grads[i], m_at, v_at, count, settings);
             m_at += count;
             v_at += count;
         }

@@ -12,20 +12,19 @@ Array checked_array(const py::handle& value, const std::string& name, const char
         throw py::value_error(name + " must be a C-contiguous numpy array of dtype " + dtype +
                               ", got " + py::repr(py::type::of(value)).cast<std::string>() +
                               (py::isinstance<py::array>(value)
-                                   ? " of dtype " +
-                                         py::str(value.attr("dtype")).cast<std::string>()
+                                   ? " of dtype " + py::str(value.attr("dtype")).cast<std::string>()
                                    : std::string()));
     Array array = py::reinterpret_borrow<Array>(value);
     if (array.ndim() != ndim)
-        throw py::value_error(name + " must have " + std::to_string(ndim) +
-                              " dimensions, got " + std::to_string(array.ndim()));
+        throw py::value_error(name + " must have " + std::to_string(ndim) + " dimensions, got " +
+                              std::to_string(array.ndim()));
     return array;
 }
 
 template FloatArray checked_array<FloatArray>(const py::handle&, const std::string&, const char*,
                                               py::ssize_t);
-template DoubleArray checked_array<DoubleArray>(const py::handle&, const std::string&,
-                                                const char*, py::ssize_t);
+template DoubleArray checked_array<DoubleArray>(const py::handle&, const std::string&, const char*,
+                                                py::ssize_t);
 template BoolArray checked_array<BoolArray>(const py::handle&, const std::string&, const char*,
                                             py::ssize_t);
 

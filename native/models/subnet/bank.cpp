@@ -119,8 +119,8 @@ FloatArray read_inputs(const py::handle& value, Bank& bank) {
 
 FloatArray new_float_array(std::size_t a, std::size_t b, std::size_t c) {
     checked_product(a, b, c);
-    return FloatArray({static_cast<py::ssize_t>(a), static_cast<py::ssize_t>(b),
-                       static_cast<py::ssize_t>(c)});
+    return FloatArray(
+        {static_cast<py::ssize_t>(a), static_cast<py::ssize_t>(b), static_cast<py::ssize_t>(c)});
 }
 
 py::object forward(Frame& f) {
@@ -131,8 +131,8 @@ py::object forward(Frame& f) {
     FloatArray inputs = read_inputs(f[0], bank);
     const auto& view = bank.view;
     checked_product(view.networks, view.rows);
-    DoubleArray outputs({static_cast<py::ssize_t>(view.networks),
-                         static_cast<py::ssize_t>(view.rows)});
+    DoubleArray outputs(
+        {static_cast<py::ssize_t>(view.networks), static_cast<py::ssize_t>(view.rows)});
     py::list hidden_list;
     std::vector<float*> hidden;
     for (std::size_t l = 0; l + 1 < view.layers(); ++l) {
