@@ -29,6 +29,12 @@ except ImportError:  # pragma: no cover - installed with scikit-learn
     ThreadpoolController = None
 
 
+# multiply-adds per call above which a single network's step runs in numpy: the crossover
+# of bench_subnet's kind of measurement for a (10, 40, 40, 1) network lies between 200 and
+# 1,000 rows (400,000 to 2,000,000 multiply-adds)
+NATIVE_MAX_WORK = 400_000
+
+
 class SubnetBank:
     def __init__(self, m, d_in, hidden, rng, monotone=None, init="he"):
         """``init``: "he" draws normal weights of variance 2 / fan-in; "glorot" uniform ones
@@ -55,11 +61,21 @@ class SubnetBank:
     def forward(self, U, dropout=0.0, rng=None, precise=False):
         """Outputs of shape (m, n) and the cache for ``backward``; ``precise`` computes in
         double precision, for predictions."""
-        if precise or (dropout > 0 and rng is not None):
+        if precise or (dropout > 0 and rng is not None) or not self._native_pays(U.shape[1]):
             return self.forward_numpy(U, dropout, rng, precise)
         inputs = np.ascontiguousarray(U, dtype=np.float32)
         out, hidden = _subnet.forward(inputs, self.weights, self.biases, self.monotone)
         return out, _NativeCache(inputs, hidden)
+
+    def _native_pays(self, rows):
+        """Whether the native step beats numpy's: always for a bank of several networks
+        (numpy's stacked products pay a call per network), for a single network while its
+        multiply-adds stay below ``NATIVE_MAX_WORK`` (beyond, the matrix library's wider
+        vector code wins)."""
+        if len(self.monotone) > 1:
+            return True
+        work = sum(W.shape[1] * W.shape[2] for W in self.weights)
+        return rows * work <= NATIVE_MAX_WORK
 
     def backward(self, cache, d_out):
         """Gradients of the parameters, in the order of ``params``."""
