@@ -49,6 +49,7 @@ NATIVE_MODULES = [
     "zeka.data.variable_screen",
     "zeka.data.causality.core",
     "zeka.explainer.shap",
+    "zeka.models._subnet",
 ]
 HANG_SECONDS = 10
 

@@ -9,18 +9,30 @@ which halves the memory traffic that dominates these small products; losses are 
 double precision. Predictions run in double precision: single-precision products round
 differently for a different number of rows, and a row's prediction must not depend on
 the rows predicted with it.
+
+Training steps without dropout run natively (``zeka.models._subnet``): a step on a few
+dozen rows is dozens of numpy calls on tiny arrays, whose call overhead outweighs the
+arithmetic many times over. The numpy methods stay the definition the native step
+follows (and is tested against), and serve dropout and double-precision predictions.
 """
 
 from contextlib import nullcontext
 
 import numpy as np
 
+from . import _subnet
 from ._base import sigmoid
 
 try:
     from threadpoolctl import ThreadpoolController
 except ImportError:  # pragma: no cover - installed with scikit-learn
     ThreadpoolController = None
+
+
+# multiply-adds per call above which a single network's step runs in numpy: the crossover
+# of bench_subnet's kind of measurement for a (10, 40, 40, 1) network lies between 200 and
+# 1,000 rows (400,000 to 2,000,000 multiply-adds)
+NATIVE_MAX_WORK = 400_000
 
 
 class SubnetBank:
@@ -49,6 +61,31 @@ class SubnetBank:
     def forward(self, U, dropout=0.0, rng=None, precise=False):
         """Outputs of shape (m, n) and the cache for ``backward``; ``precise`` computes in
         double precision, for predictions."""
+        if precise or (dropout > 0 and rng is not None) or not self._native_pays(U.shape[1]):
+            return self.forward_numpy(U, dropout, rng, precise)
+        inputs = np.ascontiguousarray(U, dtype=np.float32)
+        out, hidden = _subnet.forward(inputs, self.weights, self.biases, self.monotone)
+        return out, _NativeCache(inputs, hidden)
+
+    def _native_pays(self, rows):
+        """Whether the native step beats numpy's: always for a bank of several networks
+        (numpy's stacked products pay a call per network), for a single network while its
+        multiply-adds stay below ``NATIVE_MAX_WORK`` (beyond, the matrix library's wider
+        vector code wins)."""
+        if len(self.monotone) > 1:
+            return True
+        work = sum(W.shape[1] * W.shape[2] for W in self.weights)
+        return rows * work <= NATIVE_MAX_WORK
+
+    def backward(self, cache, d_out):
+        """Gradients of the parameters, in the order of ``params``."""
+        if not isinstance(cache, _NativeCache):
+            return self.backward_numpy(cache, d_out)
+        return _subnet.backward(cache.inputs, cache.hidden, self.weights, self.monotone,
+                                np.ascontiguousarray(d_out, dtype=np.float64))
+
+    def forward_numpy(self, U, dropout=0.0, rng=None, precise=False):
+        """``forward`` in numpy, with inverted ``dropout`` of hidden units drawn from ``rng``."""
         dtype = np.float64 if precise else np.float32
         a = U.astype(dtype, copy=False)
         cache = []
@@ -69,8 +106,8 @@ class SubnetBank:
             cache.append((a, z, keep))
             a = out
 
-    def backward(self, cache, d_out):
-        """Gradients of the parameters, in the order of ``params``."""
+    def backward_numpy(self, cache, d_out):
+        """``backward`` in numpy, from the cache of ``forward_numpy``."""
         grad_w = [None] * len(self.weights)
         grad_b = [None] * len(self.biases)
         delta = d_out[..., None].astype(np.float32)
@@ -117,6 +154,15 @@ class SubnetBank:
             p[...] = saved
 
 
+class _NativeCache:
+    """What the native backward pass needs: the inputs and the hidden activations."""
+
+    __slots__ = ("inputs", "hidden")
+
+    def __init__(self, inputs, hidden):
+        self.inputs, self.hidden = inputs, hidden
+
+
 def _matmul(a, b):
     """Stacked matrix product; a plain broadcast product when the inner size is one,
     which numpy's stacked matmul handles slowly."""
@@ -139,6 +185,14 @@ class Adam:
         self.t = 0
 
     def step(self, grads):
+        self.t += 1
+        c1 = 1.0 - self.beta1 ** self.t
+        c2 = 1.0 - self.beta2 ** self.t
+        _subnet.adam_step(self.params, grads, self.m, self.v, self.learning_rate / c1, c2,
+                          self.beta1, self.beta2, self.eps)
+
+    def step_numpy(self, grads):
+        """``step`` in numpy: the definition the native update follows."""
         self.t += 1
         c1 = 1.0 - self.beta1 ** self.t
         c2 = 1.0 - self.beta2 ** self.t

@@ -302,6 +302,10 @@ class _Trainer:
         self.null_loss = null_loss(y[rows], w[rows], net.logistic)
         self.reg_clarity, self.verbose = reg_clarity, verbose
         self.epochs_run = []
+        # every row's subnet inputs in the training step's precision, laid out so that a
+        # batch's are one indexing away: (subnets, rows, inputs per subnet)
+        self._main_inputs = np.ascontiguousarray(net._main_input(Z), dtype=np.float32)
+        self._pair_inputs = None
 
     def _check_rows(self):
         return self.val if self.val is not None else np.ones(len(self.y), bool)
@@ -335,6 +339,8 @@ class _Trainer:
         params = net.params(banks)
         fixed_main = None if "main" in banks else net.main.forward(net._main_input(self.Z))[0]
         optimizer = Adam(params, learning_rate)
+        if net.pair_net is not None:
+            self._pair_inputs = np.ascontiguousarray(net._pair_input(self.Z), dtype=np.float32)
         stopper = EarlyStopping(patience if self.val is not None else None, _TOLERANCE,
                                 self.null_loss)
         best = [p.copy() for p in params]
@@ -364,7 +370,7 @@ class _Trainer:
     def _gradients(self, rows, clarity, banks, main=None):
         """Gradients of the parameters of ``banks``, in the order of ``params(banks)``."""
         net = self.net
-        fm, cm, fp, cp = net.outputs(self.Z[rows], main)
+        fm, cm, fp, cp = self._batch_outputs(rows, main)
         _, d_f = loss_and_gradient(net.combine(fm, fp), self.y[rows], self.w[rows], net.logistic)
         d_fm = net.main_active[:, None] * d_f[None, :]
         d_fp = net.pair_active[:, None] * d_f[None, :]
@@ -376,6 +382,18 @@ class _Trainer:
         if "pair" in banks and net.pair_net is not None:
             grads += net.pair_net.backward(cp, d_fp)
         return grads + [np.array([d_f.sum()])]
+
+    def _batch_outputs(self, rows, main=None):
+        """``net.outputs`` on the training rows ``rows``, from the stored subnet inputs."""
+        net = self.net
+        if main is not None:
+            fm, cm = main, None
+        else:
+            fm, cm = net.main.forward(self._main_inputs[:, rows])
+        if net.pair_net is None:
+            return fm, cm, np.zeros((0, len(rows))), None
+        fp, cp = net.pair_net.forward(self._pair_inputs[:, rows])
+        return fm, cm, fp, cp
 
     def _add_clarity(self, fm, fp, d_fm, d_fp):
         """Gradient of reg_clarity * sum |mean(main * pair)| over each pair's two features."""
