@@ -1,71 +1,106 @@
 #include "kernels/nn/subnet_bank.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace zeka::kernels {
 
 namespace {
 
-// The loops below are short and run millions of times in a fit; where the
-// compiler supports it, each gets an AVX2 copy too, picked at load time on
-// processors that have it (twice the vector width, the same arithmetic: no
-// fused multiply-add, so results do not depend on the copy).
+// The loops below run millions of times in a fit; where the compiler supports
+// it, each gets a copy for processors with AVX2 and fused multiply-add too,
+// picked at load time. The copies round differently (a fused multiply-add
+// rounds once), within float32 rounding of each other.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define ZEKA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define ZEKA_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define ZEKA_VECTOR_CLONES
 #endif
 
-// Rows whose dot products run side by side when a layer has a single output:
-// independent sums, rather than one chain of dependent additions per row.
-constexpr std::size_t kRowBlock = 8;
+// Eight rows in one vector register (two halves where the processor has only
+// 128-bit vectors). The loops work on blocks of rows held in such registers:
+// an output's partial results stay in registers over a whole sum, and a sum
+// over rows keeps eight partial sums (lane i takes rows i, i + 8, ...), so
+// that successive additions do not wait for each other.
+constexpr std::size_t kLanes = 8;
+typedef float Lanes __attribute__((vector_size(kLanes * sizeof(float))));
 
-// One network's layer: out (rows, fan_out) = in (rows, fan_in) @ w + b, the
-// products summed in input order and the bias added last, as a matrix product
-// followed by a broadcast addition would. The inner loop runs along the
-// contiguous output units, which the compiler vectorises.
-ZEKA_VECTOR_CLONES void affine(const float* __restrict in, const float* __restrict w,
-                               const float* __restrict b, std::size_t rows, std::size_t fan_in,
-                               std::size_t fan_out, float* __restrict out) {
-    for (std::size_t r = 0; r < rows; ++r) {
-        const float* x = in + r * fan_in;
-        float* __restrict z = out + r * fan_out;
-        for (std::size_t o = 0; o < fan_out; ++o)
-            z[o] = x[0] * w[o];
-        for (std::size_t j = 1; j < fan_in; ++j) {
-            const float xj = x[j];
-            const float* __restrict wj = w + j * fan_out;
-            for (std::size_t o = 0; o < fan_out; ++o)
-                z[o] += xj * wj[o];
+// Units computed together, sharing each load of their inputs' rows.
+constexpr std::size_t kUnitBlock = 4;
+
+inline Lanes load_lanes(const float* at) {
+    Lanes v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
+inline void store_lanes(float* at, Lanes v) {
+    std::memcpy(at, &v, sizeof v);
+}
+
+// out (units, rows) = c @ in (inputs, rows), plus bias[u] when given, where
+// unit u's coefficient of input i is c[u * unit_stride + i * input_stride].
+// Each value sums its products in input order and adds the bias last, as a
+// matrix product followed by a broadcast addition would.
+ZEKA_VECTOR_CLONES void mix_rows(const float* __restrict in, std::size_t inputs,
+                                 const float* __restrict c, std::size_t unit_stride,
+                                 std::size_t input_stride, const float* __restrict bias,
+                                 std::size_t units, std::size_t rows, float* __restrict out) {
+    auto coef = [&](std::size_t u, std::size_t i) { return c[u * unit_stride + i * input_stride]; };
+    std::size_t u = 0;
+    for (; u + kUnitBlock <= units; u += kUnitBlock) {
+        std::size_t r = 0;
+        for (; r + kLanes <= rows; r += kLanes) {
+            const Lanes x0 = load_lanes(in + r);
+            Lanes z0 = x0 * coef(u, 0), z1 = x0 * coef(u + 1, 0);
+            Lanes z2 = x0 * coef(u + 2, 0), z3 = x0 * coef(u + 3, 0);
+            for (std::size_t i = 1; i < inputs; ++i) {
+                const Lanes xi = load_lanes(in + i * rows + r);
+                z0 += xi * coef(u, i);
+                z1 += xi * coef(u + 1, i);
+                z2 += xi * coef(u + 2, i);
+                z3 += xi * coef(u + 3, i);
+            }
+            if (bias) {
+                z0 += bias[u];
+                z1 += bias[u + 1];
+                z2 += bias[u + 2];
+                z3 += bias[u + 3];
+            }
+            store_lanes(out + u * rows + r, z0);
+            store_lanes(out + (u + 1) * rows + r, z1);
+            store_lanes(out + (u + 2) * rows + r, z2);
+            store_lanes(out + (u + 3) * rows + r, z3);
         }
-        for (std::size_t o = 0; o < fan_out; ++o)
-            z[o] += b[o];
+        for (std::size_t v = u; v < u + kUnitBlock; ++v)
+            for (std::size_t q = r; q < rows; ++q) {
+                float z = in[q] * coef(v, 0);
+                for (std::size_t i = 1; i < inputs; ++i)
+                    z += in[i * rows + q] * coef(v, i);
+                out[v * rows + q] = bias ? z + bias[v] : z;
+            }
+    }
+    for (; u < units; ++u) {
+        float* __restrict z = out + u * rows;
+        const float c0 = coef(u, 0);
+        for (std::size_t r = 0; r < rows; ++r)
+            z[r] = in[r] * c0;
+        for (std::size_t i = 1; i < inputs; ++i) {
+            const float ci = coef(u, i);
+            const float* __restrict x = in + i * rows;
+            for (std::size_t r = 0; r < rows; ++r)
+                z[r] += x[r] * ci;
+        }
+        if (bias)
+            for (std::size_t r = 0; r < rows; ++r)
+                z[r] += bias[u];
     }
 }
 
-// affine for a layer with one output: a dot product per row, kRowBlock rows
-// at a time.
-ZEKA_VECTOR_CLONES void affine_single(const float* __restrict in, const float* __restrict w,
-                                      float b, std::size_t rows, std::size_t fan_in,
-                                      float* __restrict out) {
-    std::size_t r = 0;
-    for (; r + kRowBlock <= rows; r += kRowBlock) {
-        float z[kRowBlock];
-        for (std::size_t i = 0; i < kRowBlock; ++i)
-            z[i] = in[(r + i) * fan_in] * w[0];
-        for (std::size_t j = 1; j < fan_in; ++j)
-            for (std::size_t i = 0; i < kRowBlock; ++i)
-                z[i] += in[(r + i) * fan_in + j] * w[j];
-        for (std::size_t i = 0; i < kRowBlock; ++i)
-            out[r + i] = z[i] + b;
-    }
-    for (; r < rows; ++r) {
-        const float* x = in + r * fan_in;
-        float z = x[0] * w[0];
-        for (std::size_t j = 1; j < fan_in; ++j)
-            z += x[j] * w[j];
-        out[r] = z + b;
-    }
+// One network's layer: out (fan_out, rows) = w^T @ in (fan_in, rows) + b.
+void affine(const float* in, const float* w, const float* b, std::size_t rows, std::size_t fan_in,
+            std::size_t fan_out, float* out) {
+    mix_rows(in, fan_in, w, 1, fan_out, b, fan_out, rows, out);
 }
 
 // ReLU in place, capped at one for a monotone network. NaN stays NaN, as
@@ -87,64 +122,76 @@ inline bool passes(float activation, bool capped) {
     return activation > 0.0f && !(capped && activation >= 1.0f);
 }
 
-// grad_w (fan_in, fan_out) = in^T @ delta and grad_b = the column sums of
-// delta, summed over the rows in single precision as a matrix product would.
-ZEKA_VECTOR_CLONES void accumulate_gradients(const float* __restrict in,
-                                             const float* __restrict delta, std::size_t rows,
-                                             std::size_t fan_in, std::size_t fan_out,
-                                             float* __restrict grad_w, float* __restrict grad_b) {
-    std::fill(grad_w, grad_w + fan_in * fan_out, 0.0f);
-    std::fill(grad_b, grad_b + fan_out, 0.0f);
-    for (std::size_t r = 0; r < rows; ++r) {
-        const float* x = in + r * fan_in;
-        const float* d = delta + r * fan_out;
-        if (fan_out == 1) { // one output: the loop along the inputs is the long one
-            const float d0 = d[0];
-            grad_b[0] += d0;
-            for (std::size_t j = 0; j < fan_in; ++j)
-                grad_w[j] += x[j] * d0;
-            continue;
+// The lanes added in order, then the rows past the last full block of lanes
+// (x[r] * d[r], or x[r] without d).
+inline float lanes_total(Lanes lanes, const float* x, const float* d, std::size_t from,
+                         std::size_t rows) {
+    float total = 0.0f;
+    for (std::size_t i = 0; i < kLanes; ++i)
+        total += lanes[i];
+    for (std::size_t r = from; r < rows; ++r)
+        total += d ? x[r] * d[r] : x[r];
+    return total;
+}
+
+// sum over rows of x[r].
+ZEKA_VECTOR_CLONES float row_sum(const float* __restrict x, std::size_t rows) {
+    Lanes sum = {};
+    std::size_t r = 0;
+    for (; r + kLanes <= rows; r += kLanes)
+        sum += load_lanes(x + r);
+    return lanes_total(sum, x, nullptr, r, rows);
+}
+
+// out[u] = sum over rows of x[r] * d[u * rows + r], for every unit u of d.
+ZEKA_VECTOR_CLONES void row_dots(const float* __restrict x, const float* __restrict d,
+                                 std::size_t rows, std::size_t units, float* __restrict out) {
+    std::size_t u = 0;
+    for (; u + kUnitBlock <= units; u += kUnitBlock) {
+        const float* d0 = d + u * rows;
+        Lanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
+        std::size_t r = 0;
+        for (; r + kLanes <= rows; r += kLanes) {
+            const Lanes xr = load_lanes(x + r);
+            s0 += xr * load_lanes(d0 + r);
+            s1 += xr * load_lanes(d0 + rows + r);
+            s2 += xr * load_lanes(d0 + 2 * rows + r);
+            s3 += xr * load_lanes(d0 + 3 * rows + r);
         }
-        for (std::size_t o = 0; o < fan_out; ++o)
-            grad_b[o] += d[o];
-        for (std::size_t j = 0; j < fan_in; ++j) {
-            const float xj = x[j];
-            float* __restrict g = grad_w + j * fan_out;
-            for (std::size_t o = 0; o < fan_out; ++o)
-                g[o] += xj * d[o];
-        }
+        out[u] = lanes_total(s0, x, d0, r, rows);
+        out[u + 1] = lanes_total(s1, x, d0 + rows, r, rows);
+        out[u + 2] = lanes_total(s2, x, d0 + 2 * rows, r, rows);
+        out[u + 3] = lanes_total(s3, x, d0 + 3 * rows, r, rows);
+    }
+    for (; u < units; ++u) {
+        const float* du = d + u * rows;
+        Lanes sum = {};
+        std::size_t r = 0;
+        for (; r + kLanes <= rows; r += kLanes)
+            sum += load_lanes(x + r) * load_lanes(du + r);
+        out[u] = lanes_total(sum, x, du, r, rows);
     }
 }
 
-// delta_in (rows, fan_in) = (delta (rows, fan_out) @ w^T) where the hidden unit
-// that produced `in` passed its gradient on, zero elsewhere. `w_t` is w
-// transposed (fan_out, fan_in), so that the inner loop runs along contiguous
-// memory with an independent sum per input unit.
-ZEKA_VECTOR_CLONES void propagate(const float* __restrict delta, const float* __restrict w_t,
+// grad_w (fan_in, fan_out) = in @ delta^T and grad_b = the row sums of delta
+// (fan_out, rows).
+void accumulate_gradients(const float* in, const float* delta, std::size_t rows, std::size_t fan_in,
+                          std::size_t fan_out, float* grad_w, float* grad_b) {
+    for (std::size_t o = 0; o < fan_out; ++o)
+        grad_b[o] = row_sum(delta + o * rows, rows);
+    // grad_w's row j: input unit j's sums against every output unit
+    for (std::size_t j = 0; j < fan_in; ++j)
+        row_dots(in + j * rows, delta, rows, fan_out, grad_w + j * fan_out);
+}
+
+// delta_in (fan_in, rows) = w @ delta (fan_out, rows) where the hidden unit
+// that produced `in` passed its gradient on, zero elsewhere.
+ZEKA_VECTOR_CLONES void propagate(const float* __restrict delta, const float* __restrict w,
                                   const float* __restrict in, std::size_t rows, std::size_t fan_in,
                                   std::size_t fan_out, bool capped, float* __restrict delta_in) {
-    for (std::size_t r = 0; r < rows; ++r) {
-        const float* d = delta + r * fan_out;
-        float* __restrict out = delta_in + r * fan_in;
-        for (std::size_t j = 0; j < fan_in; ++j)
-            out[j] = d[0] * w_t[j];
-        for (std::size_t o = 1; o < fan_out; ++o) {
-            const float d_o = d[o];
-            const float* __restrict row = w_t + o * fan_in;
-            for (std::size_t j = 0; j < fan_in; ++j)
-                out[j] += d_o * row[j];
-        }
-        const float* x = in + r * fan_in;
-        for (std::size_t j = 0; j < fan_in; ++j)
-            out[j] = passes(x[j], capped) ? out[j] : 0.0f;
-    }
-}
-
-void transpose(const float* w, std::size_t fan_in, std::size_t fan_out, std::vector<float>& w_t) {
-    w_t.resize(fan_in * fan_out);
-    for (std::size_t j = 0; j < fan_in; ++j)
-        for (std::size_t o = 0; o < fan_out; ++o)
-            w_t[o * fan_in + j] = w[j * fan_out + o];
+    mix_rows(delta, fan_out, w, fan_out, 1, nullptr, fan_in, rows, delta_in);
+    for (std::size_t i = 0; i < fan_in * rows; ++i)
+        delta_in[i] = passes(in[i], capped) ? delta_in[i] : 0.0f;
 }
 
 } // namespace
@@ -154,18 +201,18 @@ void subnet_forward(const SubnetBankView& bank, const float* inputs,
     const std::size_t rows = bank.rows, layers = bank.layers();
     std::vector<float> last(rows);
     for (std::size_t k = 0; k < bank.networks; ++k) {
-        const float* in = inputs + k * rows * bank.sizes[0];
-        for (std::size_t l = 0; l + 1 < layers; ++l) {
+        const float* in = inputs + k * bank.sizes[0] * rows;
+        for (std::size_t l = 0; l < layers; ++l) {
             const std::size_t fan_in = bank.sizes[l], fan_out = bank.sizes[l + 1];
-            float* out = hidden[l] + k * rows * fan_out;
+            const bool output_layer = l + 1 == layers;
+            float* out = output_layer ? last.data() : hidden[l] + k * fan_out * rows;
             affine(in, bank.weights[l] + k * fan_in * fan_out, bank.biases[l] + k * fan_out, rows,
                    fan_in, fan_out, out);
-            activate(out, rows * fan_out, bank.capped[k] != 0);
+            if (output_layer)
+                break;
+            activate(out, fan_out * rows, bank.capped[k] != 0);
             in = out;
         }
-        const std::size_t fan_in = bank.sizes[layers - 1];
-        affine_single(in, bank.weights[layers - 1] + k * fan_in, bank.biases[layers - 1][k], rows,
-                      fan_in, last.data());
         std::copy(last.begin(), last.end(), outputs + k * rows);
     }
 }
@@ -177,7 +224,6 @@ void subnet_backward(const SubnetBankView& bank, const float* inputs,
     const std::size_t rows = bank.rows, layers = bank.layers();
     const std::size_t widest = *std::max_element(bank.sizes.begin(), bank.sizes.end());
     std::vector<float> delta(rows * widest), delta_in(rows * widest);
-    std::vector<float> w_t;
     for (std::size_t k = 0; k < bank.networks; ++k) {
         // the outputs' gradient in single precision, as the layers compute
         for (std::size_t r = 0; r < rows; ++r)
@@ -185,14 +231,14 @@ void subnet_backward(const SubnetBankView& bank, const float* inputs,
         for (std::size_t l = layers; l-- > 0;) {
             const std::size_t fan_in = bank.sizes[l], fan_out = bank.sizes[l + 1];
             const float* in =
-                l == 0 ? inputs + k * rows * bank.sizes[0] : hidden[l - 1] + k * rows * fan_in;
+                l == 0 ? inputs + k * fan_in * rows : hidden[l - 1] + k * fan_in * rows;
+            const float* w = bank.weights[l] + k * fan_in * fan_out;
             accumulate_gradients(in, delta.data(), rows, fan_in, fan_out,
                                  grad_weights[l] + k * fan_in * fan_out,
                                  grad_biases[l] + k * fan_out);
             if (l == 0)
                 break;
-            transpose(bank.weights[l] + k * fan_in * fan_out, fan_in, fan_out, w_t);
-            propagate(delta.data(), w_t.data(), in, rows, fan_in, fan_out, bank.capped[k] != 0,
+            propagate(delta.data(), w, in, rows, fan_in, fan_out, bank.capped[k] != 0,
                       delta_in.data());
             delta.swap(delta_in);
         }

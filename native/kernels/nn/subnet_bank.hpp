@@ -4,10 +4,13 @@
 // A bank holds `networks` independent networks of the same layer sizes
 // (sizes[0] inputs, hidden layers, sizes.back() == 1 output), each evaluated on
 // its own `rows` input rows. Every array is C-ordered with the network as its
-// leading axis: inputs (networks, rows, sizes[0]), the weights of layer l
-// (networks, sizes[l], sizes[l + 1]), its biases (networks, 1, sizes[l + 1]),
-// the hidden activations after layer l (networks, rows, sizes[l + 1]). A capped
-// network's hidden units saturate at one: min(max(z, 0), 1).
+// leading axis: the weights of layer l
+// (networks, sizes[l], sizes[l + 1]), its biases (networks, 1, sizes[l + 1]).
+// Inputs and hidden activations are unit-major, rows last: inputs (networks,
+// sizes[0], rows), the activations after layer l (networks, sizes[l + 1],
+// rows), so that every inner loop runs along the rows, as long as the batch,
+// whatever the layer widths. A capped network's hidden units saturate at one:
+// min(max(z, 0), 1).
 #pragma once
 
 #include <cstddef>
@@ -33,7 +36,8 @@ void subnet_forward(const SubnetBankView& bank, const float* inputs,
 // Gradients of sum(d_outputs * outputs) with respect to every layer's weights
 // and biases, written to grad_weights[l] and grad_biases[l] (shaped like the
 // parameters), from the inputs and the hidden activations of the forward pass.
-// Sums over rows are accumulated in single precision.
+// Sums over rows are accumulated in single precision, in eight interleaved
+// partial sums.
 void subnet_backward(const SubnetBankView& bank, const float* inputs,
                      const std::vector<const float*>& hidden, const double* d_outputs,
                      const std::vector<float*>& grad_weights,

@@ -26,7 +26,8 @@ capped : bool array of shape (m,)
 Returns
 -------
 (outputs, hidden) : the float64 outputs of shape (m, n) and the list of the
-float32 hidden activations (m, n, fan_out) of every layer but the last.
+float32 hidden activations (m, fan_out, n) of every layer but the last,
+unit-major: each unit's values on the n rows lie side by side.
 
 Every array must have exactly its dtype and be C-contiguous; ValueError
 otherwise, and for inconsistent shapes.)";
@@ -47,12 +48,116 @@ Returns
 list of float32 arrays : the gradients of the weights, then of the biases,
 layer by layer, each shaped like its parameter.)";
 
-// The arrays of a bank (kept alive here) and the kernel's view of them.
-struct Bank {
-    std::vector<FloatArray> weights, biases;
-    BoolArray capped;
-    kernels::SubnetBankView view;
-};
+// The inputs (m, n, d_in); sets the bank's row count.
+FloatArray read_inputs(const py::handle& value, Bank& bank) {
+    FloatArray inputs = checked_array<FloatArray>(value, "inputs", "float32", 3);
+    require_extent(inputs, 0, static_cast<py::ssize_t>(bank.view.networks), "inputs");
+    require_extent(inputs, 2, static_cast<py::ssize_t>(bank.view.sizes[0]), "inputs");
+    bank.view.rows = static_cast<std::size_t>(inputs.shape(1));
+    return inputs;
+}
+
+// The inputs (networks, rows, d_in) in the kernels' unit-major order
+// (networks, d_in, rows): `buffer` holds the copy unless d_in is one, where
+// both orders coincide.
+const float* unit_major(const FloatArray& inputs, const kernels::SubnetBankView& view,
+                        std::vector<float>& buffer) {
+    const std::size_t d = view.sizes[0], rows = view.rows;
+    if (d == 1)
+        return inputs.data();
+    buffer.resize(view.networks * d * rows);
+    const float* in = inputs.data();
+    for (std::size_t k = 0; k < view.networks; ++k)
+        for (std::size_t r = 0; r < rows; ++r)
+            for (std::size_t j = 0; j < d; ++j)
+                buffer[(k * d + j) * rows + r] = in[(k * rows + r) * d + j];
+    return buffer.data();
+}
+
+FloatArray new_float_array(std::size_t a, std::size_t b, std::size_t c) {
+    checked_product(a, b, c);
+    return FloatArray(
+        {static_cast<py::ssize_t>(a), static_cast<py::ssize_t>(b), static_cast<py::ssize_t>(c)});
+}
+
+py::object forward(Frame& f) {
+    Bank bank;
+    read_weights(f[1], bank);
+    read_biases(f[2], bank);
+    read_capped(f[3], bank);
+    FloatArray inputs = read_inputs(f[0], bank);
+    const auto& view = bank.view;
+    checked_product(view.networks, view.rows);
+    DoubleArray outputs(
+        {static_cast<py::ssize_t>(view.networks), static_cast<py::ssize_t>(view.rows)});
+    py::list hidden_list;
+    std::vector<float*> hidden;
+    for (std::size_t l = 0; l + 1 < view.layers(); ++l) {
+        FloatArray h = new_float_array(view.networks, view.sizes[l + 1], view.rows);
+        hidden.push_back(h.mutable_data());
+        hidden_list.append(h);
+    }
+    {
+        // Only the buffers of arrays held above are read and written; no Python
+        // object is touched.
+        py::gil_scoped_release release;
+        std::vector<float> buffer;
+        kernels::subnet_forward(view, unit_major(inputs, view, buffer), hidden,
+                                outputs.mutable_data());
+    }
+    return py::make_tuple(outputs, hidden_list);
+}
+
+py::object backward(Frame& f) {
+    Bank bank;
+    read_weights(f[2], bank);
+    read_capped(f[3], bank);
+    FloatArray inputs = read_inputs(f[0], bank);
+    const auto& view = bank.view;
+    const auto hidden_items = items_of(f[1], "hidden");
+    if (hidden_items.size() + 1 != view.layers())
+        throw py::value_error("hidden must hold one array per hidden layer (" +
+                              std::to_string(view.layers() - 1) + "), got " +
+                              std::to_string(hidden_items.size()));
+    std::vector<FloatArray> hidden_arrays;
+    std::vector<const float*> hidden;
+    for (std::size_t l = 0; l < hidden_items.size(); ++l) {
+        const std::string name = item_name("hidden", l);
+        FloatArray h = checked_array<FloatArray>(hidden_items[l], name, "float32", 3);
+        require_extent(h, 0, static_cast<py::ssize_t>(view.networks), name);
+        require_extent(h, 1, static_cast<py::ssize_t>(view.sizes[l + 1]), name);
+        require_extent(h, 2, static_cast<py::ssize_t>(view.rows), name);
+        hidden.push_back(h.data());
+        hidden_arrays.push_back(std::move(h));
+    }
+    DoubleArray d_outputs = checked_array<DoubleArray>(f[4], "d_outputs", "float64", 2);
+    require_extent(d_outputs, 0, static_cast<py::ssize_t>(view.networks), "d_outputs");
+    require_extent(d_outputs, 1, static_cast<py::ssize_t>(view.rows), "d_outputs");
+
+    py::list grads;
+    std::vector<float*> grad_weights, grad_biases;
+    for (std::size_t l = 0; l < view.layers(); ++l) {
+        FloatArray g = new_float_array(view.networks, view.sizes[l], view.sizes[l + 1]);
+        grad_weights.push_back(g.mutable_data());
+        grads.append(g);
+    }
+    for (std::size_t l = 0; l < view.layers(); ++l) {
+        FloatArray g = new_float_array(view.networks, 1, view.sizes[l + 1]);
+        grad_biases.push_back(g.mutable_data());
+        grads.append(g);
+    }
+    {
+        // Only the buffers of arrays held above are read and written; no Python
+        // object is touched.
+        py::gil_scoped_release release;
+        std::vector<float> buffer;
+        kernels::subnet_backward(view, unit_major(inputs, view, buffer), hidden, d_outputs.data(),
+                                 grad_weights, grad_biases);
+    }
+    return std::move(grads);
+}
+
+} // namespace
 
 std::string item_name(const char* list, std::size_t index) {
     return std::string(list) + "[" + std::to_string(index) + "]";
@@ -107,97 +212,6 @@ void read_capped(const py::handle& value, Bank& bank) {
     // numpy stores a bool as one byte; read it as a byte, whatever its value
     bank.view.capped = reinterpret_cast<const unsigned char*>(bank.capped.data());
 }
-
-// The inputs (m, n, d_in); sets the bank's row count.
-FloatArray read_inputs(const py::handle& value, Bank& bank) {
-    FloatArray inputs = checked_array<FloatArray>(value, "inputs", "float32", 3);
-    require_extent(inputs, 0, static_cast<py::ssize_t>(bank.view.networks), "inputs");
-    require_extent(inputs, 2, static_cast<py::ssize_t>(bank.view.sizes[0]), "inputs");
-    bank.view.rows = static_cast<std::size_t>(inputs.shape(1));
-    return inputs;
-}
-
-FloatArray new_float_array(std::size_t a, std::size_t b, std::size_t c) {
-    checked_product(a, b, c);
-    return FloatArray(
-        {static_cast<py::ssize_t>(a), static_cast<py::ssize_t>(b), static_cast<py::ssize_t>(c)});
-}
-
-py::object forward(Frame& f) {
-    Bank bank;
-    read_weights(f[1], bank);
-    read_biases(f[2], bank);
-    read_capped(f[3], bank);
-    FloatArray inputs = read_inputs(f[0], bank);
-    const auto& view = bank.view;
-    checked_product(view.networks, view.rows);
-    DoubleArray outputs(
-        {static_cast<py::ssize_t>(view.networks), static_cast<py::ssize_t>(view.rows)});
-    py::list hidden_list;
-    std::vector<float*> hidden;
-    for (std::size_t l = 0; l + 1 < view.layers(); ++l) {
-        FloatArray h = new_float_array(view.networks, view.rows, view.sizes[l + 1]);
-        hidden.push_back(h.mutable_data());
-        hidden_list.append(h);
-    }
-    {
-        // Only the buffers of arrays held above are read and written; no Python
-        // object is touched.
-        py::gil_scoped_release release;
-        kernels::subnet_forward(view, inputs.data(), hidden, outputs.mutable_data());
-    }
-    return py::make_tuple(outputs, hidden_list);
-}
-
-py::object backward(Frame& f) {
-    Bank bank;
-    read_weights(f[2], bank);
-    read_capped(f[3], bank);
-    FloatArray inputs = read_inputs(f[0], bank);
-    const auto& view = bank.view;
-    const auto hidden_items = items_of(f[1], "hidden");
-    if (hidden_items.size() + 1 != view.layers())
-        throw py::value_error("hidden must hold one array per hidden layer (" +
-                              std::to_string(view.layers() - 1) + "), got " +
-                              std::to_string(hidden_items.size()));
-    std::vector<FloatArray> hidden_arrays;
-    std::vector<const float*> hidden;
-    for (std::size_t l = 0; l < hidden_items.size(); ++l) {
-        const std::string name = item_name("hidden", l);
-        FloatArray h = checked_array<FloatArray>(hidden_items[l], name, "float32", 3);
-        require_extent(h, 0, static_cast<py::ssize_t>(view.networks), name);
-        require_extent(h, 1, static_cast<py::ssize_t>(view.rows), name);
-        require_extent(h, 2, static_cast<py::ssize_t>(view.sizes[l + 1]), name);
-        hidden.push_back(h.data());
-        hidden_arrays.push_back(std::move(h));
-    }
-    DoubleArray d_outputs = checked_array<DoubleArray>(f[4], "d_outputs", "float64", 2);
-    require_extent(d_outputs, 0, static_cast<py::ssize_t>(view.networks), "d_outputs");
-    require_extent(d_outputs, 1, static_cast<py::ssize_t>(view.rows), "d_outputs");
-
-    py::list grads;
-    std::vector<float*> grad_weights, grad_biases;
-    for (std::size_t l = 0; l < view.layers(); ++l) {
-        FloatArray g = new_float_array(view.networks, view.sizes[l], view.sizes[l + 1]);
-        grad_weights.push_back(g.mutable_data());
-        grads.append(g);
-    }
-    for (std::size_t l = 0; l < view.layers(); ++l) {
-        FloatArray g = new_float_array(view.networks, 1, view.sizes[l + 1]);
-        grad_biases.push_back(g.mutable_data());
-        grads.append(g);
-    }
-    {
-        // Only the buffers of arrays held above are read and written; no Python
-        // object is touched.
-        py::gil_scoped_release release;
-        kernels::subnet_backward(view, inputs.data(), hidden, d_outputs.data(), grad_weights,
-                                 grad_biases);
-    }
-    return std::move(grads);
-}
-
-} // namespace
 
 void define_bank_functions(py::module_ module) {
     def_function(module, "forward", {arg("inputs"), arg("weights"), arg("biases"), arg("capped")},
