@@ -4,10 +4,10 @@ import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from scipy.special import expit
 
 from zeka.models import _subnet
 from zeka.models._nn import Adam, SubnetBank
-from zeka.models.gaminet import GAMINetClassifier
 from zeka.models.reludnn import ReluDNNRegressor
 
 
@@ -51,7 +51,7 @@ def test_native_step_equals_numpy_on_exact_arithmetic(case):
     assert out.dtype == np.float64 and out.shape == ref_out.shape
     np.testing.assert_array_equal(out, ref_out)
     for hidden, (a, _, _) in zip(cache.hidden, ref_cache[1:]):
-        np.testing.assert_array_equal(hidden, a)
+        np.testing.assert_array_equal(hidden, np.swapaxes(a, 1, 2))
     grads, ref_grads = bank.backward(cache, d_out), bank.backward_numpy(ref_cache, d_out)
     assert len(grads) == len(ref_grads) == len(bank.params)
     for g, ref, p in zip(grads, ref_grads, bank.params):
@@ -138,6 +138,7 @@ def test_forward_refuses_bad_arrays(change, message):
 @pytest.mark.parametrize("change, message", [
     (lambda a: a.update(hidden=[]), "one array per hidden layer"),
     (lambda a: a.update(hidden=[np.zeros((2, 4, 4), np.float32)]), "hidden[0] has 4"),
+    (lambda a: a.update(hidden=[np.zeros((2, 5, 4), np.float32)]), "hidden[0] has 5"),
     (lambda a: a.update(d_outputs=np.zeros((2, 5), np.float32)), "d_outputs must be a C-con"),
     (lambda a: a.update(d_outputs=np.zeros((2, 4))), "d_outputs has 4"),
 ])
@@ -171,19 +172,147 @@ def test_adam_step_refuses_bad_arrays(change, message):
     assert message in str(error.value)
 
 
-@pytest.mark.parametrize("make, classify", [
-    (lambda: GAMINetClassifier(max_epochs=[6, 6, 6], mono_increasing_list=[0]), True),
-    (lambda: ReluDNNRegressor(hidden_layer_sizes=[8, 8], max_epochs=6), False),
-])
-def test_estimators_train_alike_on_both_paths(make, classify, monkeypatch):
+def test_reludnn_trains_alike_on_both_paths(monkeypatch):
     rng = np.random.RandomState(0)
     X = rng.normal(size=(300, 4))
-    signal = X[:, 0] + np.sin(2 * X[:, 1]) + X[:, 2] * X[:, 3]
-    y = (signal > 0).astype(int) if classify else signal
+    y = X[:, 0] + np.sin(2 * X[:, 1]) + X[:, 2] * X[:, 3]
+    make = lambda: ReluDNNRegressor(hidden_layer_sizes=[8, 8], max_epochs=6)  # noqa: E731
     native = make().fit(X, y)
     monkeypatch.setattr(SubnetBank, "forward", SubnetBank.forward_numpy)
     monkeypatch.setattr(SubnetBank, "backward", SubnetBank.backward_numpy)
     monkeypatch.setattr(Adam, "step", Adam.step_numpy)
     reference = make().fit(X, y)
-    predict = (lambda e: e.predict_proba(X)[:, 1]) if classify else (lambda e: e.predict(X))
-    np.testing.assert_allclose(predict(native), predict(reference), atol=1e-3)
+    np.testing.assert_allclose(native.predict(X), reference.predict(X), atol=1e-3)
+
+
+def numpy_epoch(main, pair, features, active, intercept, y, w, order, batch, logistic,
+                reg_clarity, optimizer):
+    """The definition of an additive network's training epoch: a bank is a SubnetBank
+    with every row's inputs to train, or its fixed outputs; Adam in numpy."""
+    main_active, pair_active = active
+    for start in range(0, len(order), batch):
+        rows = order[start:start + batch]
+        outputs = []
+        for bank in (main, pair):
+            if bank is None:
+                outputs.append((np.zeros((0, len(rows))), None))
+            elif isinstance(bank, tuple):
+                outputs.append(bank[0].forward_numpy(bank[1][:, rows]))
+            else:
+                outputs.append((bank[:, rows], None))
+        (fm, cm), (fp, cp) = outputs
+        F = intercept[0] + main_active @ fm + pair_active @ fp
+        total = w[rows].sum()
+        if not total > 0:
+            continue
+        d_f = w[rows] * ((expit(F) if logistic else F) - y[rows]) / total
+        d_fm, d_fp = main_active[:, None] * d_f, pair_active[:, None] * d_f
+        for side in (0, 1):
+            f = features[:, side]
+            products = np.mean(fm[f] * fp, axis=1)
+            coef = reg_clarity * pair_active * main_active[f] * np.sign(products) / len(rows)
+            d_fp += coef[:, None] * fm[f]
+            np.add.at(d_fm, f, coef[:, None] * fp)
+        grads = []
+        if isinstance(main, tuple):
+            grads += main[0].backward_numpy(cm, d_fm)
+        if isinstance(pair, tuple):
+            grads += pair[0].backward_numpy(cp, d_fp)
+        optimizer.step_numpy(grads + [np.array([d_f.sum()])])
+        if isinstance(main, tuple):
+            main[0].project()
+
+
+def epoch_case(main_role, pair_role, seed=0, n=40):
+    """Banks (4 main effects, one monotone and one switched off; 3 pairs) in the given
+    roles ("train", "fixed", None), their inputs and targets."""
+    rng = np.random.RandomState(seed)
+    main = SubnetBank(4, 1, [3], rng, monotone=[False, True, False, False])
+    pair = SubnetBank(3, 2, [3, 2], rng)
+    for bank in (main, pair):
+        for b in bank.biases:
+            b[...] = rng.normal(0, 0.5, b.shape)
+    U_main = rng.normal(size=(4, n, 1)).astype(np.float32)
+    U_pair = rng.normal(size=(3, n, 2)).astype(np.float32)
+    roles = []
+    for bank, U, role in ((main, U_main, main_role), (pair, U_pair, pair_role)):
+        roles.append(None if role is None else (bank, U) if role == "train"
+                     else bank.forward_numpy(U)[0])
+    features = np.array([[0, 1], [1, 2], [3, 0]], np.int64)[:0 if pair_role is None else 3]
+    active = (np.array([1.0, 1.0, 1.0, 0.0]), np.ones(len(features)))
+    y = rng.normal(size=n)
+    w = rng.uniform(0.5, 2, n)
+    return roles, features, active, y, w, rng.permutation(n)
+
+
+def native_argument(role):
+    if isinstance(role, tuple):
+        bank, U = role
+        return bank.weights, bank.biases, bank.monotone, U
+    return role
+
+
+@pytest.mark.parametrize("logistic", [False, True])
+@pytest.mark.parametrize("main_role, pair_role, reg_clarity", [
+    ("train", None, 0.0),
+    ("train", "fixed", 0.0),       # a warm start's first stage
+    ("fixed", "train", 0.1),       # interactions
+    ("train", "train", 0.1),       # fine tuning
+    ("train", "train", 0.0),
+])
+def test_train_epoch_matches_numpy_definition(logistic, main_role, pair_role, reg_clarity):
+    roles, features, active, y, w, order = epoch_case(main_role, pair_role)
+    if logistic:
+        y = (y > 0).astype(float)
+    w[order[14:21]] = 0.0  # a batch of weightless rows carries nothing and is skipped
+    runs = []
+    for native in (True, False):
+        banks = [r if not isinstance(r, tuple) else (copy_bank(r[0]), r[1]) for r in roles]
+        trained = [r[0] for r in banks if isinstance(r, tuple)]
+        intercept = np.array([0.3])
+        optimizer = Adam([p for bank in trained for p in bank.params] + [intercept], 0.05)
+        for _ in range(3):
+            if native:
+                _subnet.train_epoch(*[native_argument(r) for r in banks], features, *active,
+                                    intercept, y, w, order, 7, logistic, reg_clarity, optimizer)
+            else:
+                numpy_epoch(*banks, features, active, intercept, y, w, order, 7, logistic,
+                            reg_clarity, optimizer)
+        runs.append(optimizer)
+    ours, reference = runs
+    assert ours.t == reference.t == 3 * 5  # 6 batches an epoch, one weightless
+    for p, ref in zip(ours.params + [ours.m, ours.v], reference.params + [reference.m,
+                                                                           reference.v]):
+        np.testing.assert_allclose(p, ref, rtol=2e-4, atol=1e-6)
+    if main_role == "train":
+        assert (ours.params[1][1] >= 0).all()  # the monotone network's second layer
+
+
+def copy_bank(bank):
+    return bank.subset(np.arange(len(bank.monotone)))
+
+
+@pytest.mark.parametrize("change, message", [
+    (lambda a: a.update(order=a["order"] + 1), "order holds 40, outside [0, 40)"),
+    (lambda a: a.update(order=a["order"].astype(np.int32)), "order must be a C-contiguous int64"),
+    (lambda a: a.update(pair_features=a["pair_features"] + 2), "pair_features holds 4"),
+    (lambda a: a.update(batch_size=0), "batch_size must be at least 1"),
+    (lambda a: a.update(reg_clarity=float("nan")), "reg_clarity must be a number >= 0"),
+    (lambda a: a.update(w=a["w"][:-1]), "w has 39"),
+    (lambda a: a.update(main=a["main"][:3]), "main must be (weights, biases, capped, inputs)"),
+    (lambda a: a.update(main=np.zeros((4, 39))), "main has 39"),
+    (lambda a: a["optimizer"].__setattr__("m", np.zeros(3)), "m has 3"),
+    (lambda a: a["intercept"].setflags(write=False), "intercept must be writeable"),
+])
+def test_train_epoch_refuses_bad_arguments(change, message):
+    roles, features, active, y, w, order = epoch_case("train", "train")
+    intercept = np.zeros(1)
+    params = roles[0][0].params + roles[1][0].params + [intercept]
+    args = dict(main=native_argument(roles[0]), pair=native_argument(roles[1]),
+                pair_features=features, main_active=active[0], pair_active=active[1],
+                intercept=intercept, y=y, w=w, order=order, batch_size=7, logistic=False,
+                reg_clarity=0.1, optimizer=Adam(params, 0.01))
+    change(args)
+    with pytest.raises(ValueError) as error:
+        _subnet.train_epoch(**args)
+    assert message in str(error.value)

@@ -29,13 +29,6 @@ The arithmetic is that of the whole-array update in double precision, each
 parameter then rounded to its own precision. ValueError for a dtype, shape or
 order other than these.)";
 
-double number(const py::handle& value) {
-    const double x = PyFloat_AsDouble(value.ptr());
-    if (x == -1.0 && PyErr_Occurred())
-        throw py::error_already_set();
-    return x;
-}
-
 // A parameter or gradient segment in either precision.
 struct Segment {
     py::array array;

@@ -1,6 +1,7 @@
 """Native training step of banks of small ReLU networks, and Adam."""
 
 from collections.abc import Sequence
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -11,7 +12,8 @@ def forward(
     biases: Sequence[npt.NDArray[np.float32]],
     capped: npt.NDArray[np.bool_],
 ) -> tuple[npt.NDArray[np.float64], list[npt.NDArray[np.float32]]]:
-    """Outputs (m, n) of a bank of m networks, and the hidden activations."""
+    """Outputs (m, n) of a bank of m networks, and the hidden activations, each of
+    shape (m, fan_out, n)."""
 
 def backward(
     inputs: npt.NDArray[np.float32],
@@ -34,3 +36,22 @@ def adam_step(
     eps: float,
 ) -> None:
     """One Adam update of params (and of the moments m and v), in place."""
+
+def train_epoch(
+    main: tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
+                npt.NDArray[np.bool_], npt.NDArray[np.float32]] | npt.NDArray[np.float64],
+    pair: tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
+                npt.NDArray[np.bool_], npt.NDArray[np.float32]] | npt.NDArray[np.float64] | None,
+    pair_features: npt.NDArray[np.int64],
+    main_active: npt.NDArray[np.float64],
+    pair_active: npt.NDArray[np.float64],
+    intercept: npt.NDArray[np.float64],
+    y: npt.NDArray[np.float64],
+    w: npt.NDArray[np.float64],
+    order: npt.NDArray[np.int64],
+    batch_size: int,
+    logistic: bool,
+    reg_clarity: float,
+    optimizer: Any,
+) -> None:
+    """One epoch of mini-batch Adam on an additive network of two banks, in place."""

@@ -46,7 +46,6 @@ from ._nn import (
     Adam,
     EarlyStopping,
     SubnetBank,
-    loss_and_gradient,
     in_chunks,
     epoch_batch_size,
     mean_loss,
@@ -54,6 +53,7 @@ from ._nn import (
     single_blas_thread,
     validation_split,
 )
+from . import _subnet
 from .ebm import LogLoss, SquaredLoss, rank_pairs
 
 _VALIDATION_SHARE = 0.2
@@ -305,7 +305,6 @@ class _Trainer:
         # every row's subnet inputs in the training step's precision, laid out so that a
         # batch's are one indexing away: (subnets, rows, inputs per subnet)
         self._main_inputs = np.ascontiguousarray(net._main_input(Z), dtype=np.float32)
-        self._pair_inputs = None
 
     def _check_rows(self):
         return self.val if self.val is not None else np.ones(len(self.y), bool)
@@ -333,26 +332,29 @@ class _Trainer:
         return total
 
     def run(self, name, banks, epochs, learning_rate, patience, clarity):
-        """Train the named banks; a bank left out keeps its weights, so its outputs on the
-        training rows are computed once for the whole stage."""
+        """Train the named banks, an epoch per native call; a bank left out keeps its
+        weights, so its outputs on the training rows are computed once for the whole
+        stage."""
         net = self.net
         params = net.params(banks)
-        fixed_main = None if "main" in banks else net.main.forward(net._main_input(self.Z))[0]
-        optimizer = Adam(params, learning_rate)
+        main = self._bank_argument(net.main, "main" in banks, self._main_inputs)
+        fixed_main = None if "main" in banks else main
+        pair = None
         if net.pair_net is not None:
-            self._pair_inputs = np.ascontiguousarray(net._pair_input(self.Z), dtype=np.float32)
+            pair_inputs = np.ascontiguousarray(net._pair_input(self.Z), dtype=np.float32)
+            pair = self._bank_argument(net.pair_net, "pair" in banks, pair_inputs)
+        features = np.asarray(net.pairs, dtype=np.int64).reshape(-1, 2)
+        reg_clarity = self.reg_clarity if clarity and net.pairs else 0.0
+        optimizer = Adam(params, learning_rate)
         stopper = EarlyStopping(patience if self.val is not None else None, _TOLERANCE,
                                 self.null_loss)
         best = [p.copy() for p in params]
         done = 0
         for epoch in range(epochs):
             order = self.rng.permutation(self.fit_rows)
-            for start in range(0, len(order), self.batch_size):
-                rows = order[start:start + self.batch_size]
-                main = None if fixed_main is None else fixed_main[:, rows]
-                optimizer.step(self._gradients(rows, clarity, banks, main))
-                if fixed_main is None:  # only a trained bank can leave its bounds
-                    net.main.project()
+            _subnet.train_epoch(main, pair, features, net.main_active, net.pair_active,
+                                net.intercept, self.y, self.w, order, self.batch_size,
+                                net.logistic, reg_clarity, optimizer)
             done = epoch + 1
             # the stage's own objective decides, so the penalty is not undone by stopping
             loss = self.validation_loss(clarity, fixed_main)
@@ -367,46 +369,13 @@ class _Trainer:
         if self.verbose:
             print("%s: %d epochs, validation loss %.6f" % (name, done, self.validation_loss()))
 
-    def _gradients(self, rows, clarity, banks, main=None):
-        """Gradients of the parameters of ``banks``, in the order of ``params(banks)``."""
-        net = self.net
-        fm, cm, fp, cp = self._batch_outputs(rows, main)
-        _, d_f = loss_and_gradient(net.combine(fm, fp), self.y[rows], self.w[rows], net.logistic)
-        d_fm = net.main_active[:, None] * d_f[None, :]
-        d_fp = net.pair_active[:, None] * d_f[None, :]
-        if clarity and net.pairs and self.reg_clarity > 0:
-            self._add_clarity(fm, fp, d_fm, d_fp)
-        grads = []
-        if "main" in banks:
-            grads += net.main.backward(cm, d_fm)
-        if "pair" in banks and net.pair_net is not None:
-            grads += net.pair_net.backward(cp, d_fp)
-        return grads + [np.array([d_f.sum()])]
-
-    def _batch_outputs(self, rows, main=None):
-        """``net.outputs`` on the training rows ``rows``, from the stored subnet inputs."""
-        net = self.net
-        if main is not None:
-            fm, cm = main, None
-        else:
-            fm, cm = net.main.forward(self._main_inputs[:, rows])
-        if net.pair_net is None:
-            return fm, cm, np.zeros((0, len(rows))), None
-        fp, cp = net.pair_net.forward(self._pair_inputs[:, rows])
-        return fm, cm, fp, cp
-
-    def _add_clarity(self, fm, fp, d_fm, d_fp):
-        """Gradient of reg_clarity * sum |mean(main * pair)| over each pair's two features."""
-        net = self.net
-        size = fm.shape[1]
-        pairs = np.asarray(net.pairs)
-        for side in (0, 1):
-            features = pairs[:, side]
-            on = net.pair_active * net.main_active[features]
-            products = np.mean(fm[features] * fp, axis=1)
-            coef = self.reg_clarity * on * np.sign(products) / size
-            d_fp += coef[:, None] * fm[features]
-            np.add.at(d_fm, features, coef[:, None] * fp)
+    @staticmethod
+    def _bank_argument(bank, trained, inputs):
+        """A bank as the training epoch takes it: its parameters and every row's inputs
+        when the stage trains it, else its outputs on every row."""
+        if trained:
+            return bank.weights, bank.biases, bank.monotone, inputs
+        return bank.forward(inputs)[0]
 
     def prune(self, kind, loss_threshold):
         """Keep the fewest strongest terms whose loss is near the best.

@@ -1,0 +1,200 @@
+#include "common/python_class.hpp"
+#include "kernels/nn/additive_epoch.hpp"
+#include "models/subnet/arrays.hpp"
+#include "models/subnet/bank.hpp"
+
+#include <climits>
+
+namespace zeka::subnet {
+
+namespace {
+
+constexpr const char* kTrainEpochDoc =
+    R"(One epoch of mini-batch Adam on an additive network, in place.
+
+The network scores a row as intercept + sum_j main_active[j] * main_j(row) +
+sum_k pair_active[k] * pair_k(row). Every batch_size consecutive entries of
+order (row indices) make one step: the gradient of the weighted mean loss
+(squared, or logistic on log-odds), plus reg_clarity times the sum over pairs k
+and their features f of pair_active[k] * main_active[f] * |mean(main_f *
+pair_k)|; one Adam update of the trained banks and the intercept; monotone
+main networks then keep non-negative weights. A batch whose weights sum to
+zero is skipped.
+
+Parameters
+----------
+main, pair : a bank to train, as the tuple (weights, biases, capped, inputs)
+    with the float32 inputs of every row (networks, rows, d_in); or the
+    float64 outputs (networks, rows) of a bank left as it is. pair may be
+    None (no pairs).
+pair_features : int64 array of shape (pairs, 2)
+    The two main effects of each pair.
+main_active, pair_active : float64 arrays, one switch per network
+intercept : float64 array of shape (1,), trained
+y, w : float64 arrays of shape (rows,), targets and sample weights
+order : int64 array of row indices
+batch_size : int >= 1
+logistic : bool
+reg_clarity : float >= 0
+optimizer : object with float64 moments m and v (one entry per trained
+    parameter: main weights then biases, pair weights then biases, the
+    intercept), the step count t (advanced) and learning_rate, beta1, beta2,
+    eps.)";
+
+// A bank's arrays, held for the epoch, and the kernel's view of them.
+struct HeldBank {
+    Bank bank;
+    FloatArray inputs;
+    DoubleArray fixed;
+    kernels::EpochBank epoch;
+};
+
+void read_trained(const py::handle& value, const char* name, std::size_t rows, HeldBank& held) {
+    const auto items = items_of(value, name);
+    if (items.size() != 4)
+        throw py::value_error(std::string(name) +
+                              " must be (weights, biases, capped, inputs) or an array of outputs");
+    read_weights(items[0], held.bank);
+    read_biases(items[1], held.bank);
+    read_capped(items[2], held.bank);
+    auto& view = held.bank.view;
+    const std::string inputs_name = std::string(name) + " inputs";
+    held.inputs = checked_array<FloatArray>(items[3], inputs_name, "float32", 3);
+    require_extent(held.inputs, 0, static_cast<py::ssize_t>(view.networks), inputs_name);
+    require_extent(held.inputs, 1, static_cast<py::ssize_t>(rows), inputs_name);
+    require_extent(held.inputs, 2, static_cast<py::ssize_t>(view.sizes[0]), inputs_name);
+    for (auto& w : held.bank.weights) {
+        require_writeable(w, std::string(name) + " weights");
+        held.epoch.weights.push_back(w.mutable_data());
+    }
+    for (auto& b : held.bank.biases) {
+        require_writeable(b, std::string(name) + " biases");
+        held.epoch.biases.push_back(b.mutable_data());
+    }
+    held.epoch.inputs = held.inputs.data();
+}
+
+void read_bank(const py::handle& value, const char* name, std::size_t rows, HeldBank& held) {
+    if (value.is_none() && std::string(name) == "pair") {
+        // no pairs: a bank of no networks
+    } else if (py::isinstance<py::array>(value)) {
+        held.fixed = checked_array<DoubleArray>(value, name, "float64", 2);
+        require_extent(held.fixed, 1, static_cast<py::ssize_t>(rows), name);
+        held.bank.view.networks = static_cast<std::size_t>(held.fixed.shape(0));
+        held.epoch.fixed = held.fixed.data();
+    } else {
+        read_trained(value, name, rows, held);
+    }
+    held.epoch.view = held.bank.view;
+}
+
+DoubleArray vector_of(const py::handle& value, const char* name, std::size_t size) {
+    DoubleArray array = checked_array<DoubleArray>(value, name, "float64", 1);
+    require_extent(array, 0, static_cast<py::ssize_t>(size), name);
+    return array;
+}
+
+// An int64 array whose entries lie in [0, limit).
+template <py::ssize_t Ndim>
+py::array_t<std::int64_t, py::array::c_style> index_array(const py::handle& value, const char* name,
+                                                          std::size_t limit) {
+    using IndexArray = py::array_t<std::int64_t, py::array::c_style>;
+    if (!IndexArray::check_(value))
+        throw py::value_error(std::string(name) + " must be a C-contiguous int64 numpy array");
+    auto array = py::reinterpret_borrow<IndexArray>(value);
+    if (array.ndim() != Ndim)
+        throw py::value_error(std::string(name) + " must have " + std::to_string(Ndim) +
+                              " dimensions, got " + std::to_string(array.ndim()));
+    const std::int64_t* at = array.data();
+    for (py::ssize_t i = 0; i < array.size(); ++i)
+        if (at[i] < 0 || static_cast<std::size_t>(at[i]) >= limit)
+            throw py::value_error(std::string(name) + " holds " + std::to_string(at[i]) +
+                                  ", outside [0, " + std::to_string(limit) + ")");
+    return array;
+}
+
+std::size_t positive_size(const py::handle& value, const char* name) {
+    const Py_ssize_t size = PyNumber_AsSsize_t(value.ptr(), PyExc_OverflowError);
+    if (size == -1 && PyErr_Occurred())
+        throw py::error_already_set();
+    if (size < 1)
+        throw py::value_error(std::string(name) + " must be at least 1, got " +
+                              std::to_string(size));
+    return static_cast<std::size_t>(size);
+}
+
+DoubleArray moment(const py::object& optimizer, const char* name, std::size_t size) {
+    DoubleArray array = vector_of(optimizer.attr(name), name, size);
+    require_writeable(array, name);
+    return array;
+}
+
+std::int64_t step_count(const py::object& optimizer) {
+    const long long t = PyLong_AsLongLong(py::object(optimizer.attr("t")).ptr());
+    if (t == -1 && PyErr_Occurred())
+        throw py::error_already_set();
+    if (t < 0)
+        throw py::value_error("the optimizer's step count t must not be negative");
+    return t;
+}
+
+py::object train_epoch(Frame& f) {
+    DoubleArray y = checked_array<DoubleArray>(f[6], "y", "float64", 1);
+    const auto rows = static_cast<std::size_t>(y.shape(0));
+    DoubleArray w = vector_of(f[7], "w", rows);
+    HeldBank main, pair;
+    read_bank(f[0], "main", rows, main);
+    read_bank(f[1], "pair", rows, pair);
+    const std::size_t p = main.epoch.networks(), q = pair.epoch.networks();
+    auto pair_features = index_array<2>(f[2], "pair_features", p);
+    require_extent(pair_features, 0, static_cast<py::ssize_t>(q), "pair_features");
+    require_extent(pair_features, 1, 2, "pair_features");
+    DoubleArray main_active = vector_of(f[3], "main_active", p);
+    DoubleArray pair_active = vector_of(f[4], "pair_active", q);
+    DoubleArray intercept = vector_of(f[5], "intercept", 1);
+    require_writeable(intercept, "intercept");
+    auto order = index_array<1>(f[8], "order", rows);
+    const std::size_t batch_size = positive_size(f[9], "batch_size");
+    const bool logistic = py::bool_(f[10]);
+    const double reg_clarity = number(f[11]);
+    if (!(reg_clarity >= 0.0))
+        throw py::value_error("reg_clarity must be a number >= 0");
+
+    const py::object optimizer = f[12];
+    kernels::AdamState adam;
+    const std::size_t parameters = main.epoch.parameter_count() + pair.epoch.parameter_count() + 1;
+    DoubleArray m = moment(optimizer, "m", parameters);
+    DoubleArray v = moment(optimizer, "v", parameters);
+    adam.m = m.mutable_data();
+    adam.v = v.mutable_data();
+    adam.t = step_count(optimizer);
+    adam.learning_rate = number(optimizer.attr("learning_rate"));
+    adam.beta1 = number(optimizer.attr("beta1"));
+    adam.beta2 = number(optimizer.attr("beta2"));
+    adam.eps = number(optimizer.attr("eps"));
+
+    kernels::AdditiveTargets targets{y.data(), w.data(), rows, logistic};
+    kernels::AdditiveTerms terms{main_active.data(), pair_active.data(), pair_features.data(),
+                                 reg_clarity, intercept.mutable_data()};
+    {
+        // Only the buffers of arrays held above are read and written; no Python
+        // object is touched.
+        py::gil_scoped_release release;
+        kernels::train_additive_epoch(main.epoch, pair.epoch, targets, terms, adam, order.data(),
+                                      static_cast<std::size_t>(order.size()), batch_size);
+    }
+    optimizer.attr("t") = py::int_(adam.t);
+    return py::none();
+}
+
+} // namespace
+
+void define_train_epoch(py::module_ module) {
+    def_function(module, "train_epoch",
+                 {arg("main"), arg("pair"), arg("pair_features"), arg("main_active"),
+                  arg("pair_active"), arg("intercept"), arg("y"), arg("w"), arg("order"),
+                  arg("batch_size"), arg("logistic"), arg("reg_clarity"), arg("optimizer")},
+                 train_epoch, kTrainEpochDoc);
+}
+
+} // namespace zeka::subnet
