@@ -4,8 +4,15 @@
 
 namespace zeka::kernels {
 
+namespace {
+
+// The update's loop, with a copy for processors with AVX2 where the compiler
+// supports it (four square roots and divisions at a time instead of two).
 template <typename Param, typename Grad>
-void adam_update(Param* params, const Grad* grads, double* m, double* v, std::size_t count,
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+#endif
+void update_loop(Param* params, const Grad* grads, double* m, double* v, std::size_t count,
                  const AdamSettings& settings) {
     const double keep1 = settings.beta1, take1 = 1.0 - settings.beta1;
     const double keep2 = settings.beta2, take2 = 1.0 - settings.beta2;
@@ -18,6 +25,14 @@ void adam_update(Param* params, const Grad* grads, double* m, double* v, std::si
         update *= settings.step_size;
         params[i] = static_cast<Param>(static_cast<double>(params[i]) - update);
     }
+}
+
+} // namespace
+
+template <typename Param, typename Grad>
+void adam_update(Param* params, const Grad* grads, double* m, double* v, std::size_t count,
+                 const AdamSettings& settings) {
+    update_loop(params, grads, m, v, count, settings);
 }
 
 template void adam_update<float, float>(float*, const float*, double*, double*, std::size_t,

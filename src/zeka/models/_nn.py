@@ -14,6 +14,7 @@ Training steps without dropout run natively (``zeka.models._subnet``): a step on
 dozen rows is dozens of numpy calls on tiny arrays, whose call overhead outweighs the
 arithmetic many times over. The numpy methods stay the definition the native step
 follows (and is tested against), and serve dropout and double-precision predictions.
+gaminet goes further and trains a whole epoch per native call (``_subnet.train_epoch``).
 """
 
 from contextlib import nullcontext
