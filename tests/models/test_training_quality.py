@@ -2,6 +2,7 @@
 
 import numpy as np
 import pytest
+from scipy.special import expit
 from sklearn.datasets import load_diabetes
 from sklearn.linear_model import Ridge
 from sklearn.model_selection import KFold, cross_val_score
@@ -9,7 +10,7 @@ from sklearn.pipeline import make_pipeline
 from sklearn.preprocessing import StandardScaler
 
 from zeka.models import boosting, ebm, gaminet
-from zeka.models._base import bin_edges, bin_matrix
+from zeka.models._base import bin_edges, bin_matrix, sigmoid
 from zeka.models._nn import EarlyStopping
 from zeka.models.boosting import XGB1Classifier, XGB1Regressor
 from zeka.models.gaminet import GAMINetRegressor
@@ -210,3 +211,10 @@ def test_child_histograms_by_difference_match_direct_sums():
                 np.testing.assert_allclose(by_difference, summed, rtol=1e-12, atol=1e-12)
                 # a bin with none of the child's rows is exactly empty
                 assert np.all(by_difference[summed == 0] == 0)
+
+
+def test_sigmoid_agrees_with_expit_and_saturates_quietly():
+    z = np.concatenate([np.linspace(-700, 700, 20001), [-1e300, -800.0, 800.0, 1e300, 0.0]])
+    ours = sigmoid(z)  # an overflow warning would fail the test
+    np.testing.assert_allclose(ours, expit(z), rtol=1e-15, atol=1e-300)
+    assert ours[-5] == 0.0 and ours[-2] == 1.0 and ours[-1] == 0.5
