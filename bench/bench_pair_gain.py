@@ -20,13 +20,15 @@ from zeka.models import ebm
 from zeka.models._base import bin_edges, bin_matrix
 
 
-def rank_pairs_numpy(bins, edges, y, w, loss, F, chunk=256):
+def rank_pairs_numpy(bins, edges, y, w, loss, F, candidates=None, chunk=256):
     """The numpy ranking: chunks of pairs as stacks of histograms padded to one size."""
     g, h = loss.gradients(F, y)
     wg, wh = w * g, w * h
-    candidates = list(combinations(range(bins.shape[1]), 2))
+    if candidates is None:
+        candidates = combinations(range(bins.shape[1]), 2)
+    candidates = [tuple(pair) for pair in candidates]
     sizes = np.array([len(e) + 1 for e in edges])
-    side = int(sizes.max())
+    side = int(sizes.max()) if len(sizes) else 1
     gains = []
     for start in range(0, len(candidates), chunk):
         part = np.array(candidates[start:start + chunk], dtype=np.intp).reshape(-1, 2)

@@ -52,7 +52,8 @@ def with_bin(row, feature, value):
     (changed(n_bins=lambda n: np.array([2 ** 62, 4, 4])), "more than 16777216 cells"),
     (changed(min_hessian_share=lambda s: -0.1),
      "min_hessian_share must be a finite number >= 0"),
-    (changed(min_hessian_share=lambda s: float("nan")), "min_hessian_share must be a finite number"),
+    (changed(min_hessian_share=lambda s: float("nan")),
+     "min_hessian_share must be a finite number"),
 ])
 def test_bad_input_is_refused_with_a_clear_value_error(arguments, message):
     with pytest.raises(ValueError, match=message):

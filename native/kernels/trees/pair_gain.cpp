@@ -1,6 +1,5 @@
 #include "kernels/trees/pair_gain.hpp"
 
-#include <algorithm>
 #include <limits>
 #include <stdexcept>
 #include <string>
