@@ -17,7 +17,7 @@ namespace {
 #endif
 
 constexpr double kMinusInf = -std::numeric_limits<double>::infinity();
-// Denominators are kept above this, as the numpy definition does.
+// Denominators are kept above this, as ebm's `_pair_tree` does.
 constexpr double kTinyHessian = 1e-300;
 
 // numpy's maximum: NaN wins over any number, otherwise the larger value.
@@ -28,13 +28,6 @@ inline double nan_max(double a, double b) {
 // A leaf's score G^2 / H.
 inline double leaf(double g, double h) {
     return g * g / (h < kTinyHessian ? kTinyHessian : h);
-}
-
-// The score of a cut into two leaves, or -inf unless both hold more than
-// `floor` of hessian. Both leaves are always scored, so loops have no branch.
-inline double two_leaves(double g1, double h1, double g2, double h2, double floor) {
-    const double score = leaf(g1, h1) + leaf(g2, h2);
-    return ((h1 > floor) & (h2 > floor)) ? score : kMinusInf;
 }
 
 // A side left whole: its score, or -inf unless it holds more than `floor`.
@@ -81,7 +74,7 @@ struct PrefixTables {
 // cut falls after column c, the scores of their left and right sides cut after
 // row t, folded into left_best and right_best.
 //
-// Each quantity is formed exactly as the numpy definition forms it: a side's
+// Each quantity is formed exactly as ebm's `_pair_tree` forms it: a side's
 // cells are differences of prefix sums, its right part is the side's total
 // minus its left part. The top-left, top-right and bottom-left leaves come out
 // the same in both orientations and are scored once.
@@ -108,7 +101,7 @@ ZEKA_VECTOR_CLONES void row_of_cuts(const PrefixTables& p, std::size_t t,
         const double tl = leaf(tl_g, tl_h), tr = leaf(tr_g, tr_h), bl = leaf(bl_g, bl_h);
         const bool tl_ok = tl_h > floor, tr_ok = tr_h > floor, bl_ok = bl_h > floor;
         top_split[c] = (tl_ok & tr_ok) ? tl + tr : kMinusInf;
-        bottom_split[c] = ((bl_ok & (br_h > floor)) ? bl + leaf(br_g, br_h) : kMinusInf);
+        bottom_split[c] = (bl_ok & (br_h > floor)) ? bl + leaf(br_g, br_h) : kMinusInf;
         const double left = (tl_ok & bl_ok) ? tl + bl : kMinusInf;
         const double right = (tr_ok & (rb_h > floor)) ? tr + leaf(rb_g, rb_h) : kMinusInf;
         left_best[c] = nan_max(left_best[c], left);
