@@ -50,6 +50,7 @@ NATIVE_MODULES = [
     "zeka.data.causality.core",
     "zeka.explainer.shap",
     "zeka.models._subnet",
+    "zeka.models._pair_gain",
 ]
 HANG_SECONDS = 10
 

@@ -10,6 +10,7 @@ from zeka.data.causality.core import conditional_independence_test
 from zeka.data.outlier_detection.novelty import OneClassSVM
 from zeka.data.quality_scan.correlation import correlation_ratio, symmetric_theil_u_correlation
 from zeka.data.quality_scan.quality_scan import DataIntegrityCheck
+from zeka.models._pair_gain import pair_gains
 
 
 def independence(seed):
@@ -49,8 +50,17 @@ def association(seed):
             correlation_ratio(codes, other + rng.normal(size=50_000)))
 
 
+def pair_scores(seed):
+    rng = np.random.default_rng(seed)
+    bins = rng.integers(0, 16, size=(5000, 12))
+    pairs = np.array([(j, k) for j in range(12) for k in range(j + 1, 12)])
+    return pair_gains(bins, np.full(12, 16), pairs, rng.normal(size=5000),
+                      rng.uniform(size=5000), 0.005).tolist()
+
+
 CALLS = {"conditional_independence_test": independence, "OneClassSVM.fit refused": refused_fit,
-         "DataIntegrityCheck checks": integrity_checks, "association measures": association}
+         "DataIntegrityCheck checks": integrity_checks, "association measures": association,
+         "pair_gains": pair_scores}
 
 
 @pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())

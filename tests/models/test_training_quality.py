@@ -1,7 +1,12 @@
 """Training quality at the table defaults on small data: xgb1's refit, ebm, gaminet, reludnn."""
 
+from itertools import combinations
+from unittest.mock import patch
+
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from scipy.special import expit
 from sklearn.datasets import load_diabetes
 from sklearn.linear_model import Ridge
@@ -9,7 +14,7 @@ from sklearn.model_selection import KFold, cross_val_score
 from sklearn.pipeline import make_pipeline
 from sklearn.preprocessing import StandardScaler
 
-from zeka.models import boosting, ebm, gaminet
+from zeka.models import _pair_gain, boosting, ebm, gaminet
 from zeka.models._base import bin_edges, bin_matrix, sigmoid
 from zeka.models._nn import EarlyStopping
 from zeka.models.boosting import XGB1Classifier, XGB1Regressor
@@ -141,34 +146,91 @@ def test_ebm_shapes_are_smooth_enough_to_generalise_on_small_noisy_data():
     assert np.mean(scores) > 0.96
 
 
+def pair_tree_gains(bins, sizes, wg, wh, pairs):
+    """The gain of every pair by the numpy definition, each pair's histograms alone."""
+    gains = []
+    for j, k in pairs:
+        n_j, n_k = sizes[j], sizes[k]
+        cell = bins[:, j] * n_k + bins[:, k]
+        hist_g = np.bincount(cell, wg, n_j * n_k).reshape(1, n_j, n_k)
+        hist_h = np.bincount(cell, wh, n_j * n_k).reshape(1, n_j, n_k)
+        gains.append(ebm._pair_tree(hist_g, hist_h, with_steps=False)[0][0])
+    return np.array(gains)
+
+
+def native_gains(bins, sizes, wg, wh, pairs, share):
+    return _pair_gain.pair_gains(np.asarray(bins, np.int64), np.asarray(sizes, np.int64),
+                                 np.asarray(pairs, np.int64).reshape(-1, 2), wg, wh, share)
+
+
+def assert_same_gains(got, expected):
+    finite = np.isfinite(expected)
+    assert np.array_equal(np.isfinite(got), finite)
+    scale = max(1.0, float(np.abs(expected[finite]).max(initial=0.0)))
+    np.testing.assert_allclose(got[finite], expected[finite], rtol=1e-12, atol=1e-12 * scale)
+
+
 @pytest.mark.parametrize("logistic", [False, True])
 def test_pairs_ranked_together_score_as_each_pair_alone(logistic):
     rng = np.random.RandomState(int(logistic))
-    X = rng.normal(size=(120, 6))
+    X = rng.normal(size=(120, 7))
     X[:, 2] = 1.0  # a constant feature takes part in no pair
     X[:, 3] = rng.randint(0, 3, size=120)
+    X[:, 6] = X[:, 4]  # a copy: its pairs tie with the original's
     y = X[:, 0] * X[:, 1] + X[:, 4] + rng.normal(size=120)
     loss = ebm.LogLoss() if logistic else ebm.SquaredLoss()
     if logistic:
         y = (y > 0).astype(float)
     w = rng.uniform(0.5, 2.0, size=120)
-    edges = [bin_edges(X[:, j], bins, weights=w) for j, bins in enumerate([32, 7, 4, 32, 12, 2])]
+    edges = [bin_edges(X[:, j], bins, weights=w)
+             for j, bins in enumerate([32, 7, 4, 32, 12, 2, 12])]
+    edges[0] = np.insert(edges[0], 5, edges[0][5])  # an empty bin among full ones
+    edges[5] = np.append(edges[5], 10.0)  # an empty last bin
     bins = bin_matrix(X, edges)
+    sizes = [len(e) + 1 for e in edges]
     F = np.full(120, 0.1)
     g, h = loss.gradients(F, y)
-    alone = {}
-    for j in range(6):
-        for k in range(j + 1, 6):
-            n_j, n_k = len(edges[j]) + 1, len(edges[k]) + 1
-            cell = bins[:, j] * n_k + bins[:, k]
-            hist_g = np.bincount(cell, w * g, n_j * n_k).reshape(1, n_j, n_k)
-            hist_h = np.bincount(cell, w * h, n_j * n_k).reshape(1, n_j, n_k)
-            alone[(j, k)] = ebm._pair_tree(hist_g, hist_h)[0][0]
-    expected = [pair for pair in sorted(alone, key=lambda p: -alone[p])
-                if np.isfinite(alone[pair])]
-    for chunk in (1, 4, 256):
-        assert ebm.rank_pairs(bins, edges, y, w, loss, F, chunk=chunk) == expected
-    assert len(expected) == 10 and all(2 not in pair for pair in expected)
+    pairs = list(combinations(range(7), 2))
+    gains = pair_tree_gains(bins, sizes, w * g, w * h, pairs)
+    assert_same_gains(native_gains(bins, sizes, w * g, w * h, pairs, ebm._MIN_HESSIAN_SHARE),
+                      gains)
+
+    alone = dict(zip(pairs, gains))
+    assert alone[(0, 4)] == alone[(0, 6)] and np.isfinite(alone[(0, 4)])
+    for candidates in (pairs, pairs[::-1]):
+        expected = [pair for pair in sorted(candidates, key=lambda p: -alone[p])
+                    if np.isfinite(alone[pair])]
+        assert ebm.rank_pairs(bins, edges, y, w, loss, F, candidates) == expected
+        # ties keep the candidates' order
+        first, second = ((0, 4), (0, 6)) if candidates is pairs else ((0, 6), (0, 4))
+        assert expected.index(first) < expected.index(second)
+    assert len(expected) == 15 and all(2 not in pair for pair in expected)
+
+
+@st.composite
+def pair_problems(draw):
+    seed = draw(st.integers(0, 2 ** 32 - 1))
+    rng = np.random.default_rng(seed)
+    n = draw(st.sampled_from([0, 1, 5, 40]))
+    sizes = draw(st.lists(st.integers(1, 9), min_size=2, max_size=4))
+    # each feature uses a random subset of its bins, leaving others empty
+    bins = np.stack([rng.choice(rng.integers(0, size, size=2 + size), size=n)
+                     for size in sizes], axis=1).astype(np.int64)
+    g = rng.normal(size=n) * draw(st.sampled_from([1.0, 1e-8, 1e6]))
+    h = rng.uniform(0.0, 1.0, size=n)
+    w = rng.choice([0.0, 0.5, 1.0, 3.0], size=n)  # zero weights: empty hessian cells
+    pairs = [(j, k) for j in range(len(sizes)) for k in range(len(sizes)) if j != k]
+    share = draw(st.sampled_from([0.0, ebm._MIN_HESSIAN_SHARE, 0.3]))
+    return bins, sizes, w * g, w * h, pairs, share
+
+
+@settings(max_examples=150, deadline=None)
+@given(pair_problems())
+def test_pair_gains_match_the_numpy_definition(problem):
+    bins, sizes, wg, wh, pairs, share = problem
+    with patch.object(ebm, "_MIN_HESSIAN_SHARE", share):
+        expected = pair_tree_gains(bins, sizes, wg, wh, pairs)
+    assert_same_gains(native_gains(*problem), expected)
 
 
 def test_pairs_set_aside_by_pruning_predict_as_switched_off_and_come_back():

@@ -26,6 +26,7 @@ from itertools import combinations
 
 import numpy as np
 
+from . import _pair_gain
 from ._base import (
     ZekaClassifier,
     ZekaEstimator,
@@ -419,32 +420,28 @@ def _cell_steps(hist_g, hist_h, a, floor):
 def rank_pairs(bins, edges, y, w, loss, F, candidates=None, chunk=256):
     """Feature pairs ordered by the gain of a pairwise tree on the current gradients.
 
-    The pairs are scored ``chunk`` at a time as one stack of histograms, each padded with
-    empty bins to the largest bin count; an empty bin leaves every real cut's gain as it
-    is and offers no cut of its own.
+    The gain of a pair is what ``_pair_tree`` computes without steps on the pair's
+    gradient and hessian histograms (the same sums in the same order), computed natively
+    pair by pair by ``_pair_gain.pair_gains``; ``chunk`` is accepted for callers and no
+    longer needed. Pairs of equal gain keep the order of ``candidates``; pairs without a
+    finite gain (one feature constant, or no tree allowed) are left out.
     """
     g, h = loss.gradients(F, y)
-    wg, wh = w * g, w * h
     if candidates is None:
         candidates = combinations(range(bins.shape[1]), 2)
     candidates = [tuple(pair) for pair in candidates]
-    sizes = np.array([len(e) + 1 for e in edges])
-    side = int(sizes.max()) if len(sizes) else 1
-    gains = []
-    for start in range(0, len(candidates), chunk):
-        part = np.array(candidates[start:start + chunk], dtype=np.intp).reshape(-1, 2)
-        L = len(part)
-        cells = (np.arange(L)[:, None] * side + bins[:, part[:, 0]].T) * side \
-            + bins[:, part[:, 1]].T
-        size = L * side * side
-        hist_g = np.bincount(cells.ravel(), np.tile(wg, L), size).reshape(L, side, side)
-        hist_h = np.bincount(cells.ravel(), np.tile(wh, L), size).reshape(L, side, side)
-        gain = _pair_tree(hist_g, hist_h, with_steps=False)[0]
-        # a constant feature has no pairwise tree (its padding would allow a lone cut)
-        gain[(sizes[part[:, 0]] < 2) | (sizes[part[:, 1]] < 2)] = -np.inf
-        gains.extend(gain.tolist())
-    order = sorted(range(len(candidates)), key=lambda i: -gains[i])
-    return [candidates[i] for i in order if np.isfinite(gains[i])]
+    gains = _pair_gain.pair_gains(
+        np.ascontiguousarray(bins, dtype=np.int64),
+        np.array([len(e) + 1 for e in edges], dtype=np.int64),
+        np.array(candidates, dtype=np.int64).reshape(-1, 2),
+        np.ascontiguousarray(w * g, dtype=np.float64),
+        np.ascontiguousarray(w * h, dtype=np.float64),
+        _MIN_HESSIAN_SHARE,
+    ).tolist()
+    # non-finite gains leave before sorting: a NaN key would unsettle the order of the rest
+    kept = [i for i in range(len(candidates)) if np.isfinite(gains[i])]
+    order = sorted(kept, key=lambda i: -gains[i])
+    return [candidates[i] for i in order]
 
 
 class EBMRegressor(ZekaRegressor, _EBM):

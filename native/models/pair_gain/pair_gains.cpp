@@ -1,0 +1,125 @@
+#include "models/pair_gain/pair_gains.hpp"
+
+#include "common/python_class.hpp"
+#include "kernels/trees/pair_gain.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <pybind11/numpy.h>
+#include <string>
+
+namespace zeka::pair_gain {
+
+namespace {
+
+constexpr const char* kPairGainsDoc =
+    R"(Gain of the best pairwise tree of each candidate pair of features.
+
+For pair (j, k) the rows' gradients and hessians are summed into the
+(n_bins[j] x n_bins[k]) histograms of the two features' bins; the tree cuts
+once between the bins of one feature, then once on each side between the bins
+of the other (or leaves that side whole), every leaf holding more than
+min_hessian_share times the total hessian; both orientations are tried. The
+gain is the best sum over leaves of G**2 / H minus G**2 / H of the whole pair.
+
+Parameters
+----------
+bins : int64 array of shape (n, p)
+    Bin index of every row and feature, bins[:, j] in [0, n_bins[j]).
+n_bins : int64 array of shape (p,)
+    Bin count of every feature.
+pairs : int64 array of shape (m, 2)
+    The candidate pairs, as feature indices.
+grad, hess : float64 arrays of shape (n,)
+    Every row's gradient and hessian, weights applied.
+min_hessian_share : float
+    The least share of the total hessian a leaf must exceed (finite, >= 0).
+
+Returns
+-------
+float64 array of shape (m,) : the gains; -inf for a pair that allows no tree
+or has a feature of fewer than 2 bins.
+
+Every array must have exactly its dtype and be C-contiguous; ValueError
+otherwise, for inconsistent shapes and for a bin or feature index out of range.)";
+
+using IntArray = py::array_t<std::int64_t, py::array::c_style>;
+using DoubleArray = py::array_t<double, py::array::c_style>;
+
+// `value` as a C-ordered array of T with `ndim` dimensions; ValueError naming
+// `name` otherwise.
+template <typename Array>
+Array checked_array(const py::handle& value, const char* name, const char* dtype,
+                    py::ssize_t ndim) {
+    // check_ compares the dtype (byte order included) and the C-order flag.
+    if (!Array::check_(value))
+        throw py::value_error(std::string(name) + " must be a C-contiguous numpy array of dtype " +
+                              dtype + ", got " + py::repr(py::type::of(value)).cast<std::string>() +
+                              (py::isinstance<py::array>(value)
+                                   ? " of dtype " + py::str(value.attr("dtype")).cast<std::string>()
+                                   : std::string()));
+    Array array = py::reinterpret_borrow<Array>(value);
+    if (array.ndim() != ndim)
+        throw py::value_error(std::string(name) + " must have " + std::to_string(ndim) +
+                              " dimensions, got " + std::to_string(array.ndim()));
+    return array;
+}
+
+void require_extent(const py::array& array, py::ssize_t axis, py::ssize_t expected,
+                    const char* name) {
+    if (array.shape(axis) != expected)
+        throw py::value_error(std::string(name) + " has " + std::to_string(array.shape(axis)) +
+                              " entries along axis " + std::to_string(axis) + ", expected " +
+                              std::to_string(expected));
+}
+
+// A real number as Python's float() reads it; finite and not negative.
+double checked_share(const py::handle& value) {
+    const double share = PyFloat_AsDouble(value.ptr());
+    if (share == -1.0 && PyErr_Occurred())
+        throw py::error_already_set();
+    if (!std::isfinite(share) || share < 0.0)
+        throw py::value_error("min_hessian_share must be a finite number >= 0, got " +
+                              py::repr(value).cast<std::string>());
+    return share;
+}
+
+py::object pair_gains(Frame& f) {
+    const IntArray bins = checked_array<IntArray>(f[0], "bins", "int64", 2);
+    const IntArray n_bins = checked_array<IntArray>(f[1], "n_bins", "int64", 1);
+    const IntArray pairs = checked_array<IntArray>(f[2], "pairs", "int64", 2);
+    const DoubleArray grad = checked_array<DoubleArray>(f[3], "grad", "float64", 1);
+    const DoubleArray hess = checked_array<DoubleArray>(f[4], "hess", "float64", 1);
+    const double share = checked_share(f[5]);
+    require_extent(n_bins, 0, bins.shape(1), "n_bins");
+    require_extent(pairs, 1, 2, "pairs");
+    require_extent(grad, 0, bins.shape(0), "grad");
+    require_extent(hess, 0, bins.shape(0), "hess");
+
+    kernels::BinMatrixView matrix;
+    matrix.bins = bins.data();
+    matrix.rows = static_cast<std::size_t>(bins.shape(0));
+    matrix.features = static_cast<std::size_t>(bins.shape(1));
+    matrix.n_bins = n_bins.data();
+    const auto n_pairs = static_cast<std::size_t>(pairs.shape(0));
+    DoubleArray gains(pairs.shape(0));
+    {
+        // Only the buffers of the arrays held above are read and written; no
+        // Python object is touched.
+        py::gil_scoped_release release;
+        kernels::pair_gains(matrix, pairs.data(), n_pairs, grad.data(), hess.data(), share,
+                            gains.mutable_data());
+    }
+    return std::move(gains);
+}
+
+} // namespace
+
+void define_pair_gains(py::module_ module) {
+    def_function(module, "pair_gains",
+                 {arg("bins"), arg("n_bins"), arg("pairs"), arg("grad"), arg("hess"),
+                  arg("min_hessian_share")},
+                 pair_gains, kPairGainsDoc);
+}
+
+} // namespace zeka::pair_gain
