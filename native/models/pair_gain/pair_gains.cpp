@@ -1,5 +1,6 @@
 #include "models/pair_gain/pair_gains.hpp"
 
+#include "common/numpy_arrays.hpp"
 #include "common/python_class.hpp"
 #include "kernels/trees/pair_gain.hpp"
 
@@ -45,33 +46,6 @@ otherwise, for inconsistent shapes and for a bin or feature index out of range.)
 
 using IntArray = py::array_t<std::int64_t, py::array::c_style>;
 using DoubleArray = py::array_t<double, py::array::c_style>;
-
-// `value` as a C-ordered array of T with `ndim` dimensions; ValueError naming
-// `name` otherwise.
-template <typename Array>
-Array checked_array(const py::handle& value, const char* name, const char* dtype,
-                    py::ssize_t ndim) {
-    // check_ compares the dtype (byte order included) and the C-order flag.
-    if (!Array::check_(value))
-        throw py::value_error(std::string(name) + " must be a C-contiguous numpy array of dtype " +
-                              dtype + ", got " + py::repr(py::type::of(value)).cast<std::string>() +
-                              (py::isinstance<py::array>(value)
-                                   ? " of dtype " + py::str(value.attr("dtype")).cast<std::string>()
-                                   : std::string()));
-    Array array = py::reinterpret_borrow<Array>(value);
-    if (array.ndim() != ndim)
-        throw py::value_error(std::string(name) + " must have " + std::to_string(ndim) +
-                              " dimensions, got " + std::to_string(array.ndim()));
-    return array;
-}
-
-void require_extent(const py::array& array, py::ssize_t axis, py::ssize_t expected,
-                    const char* name) {
-    if (array.shape(axis) != expected)
-        throw py::value_error(std::string(name) + " has " + std::to_string(array.shape(axis)) +
-                              " entries along axis " + std::to_string(axis) + ", expected " +
-                              std::to_string(expected));
-}
 
 // A real number as Python's float() reads it; finite and not negative.
 double checked_share(const py::handle& value) {

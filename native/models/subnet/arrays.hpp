@@ -1,7 +1,8 @@
-// Checked access to the numpy arrays the subnet functions take: the exact
-// dtype, C order, the expected shape, a clear ValueError otherwise. Nothing is
-// converted or copied, so a kernel writes into the caller's own arrays.
+// The subnet functions' own array checks, beside the shared ones of
+// common/numpy_arrays.hpp (dtype, C order, extents).
 #pragma once
+
+#include "common/numpy_arrays.hpp"
 
 #include <cstddef>
 #include <pybind11/numpy.h>
@@ -16,16 +17,6 @@ namespace py = pybind11;
 using FloatArray = py::array_t<float, py::array::c_style>;
 using DoubleArray = py::array_t<double, py::array::c_style>;
 using BoolArray = py::array_t<bool, py::array::c_style>;
-
-// `value` as an array of T, C-ordered, of `ndim` dimensions; ValueError
-// naming `name` otherwise.
-template <typename Array>
-Array checked_array(const py::handle& value, const std::string& name, const char* dtype,
-                    py::ssize_t ndim);
-
-// ValueError unless `array` has the extent `expected` along `axis`.
-void require_extent(const py::array& array, py::ssize_t axis, py::ssize_t expected,
-                    const std::string& name);
 
 // ValueError unless `array` accepts writes.
 void require_writeable(const py::array& array, const std::string& name);
