@@ -1,5 +1,7 @@
 """The native training step of the small networks against the numpy definition."""
 
+import re
+
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -192,15 +194,7 @@ def numpy_epoch(main, pair, features, active, intercept, y, w, order, batch, log
     main_active, pair_active = active
     for start in range(0, len(order), batch):
         rows = order[start:start + batch]
-        outputs = []
-        for bank in (main, pair):
-            if bank is None:
-                outputs.append((np.zeros((0, len(rows))), None))
-            elif isinstance(bank, tuple):
-                outputs.append(bank[0].forward_numpy(bank[1][:, rows]))
-            else:
-                outputs.append((bank[:, rows], None))
-        (fm, cm), (fp, cp) = outputs
+        (fm, cm), (fp, cp) = numpy_outputs(main, rows), numpy_outputs(pair, rows)
         F = intercept[0] + main_active @ fm + pair_active @ fp
         total = w[rows].sum()
         if not total > 0:
@@ -221,6 +215,28 @@ def numpy_epoch(main, pair, features, active, intercept, y, w, order, batch, log
         optimizer.step_numpy(grads + [np.array([d_f.sum()])])
         if isinstance(main, tuple):
             main[0].project()
+
+
+def numpy_outputs(bank, rows):
+    """A bank's outputs on some rows and its cache (None for fixed outputs)."""
+    if bank is None:
+        return np.zeros((0, len(rows))), None
+    if isinstance(bank, tuple):
+        return bank[0].forward_numpy(bank[1][:, rows])
+    return bank[:, rows], None
+
+
+def numpy_loss(main, pair, features, active, intercept, y, w, rows, logistic, reg_clarity):
+    """The definition of the loss that a stage's early stopping watches."""
+    fm, fp = numpy_outputs(main, rows)[0], numpy_outputs(pair, rows)[0]
+    F = intercept[0] + active[0] @ fm + active[1] @ fp
+    y = y[rows]
+    loss = np.average(np.logaddexp(0.0, F) - y * F if logistic else 0.5 * (F - y) ** 2,
+                      weights=w[rows])
+    for side in (0, 1):
+        f = features[:, side]
+        loss += reg_clarity * (active[1] * active[0][f]) @ np.abs(np.mean(fm[f] * fp, axis=1))
+    return loss
 
 
 def epoch_case(main_role, pair_role, seed=0, n=40):
@@ -316,3 +332,37 @@ def test_train_epoch_refuses_bad_arguments(change, message):
     with pytest.raises(ValueError) as error:
         _subnet.train_epoch(**args)
     assert message in str(error.value)
+
+
+@pytest.mark.parametrize("logistic", [False, True])
+@pytest.mark.parametrize("main_role, pair_role, reg_clarity", [
+    ("train", None, 0.0),
+    ("train", "fixed", 0.0),
+    ("fixed", "train", 0.1),
+    ("train", "train", 0.1),
+])
+def test_additive_loss_matches_numpy_definition(logistic, main_role, pair_role, reg_clarity):
+    # 1,100 rows, 1,037 of them scored: blocks of 512 rows and a ragged last block
+    roles, features, active, y, w, order = epoch_case(main_role, pair_role, n=1100)
+    if logistic:
+        y = (y > 0).astype(float)
+    rows = order[:1037]
+    # scores near 800 when logistic, where exp overflows: the loss must stay finite
+    intercept = np.array([800.0 if logistic else 0.3])
+    intercept.setflags(write=False)  # read, never written
+    ours = _subnet.additive_loss(*[native_argument(r) for r in roles], features, *active,
+                                 intercept, y, w, rows, logistic, reg_clarity)
+    reference = numpy_loss(*roles, features, active, intercept, y, w, rows, logistic,
+                           reg_clarity)
+    assert ours == pytest.approx(reference, rel=1e-6)
+
+
+@pytest.mark.parametrize("rows, message", [
+    (np.zeros(0, np.int64), "rows must not be empty"),
+    (np.array([3, 40]), "rows holds 40, outside [0, 40)"),
+])
+def test_additive_loss_refuses_bad_rows(rows, message):
+    roles, features, active, y, w, _ = epoch_case("train", "train")
+    with pytest.raises(ValueError, match=re.escape(message)):
+        _subnet.additive_loss(*[native_argument(r) for r in roles], features, *active,
+                              np.zeros(1), y, w, rows, False, 0.1)

@@ -198,7 +198,67 @@ void clamp_monotone(EpochBank& bank) {
     }
 }
 
+// Scores of the batch's n rows from both banks' outputs.
+void batch_scores(const AdditiveTerms& terms, const BankScratch& ms, const BankScratch& ps,
+                  std::size_t p, std::size_t q, std::size_t n, std::vector<double>& scores) {
+    std::fill_n(scores.begin(), n, *terms.intercept);
+    add_terms(terms.main_active, ms, p, n, scores.data());
+    add_terms(terms.pair_active, ps, q, n, scores.data());
+}
+
+// log(1 + exp(f)) - y * f without overflow, as numpy's logaddexp(0, f) - y * f.
+double logistic_loss(double f, double y) {
+    const double softplus = f > 0.0 ? f + std::log1p(std::exp(-f)) : std::log1p(std::exp(f));
+    return softplus - y * f;
+}
+
+// Rows per block of additive_loss.
+constexpr std::size_t kLossBlock = 512;
+
 } // namespace
+
+double additive_loss(EpochBank& main, EpochBank& pair, const AdditiveTargets& targets,
+                     const AdditiveTerms& terms, const std::int64_t* rows, std::size_t n) {
+    const std::size_t block = std::min(n, kLossBlock);
+    BankScratch ms, ps;
+    allocate(main, padded(block), ms);
+    allocate(pair, padded(block), ps);
+    std::vector<double> scores(block);
+    const std::size_t p = main.networks(), q = pair.networks();
+    const bool clarity = terms.reg_clarity > 0.0 && q > 0;
+    // sums over rows of main_f * pair_k, per pair k and side (f = its feature)
+    std::vector<double> products(clarity ? 2 * q : 0, 0.0);
+    double weighted = 0.0, weights = 0.0;
+    for (std::size_t start = 0; start < n; start += block) {
+        const std::int64_t* at = rows + start;
+        const std::size_t count = std::min(block, n - start);
+        ms.stride = ps.stride = padded(count);
+        bank_outputs(main, at, count, targets.rows, ms);
+        bank_outputs(pair, at, count, targets.rows, ps);
+        batch_scores(terms, ms, ps, p, q, count, scores);
+        for (std::size_t r = 0; r < count; ++r) {
+            const double f = scores[r], y = targets.y[at[r]], w = targets.w[at[r]];
+            weighted += w * (targets.logistic ? logistic_loss(f, y) : 0.5 * (f - y) * (f - y));
+            weights += w;
+        }
+        for (std::size_t i = 0; i < products.size(); ++i) {
+            const std::size_t k = i % q, side = i / q;
+            const auto f = static_cast<std::size_t>(terms.pair_features[2 * k + side]);
+            const double* fm = ms.outputs.data() + f * ms.stride;
+            const double* fp = ps.outputs.data() + k * ps.stride;
+            for (std::size_t r = 0; r < count; ++r)
+                products[i] += fm[r] * fp[r];
+        }
+    }
+    double loss = weighted / weights;
+    for (std::size_t i = 0; i < products.size(); ++i) {
+        const std::size_t k = i % q, side = i / q;
+        const auto f = static_cast<std::size_t>(terms.pair_features[2 * k + side]);
+        const double on = terms.pair_active[k] * terms.main_active[f];
+        loss += terms.reg_clarity * on * std::fabs(products[i] / static_cast<double>(n));
+    }
+    return loss;
+}
 
 void train_additive_epoch(EpochBank& main, EpochBank& pair, const AdditiveTargets& targets,
                           const AdditiveTerms& terms, AdamState& adam, const std::int64_t* order,
@@ -215,9 +275,7 @@ void train_additive_epoch(EpochBank& main, EpochBank& pair, const AdditiveTarget
         ms.stride = ps.stride = padded(n);
         bank_outputs(main, rows, n, targets.rows, ms);
         bank_outputs(pair, rows, n, targets.rows, ps);
-        std::fill_n(scores.begin(), n, *terms.intercept);
-        add_terms(terms.main_active, ms, p, n, scores.data());
-        add_terms(terms.pair_active, ps, q, n, scores.data());
+        batch_scores(terms, ms, ps, p, q, n, scores);
         if (!loss_gradient(targets, rows, n, scores, d_scores))
             continue;
         if (main.trained())

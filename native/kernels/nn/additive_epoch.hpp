@@ -60,6 +60,14 @@ struct AdamState {
     double beta1 = 0.9, beta2 = 0.999, eps = 1e-8;
 };
 
+// The network's weighted mean loss on the given rows (indices), plus
+// reg_clarity times the clarity penalty with the means taken over those rows:
+// the objective that a stage's early stopping watches. NaN when the rows'
+// weights sum to zero. Computed in blocks of rows, so that its scratch stays
+// small whatever the number of rows.
+double additive_loss(EpochBank& main, EpochBank& pair, const AdditiveTargets& targets,
+                     const AdditiveTerms& terms, const std::int64_t* rows, std::size_t n);
+
 // One step per `batch_size` consecutive entries of `order` (row indices). A
 // batch whose weights sum to zero carries no information and is skipped.
 void train_additive_epoch(EpochBank& main, EpochBank& pair, const AdditiveTargets& targets,

@@ -40,7 +40,7 @@ void define_bank_functions(py::module_ module);
 // Binds `adam_step`.
 void define_adam_step(py::module_ module);
 
-// Binds `train_epoch`.
+// Binds `train_epoch` and `additive_loss`.
 void define_train_epoch(py::module_ module);
 
 } // namespace zeka::subnet

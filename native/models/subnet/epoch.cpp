@@ -41,6 +41,24 @@ optimizer : object with float64 moments m and v (one entry per trained
     intercept), the step count t (advanced) and learning_rate, beta1, beta2,
     eps.)";
 
+constexpr const char* kAdditiveLossDoc =
+    R"(Loss of an additive network on some of its rows, as its training watches it.
+
+The weighted mean loss (squared, or logistic on log-odds) on the given rows,
+plus reg_clarity times the sum over pairs k and their features f of
+pair_active[k] * main_active[f] * |mean over the rows of main_f * pair_k|.
+NaN when the rows' weights sum to zero.
+
+Parameters
+----------
+main, pair, pair_features, main_active, pair_active, intercept, y, w :
+    as for train_epoch; nothing is changed.
+rows : int64 array of row indices, not empty
+logistic : bool
+reg_clarity : float >= 0)";
+
+using IndexArray = py::array_t<std::int64_t, py::array::c_style>;
+
 // A bank's arrays, held for the epoch, and the kernel's view of them.
 struct HeldBank {
     Bank bank;
@@ -96,9 +114,7 @@ DoubleArray vector_of(const py::handle& value, const char* name, std::size_t siz
 
 // An int64 array whose entries lie in [0, limit).
 template <py::ssize_t Ndim>
-py::array_t<std::int64_t, py::array::c_style> index_array(const py::handle& value, const char* name,
-                                                          std::size_t limit) {
-    using IndexArray = py::array_t<std::int64_t, py::array::c_style>;
+IndexArray index_array(const py::handle& value, const char* name, std::size_t limit) {
     if (!IndexArray::check_(value))
         throw py::value_error(std::string(name) + " must be a C-contiguous int64 numpy array");
     auto array = py::reinterpret_borrow<IndexArray>(value);
@@ -138,31 +154,53 @@ std::int64_t step_count(const py::object& optimizer) {
     return t;
 }
 
-py::object train_epoch(Frame& f) {
-    DoubleArray y = checked_array<DoubleArray>(f[6], "y", "float64", 1);
-    const auto rows = static_cast<std::size_t>(y.shape(0));
-    DoubleArray w = vector_of(f[7], "w", rows);
+// The network and its data, the first eight arguments of both functions
+// (main, pair, pair_features, main_active, pair_active, intercept, y, w), and
+// logistic and reg_clarity at the given places. The intercept must be
+// writeable when the call trains it.
+struct Network {
+    DoubleArray y, w, main_active, pair_active, intercept;
     HeldBank main, pair;
-    read_bank(f[0], "main", rows, main);
-    read_bank(f[1], "pair", rows, pair);
-    const std::size_t p = main.epoch.networks(), q = pair.epoch.networks();
-    auto pair_features = index_array<2>(f[2], "pair_features", p);
-    require_extent(pair_features, 0, static_cast<py::ssize_t>(q), "pair_features");
-    require_extent(pair_features, 1, 2, "pair_features");
-    DoubleArray main_active = vector_of(f[3], "main_active", p);
-    DoubleArray pair_active = vector_of(f[4], "pair_active", q);
-    DoubleArray intercept = vector_of(f[5], "intercept", 1);
-    require_writeable(intercept, "intercept");
-    auto order = index_array<1>(f[8], "order", rows);
-    const std::size_t batch_size = positive_size(f[9], "batch_size");
-    const bool logistic = py::bool_(f[10]);
-    const double reg_clarity = number(f[11]);
+    IndexArray pair_features;
+    kernels::AdditiveTargets targets;
+    kernels::AdditiveTerms terms;
+};
+
+void read_network(Frame& f, std::size_t logistic_at, std::size_t reg_clarity_at, bool trains,
+                  Network& net) {
+    net.y = checked_array<DoubleArray>(f[6], "y", "float64", 1);
+    const auto rows = static_cast<std::size_t>(net.y.shape(0));
+    net.w = vector_of(f[7], "w", rows);
+    read_bank(f[0], "main", rows, net.main);
+    read_bank(f[1], "pair", rows, net.pair);
+    const std::size_t p = net.main.epoch.networks(), q = net.pair.epoch.networks();
+    net.pair_features = index_array<2>(f[2], "pair_features", p);
+    require_extent(net.pair_features, 0, static_cast<py::ssize_t>(q), "pair_features");
+    require_extent(net.pair_features, 1, 2, "pair_features");
+    net.main_active = vector_of(f[3], "main_active", p);
+    net.pair_active = vector_of(f[4], "pair_active", q);
+    net.intercept = vector_of(f[5], "intercept", 1);
+    if (trains)
+        require_writeable(net.intercept, "intercept");
+    const double reg_clarity = number(f[reg_clarity_at]);
     if (!(reg_clarity >= 0.0))
         throw py::value_error("reg_clarity must be a number >= 0");
+    net.targets = {net.y.data(), net.w.data(), rows, bool(py::bool_(f[logistic_at]))};
+    net.terms = {net.main_active.data(), net.pair_active.data(), net.pair_features.data(),
+                 reg_clarity, const_cast<double*>(net.intercept.data())};
+}
+
+py::object train_epoch(Frame& f) {
+    Network net;
+    read_network(f, 10, 11, true, net);
+    const std::size_t rows = net.targets.rows;
+    auto order = index_array<1>(f[8], "order", rows);
+    const std::size_t batch_size = positive_size(f[9], "batch_size");
 
     const py::object optimizer = f[12];
     kernels::AdamState adam;
-    const std::size_t parameters = main.epoch.parameter_count() + pair.epoch.parameter_count() + 1;
+    const std::size_t parameters =
+        net.main.epoch.parameter_count() + net.pair.epoch.parameter_count() + 1;
     DoubleArray m = moment(optimizer, "m", parameters);
     DoubleArray v = moment(optimizer, "v", parameters);
     adam.m = m.mutable_data();
@@ -173,18 +211,31 @@ py::object train_epoch(Frame& f) {
     adam.beta2 = number(optimizer.attr("beta2"));
     adam.eps = number(optimizer.attr("eps"));
 
-    kernels::AdditiveTargets targets{y.data(), w.data(), rows, logistic};
-    kernels::AdditiveTerms terms{main_active.data(), pair_active.data(), pair_features.data(),
-                                 reg_clarity, intercept.mutable_data()};
     {
         // Only the buffers of arrays held above are read and written; no Python
         // object is touched.
         py::gil_scoped_release release;
-        kernels::train_additive_epoch(main.epoch, pair.epoch, targets, terms, adam, order.data(),
-                                      static_cast<std::size_t>(order.size()), batch_size);
+        kernels::train_additive_epoch(net.main.epoch, net.pair.epoch, net.targets, net.terms, adam,
+                                      order.data(), static_cast<std::size_t>(order.size()),
+                                      batch_size);
     }
     optimizer.attr("t") = py::int_(adam.t);
     return py::none();
+}
+
+py::object additive_loss(Frame& f) {
+    Network net;
+    read_network(f, 9, 10, false, net);
+    auto rows = index_array<1>(f[8], "rows", net.targets.rows);
+    if (rows.size() == 0)
+        throw py::value_error("rows must not be empty");
+    double loss = 0.0;
+    {
+        py::gil_scoped_release release;
+        loss = kernels::additive_loss(net.main.epoch, net.pair.epoch, net.targets, net.terms,
+                                      rows.data(), static_cast<std::size_t>(rows.size()));
+    }
+    return py::float_(loss);
 }
 
 } // namespace
@@ -195,6 +246,11 @@ void define_train_epoch(py::module_ module) {
                   arg("pair_active"), arg("intercept"), arg("y"), arg("w"), arg("order"),
                   arg("batch_size"), arg("logistic"), arg("reg_clarity"), arg("optimizer")},
                  train_epoch, kTrainEpochDoc);
+    def_function(module, "additive_loss",
+                 {arg("main"), arg("pair"), arg("pair_features"), arg("main_active"),
+                  arg("pair_active"), arg("intercept"), arg("y"), arg("w"), arg("rows"),
+                  arg("logistic"), arg("reg_clarity")},
+                 additive_loss, kAdditiveLossDoc);
 }
 
 } // namespace zeka::subnet

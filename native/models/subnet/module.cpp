@@ -1,6 +1,6 @@
 // zeka.models._subnet: the training step of the model catalogue's small
 // networks (forward and backward passes of a bank of ReLU networks, Adam, and
-// a whole training epoch of an additive network).
+// a whole training epoch of an additive network and its loss).
 #include "common/module.hpp"
 
 #include "models/subnet/bank.hpp"
@@ -10,7 +10,7 @@ namespace zeka::subnet {
 const char* const kModuleDoc =
     "Native training step of banks of small ReLU networks: forward and backward passes in "
     "single precision, the Adam update of their parameters, and a whole training epoch of an "
-    "additive network of such banks.";
+    "additive network of such banks, and its loss.";
 
 } // namespace zeka::subnet
 

@@ -296,6 +296,7 @@ class _Trainer:
         self.net, self.Z, self.y, self.w = net, Z, y, w
         self.val = val if val.any() else None
         self.fit_rows = np.flatnonzero(~val)
+        self.check_rows = np.flatnonzero(self._check_rows())
         self.batch_size = epoch_batch_size(batch_size, len(self.fit_rows))
         self.rng = rng
         rows = self._check_rows()
@@ -309,28 +310,6 @@ class _Trainer:
     def _check_rows(self):
         return self.val if self.val is not None else np.ones(len(self.y), bool)
 
-    def validation_loss(self, clarity=False, fixed_main=None):
-        """Validation loss, with the clarity penalty when the stage trains with it."""
-        rows = self._check_rows()
-        main = None if fixed_main is None else fixed_main[:, rows]
-        fm, _, fp, _ = self.net.outputs(self.Z[rows], main)
-        loss = mean_loss(self.net.combine(fm, fp), self.y[rows], self.w[rows],
-                         self.net.logistic)
-        if clarity and self.net.pairs:
-            loss += self.reg_clarity * self._clarity(fm, fp)
-        return loss
-
-    def _clarity(self, fm, fp):
-        """Sum over active pairs and their two features of |mean(main * pair)|."""
-        net = self.net
-        pairs = np.asarray(net.pairs)
-        total = 0.0
-        for side in (0, 1):
-            features = pairs[:, side]
-            on = net.pair_active * net.main_active[features]
-            total += float(on @ np.abs(np.mean(fm[features] * fp, axis=1)))
-        return total
-
     def run(self, name, banks, epochs, learning_rate, patience, clarity):
         """Train the named banks, an epoch per native call; a bank left out keeps its
         weights, so its outputs on the training rows are computed once for the whole
@@ -338,7 +317,6 @@ class _Trainer:
         net = self.net
         params = net.params(banks)
         main = self._bank_argument(net.main, "main" in banks, self._main_inputs)
-        fixed_main = None if "main" in banks else main
         pair = None
         if net.pair_net is not None:
             pair_inputs = np.ascontiguousarray(net._pair_input(self.Z), dtype=np.float32)
@@ -350,6 +328,12 @@ class _Trainer:
                                 self.null_loss)
         best = [p.copy() for p in params]
         done = 0
+
+        def validation_loss(reg_clarity):
+            return _subnet.additive_loss(main, pair, features, net.main_active, net.pair_active,
+                                         net.intercept, self.y, self.w, self.check_rows,
+                                         net.logistic, reg_clarity)
+
         for epoch in range(epochs):
             order = self.rng.permutation(self.fit_rows)
             _subnet.train_epoch(main, pair, features, net.main_active, net.pair_active,
@@ -357,7 +341,7 @@ class _Trainer:
                                 net.logistic, reg_clarity, optimizer)
             done = epoch + 1
             # the stage's own objective decides, so the penalty is not undone by stopping
-            loss = self.validation_loss(clarity, fixed_main)
+            loss = validation_loss(reg_clarity)
             if stopper.update(loss, epoch):
                 best = [p.copy() for p in params]
             if stopper.stop:
@@ -367,7 +351,7 @@ class _Trainer:
                 p[...] = saved
         self.epochs_run.append(done)
         if self.verbose:
-            print("%s: %d epochs, validation loss %.6f" % (name, done, self.validation_loss()))
+            print("%s: %d epochs, validation loss %.6f" % (name, done, validation_loss(0.0)))
 
     @staticmethod
     def _bank_argument(bank, trained, inputs):
