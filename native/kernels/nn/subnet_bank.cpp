@@ -122,13 +122,12 @@ inline bool passes(float activation, bool capped) {
     return activation > 0.0f && !(capped && activation >= 1.0f);
 }
 
-// The lanes added in order, then the rows past the last full block of lanes
-// (x[r] * d[r], or x[r] without d).
+// The lanes added pairwise (three dependent additions, not seven), then the
+// rows past the last full block of lanes (x[r] * d[r], or x[r] without d).
 inline float lanes_total(Lanes lanes, const float* x, const float* d, std::size_t from,
                          std::size_t rows) {
-    float total = 0.0f;
-    for (std::size_t i = 0; i < kLanes; ++i)
-        total += lanes[i];
+    float total = ((lanes[0] + lanes[4]) + (lanes[2] + lanes[6])) +
+                  ((lanes[1] + lanes[5]) + (lanes[3] + lanes[7]));
     for (std::size_t r = from; r < rows; ++r)
         total += d ? x[r] * d[r] : x[r];
     return total;
@@ -179,6 +178,12 @@ void accumulate_gradients(const float* in, const float* delta, std::size_t rows,
                           std::size_t fan_out, float* grad_w, float* grad_b) {
     for (std::size_t o = 0; o < fan_out; ++o)
         grad_b[o] = row_sum(delta + o * rows, rows);
+    if (fan_out == 1) {
+        // an output layer: one pass of the single delta against every input
+        // unit, four at a time (the same sums, products taken as d * x)
+        row_dots(delta, in, rows, fan_in, grad_w);
+        return;
+    }
     // grad_w's row j: input unit j's sums against every output unit
     for (std::size_t j = 0; j < fan_in; ++j)
         row_dots(in + j * rows, delta, rows, fan_out, grad_w + j * fan_out);
