@@ -226,8 +226,12 @@ double additive_loss(EpochBank& main, EpochBank& pair, const AdditiveTargets& ta
     std::vector<double> scores(block);
     const std::size_t p = main.networks(), q = pair.networks();
     const bool clarity = terms.reg_clarity > 0.0 && q > 0;
-    // sums over rows of main_f * pair_k, per pair k and side (f = its feature)
+    // sums over rows of main_f * pair_k, entry i for pair k = i % q and its
+    // feature f on side i / q
     std::vector<double> products(clarity ? 2 * q : 0, 0.0);
+    auto feature_of = [&](std::size_t i) {
+        return static_cast<std::size_t>(terms.pair_features[2 * (i % q) + i / q]);
+    };
     double weighted = 0.0, weights = 0.0;
     for (std::size_t start = 0; start < n; start += block) {
         const std::int64_t* at = rows + start;
@@ -242,19 +246,15 @@ double additive_loss(EpochBank& main, EpochBank& pair, const AdditiveTargets& ta
             weights += w;
         }
         for (std::size_t i = 0; i < products.size(); ++i) {
-            const std::size_t k = i % q, side = i / q;
-            const auto f = static_cast<std::size_t>(terms.pair_features[2 * k + side]);
-            const double* fm = ms.outputs.data() + f * ms.stride;
-            const double* fp = ps.outputs.data() + k * ps.stride;
+            const double* fm = ms.outputs.data() + feature_of(i) * ms.stride;
+            const double* fp = ps.outputs.data() + (i % q) * ps.stride;
             for (std::size_t r = 0; r < count; ++r)
                 products[i] += fm[r] * fp[r];
         }
     }
     double loss = weighted / weights;
     for (std::size_t i = 0; i < products.size(); ++i) {
-        const std::size_t k = i % q, side = i / q;
-        const auto f = static_cast<std::size_t>(terms.pair_features[2 * k + side]);
-        const double on = terms.pair_active[k] * terms.main_active[f];
+        const double on = terms.pair_active[i % q] * terms.main_active[feature_of(i)];
         loss += terms.reg_clarity * on * std::fabs(products[i] / static_cast<double>(n));
     }
     return loss;

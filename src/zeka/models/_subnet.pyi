@@ -55,3 +55,20 @@ def train_epoch(
     optimizer: Any,
 ) -> None:
     """One epoch of mini-batch Adam on an additive network of two banks, in place."""
+
+def additive_loss(
+    main: tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
+                npt.NDArray[np.bool_], npt.NDArray[np.float32]] | npt.NDArray[np.float64],
+    pair: tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
+                npt.NDArray[np.bool_], npt.NDArray[np.float32]] | npt.NDArray[np.float64] | None,
+    pair_features: npt.NDArray[np.int64],
+    main_active: npt.NDArray[np.float64],
+    pair_active: npt.NDArray[np.float64],
+    intercept: npt.NDArray[np.float64],
+    y: npt.NDArray[np.float64],
+    w: npt.NDArray[np.float64],
+    rows: npt.NDArray[np.int64],
+    logistic: bool,
+    reg_clarity: float,
+) -> float:
+    """Weighted mean loss of an additive network on some rows, with the clarity penalty."""

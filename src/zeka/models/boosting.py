@@ -11,6 +11,7 @@ by the midpoint of the two, so that every tree, and so the sum, is monotone in t
 
 import numpy as np
 
+from . import _boost_split
 from ._base import (
     ZekaClassifier,
     ZekaEstimator,
@@ -19,7 +20,6 @@ from ._base import (
     bin_matrix,
     check_non_negative,
     check_positive_int,
-    first_best,
     sigmoid,
 )
 from ._nn import single_blas_thread
@@ -94,6 +94,8 @@ class _TreeGrower:
         self.bins_by_feature = np.ascontiguousarray(bins.T)
         self.signs, self.lam, self.alpha, self.gamma = signs, lam, alpha, gamma
         self.max_depth = max_depth
+        self.cuts = np.array([len(e) for e in edges], dtype=np.int64)
+        self._float_signs = np.asarray(signs, dtype=float)
         self.n_features = bins.shape[1]
         self._root_h = self._root_hist_h = None
 
@@ -153,10 +155,6 @@ class _TreeGrower:
     def _weight(self, G, H):
         return -_shrink(G, self.alpha) / (H + self.lam) if H + self.lam > 0 else 0.0
 
-    def _score(self, G, H, weight):
-        """Loss reduction of a leaf with the given weight against weight zero."""
-        return -(G * weight + 0.5 * (H + self.lam) * weight ** 2 + self.alpha * np.abs(weight))
-
     def _histograms(self, rows, g, h):
         """Gradient and hessian sums per feature and bin."""
         everything = len(rows) == self.bins_by_feature.shape[1]
@@ -193,26 +191,10 @@ class _TreeGrower:
         return sums
 
     def _best_split(self, hist, G, H, parent_weight, lower, upper):
-        hist_g, hist_h = hist
-        GL = np.cumsum(hist_g, axis=1)[:, :-1]
-        HL = np.cumsum(hist_h, axis=1)[:, :-1]
-        GR, HR = G - GL, H - HL
-        with np.errstate(divide="ignore", invalid="ignore"):
-            w_left = np.clip(-_shrink(GL, self.alpha) / (HL + self.lam), lower, upper)
-            w_right = np.clip(-_shrink(GR, self.alpha) / (HR + self.lam), lower, upper)
-        gain = (self._score(GL, HL, w_left) + self._score(GR, HR, w_right)
-                - self._score(G, H, parent_weight))
-        valid = (HL >= _MIN_CHILD_WEIGHT) & (HR >= _MIN_CHILD_WEIGHT)
-        for j in range(self.n_features):
-            valid[j, len(self.edges[j]):] = False
-        direction = self.signs[:, None] * (w_right - w_left)
-        valid &= direction >= 0
-        gain = np.where(valid, gain, -np.inf)
-        flat = first_best(gain)
-        feature, cut = divmod(flat, gain.shape[1])
-        if not gain[feature, cut] > self.gamma:
-            return None
-        return feature, cut, float(w_left[feature, cut]), float(w_right[feature, cut])
+        """(feature, cut, left weight, right weight) of the best allowed cut, or None."""
+        return _boost_split.best_split(hist[0], hist[1], self.cuts, self._float_signs, G, H,
+                                       parent_weight, lower, upper, self.lam, self.alpha,
+                                       self.gamma, _MIN_CHILD_WEIGHT)
 
 
 def _shrink(G, alpha):

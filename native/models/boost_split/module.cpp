@@ -1,0 +1,120 @@
+// zeka.models._boost_split: the choice of a boosting tree node's cut from its
+// gradient and hessian histograms (xgb1, xgb2).
+#include "common/module.hpp"
+#include "common/numpy_arrays.hpp"
+#include "common/python_class.hpp"
+#include "kernels/trees/best_split.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <pybind11/numpy.h>
+#include <string>
+
+namespace zeka::boost_split {
+
+namespace py = pybind11;
+
+const char* const kModuleDoc =
+    "Native choice of the best cut of a boosting tree's node from its gradient and hessian "
+    "histograms.";
+
+namespace {
+
+constexpr const char* kBestSplitDoc =
+    R"(The best cut of a node, or None when no allowed cut gains more than gamma.
+
+A cut c of feature j sends bins 0..c left; the left child sums the bins'
+gradients GL and hessians HL in bin order, the right child gets G - GL and
+H - HL. A child's weight is -T(G) / (H + reg_lambda) clipped to [lower, upper],
+T(G) = sign(G) * max(|G| - reg_alpha, 0); its score is -(G * w + 0.5 * (H +
+reg_lambda) * w**2 + reg_alpha * |w|), and the gain is the children's scores
+less the node's (with its own weight). A cut is allowed when both children
+hold a hessian of at least min_child_weight, c < cuts[j], and
+signs[j] * (w_right - w_left) >= 0. Of the allowed cuts the first, in
+(feature, cut) order, whose gain is within a relative 1e-9 of the best is
+chosen.
+
+Parameters
+----------
+hist_grad, hist_hess : float64 arrays of shape (features, width)
+cuts : int64 array of shape (features,), each in [0, width - 1]
+signs : float64 array of shape (features,): +1 increasing, -1 decreasing, 0
+G, H, weight, lower, upper : the node's sums, its weight and the bounds of
+    its children's weights
+reg_lambda, reg_alpha, gamma, min_child_weight : floats >= 0
+
+Returns
+-------
+(feature, cut, w_left, w_right), or None.)";
+
+using IntArray = py::array_t<std::int64_t, py::array::c_style>;
+using DoubleArray = py::array_t<double, py::array::c_style>;
+
+double real(const py::handle& value) {
+    const double x = PyFloat_AsDouble(value.ptr());
+    if (x == -1.0 && PyErr_Occurred())
+        throw py::error_already_set();
+    return x;
+}
+
+double penalty(const py::handle& value, const char* name) {
+    const double x = real(value);
+    if (!(x >= 0.0))
+        throw py::value_error(std::string(name) + " must be a number >= 0, got " +
+                              py::repr(value).cast<std::string>());
+    return x;
+}
+
+py::object best_split(Frame& f) {
+    const DoubleArray grad = checked_array<DoubleArray>(f[0], "hist_grad", "float64", 2);
+    const DoubleArray hess = checked_array<DoubleArray>(f[1], "hist_hess", "float64", 2);
+    const IntArray cuts = checked_array<IntArray>(f[2], "cuts", "int64", 1);
+    const DoubleArray signs = checked_array<DoubleArray>(f[3], "signs", "float64", 1);
+    const py::ssize_t features = grad.shape(0), width = grad.shape(1);
+    require_extent(hess, 0, features, "hist_hess");
+    require_extent(hess, 1, width, "hist_hess");
+    require_extent(cuts, 0, features, "cuts");
+    require_extent(signs, 0, features, "signs");
+    for (py::ssize_t j = 0; j < features; ++j)
+        if (cuts.data()[j] < 0 || cuts.data()[j] > std::max<py::ssize_t>(width - 1, 0))
+            throw py::value_error("cuts holds " + std::to_string(cuts.data()[j]) +
+                                  ", outside [0, " + std::to_string(width - 1) + "]");
+
+    kernels::SplitHistograms hist;
+    hist.grad = grad.data();
+    hist.hess = hess.data();
+    hist.features = static_cast<std::size_t>(features);
+    hist.width = static_cast<std::size_t>(width);
+    hist.cuts = cuts.data();
+    hist.signs = signs.data();
+    kernels::SplitNode node{real(f[4]), real(f[5]), real(f[6]), real(f[7]), real(f[8])};
+    kernels::SplitPenalties penalties{penalty(f[9], "reg_lambda"), penalty(f[10], "reg_alpha"),
+                                      penalty(f[11], "gamma"),
+                                      penalty(f[12], "min_child_weight")};
+    kernels::Split split;
+    {
+        // Only the buffers of the arrays held above are read.
+        py::gil_scoped_release release;
+        split = kernels::best_split(hist, node, penalties);
+    }
+    if (!split.found)
+        return py::none();
+    return py::make_tuple(split.feature, split.cut, split.left_weight, split.right_weight);
+}
+
+} // namespace
+
+void define_best_split(py::module_ module) {
+    def_function(module, "best_split",
+                 {arg("hist_grad"), arg("hist_hess"), arg("cuts"), arg("signs"), arg("G"),
+                  arg("H"), arg("weight"), arg("lower"), arg("upper"), arg("reg_lambda"),
+                  arg("reg_alpha"), arg("gamma"), arg("min_child_weight")},
+                 best_split, kBestSplitDoc);
+}
+
+} // namespace zeka::boost_split
+
+ZEKA_MODULE(_boost_split, m) {
+    m.doc() = zeka::boost_split::kModuleDoc;
+    zeka::boost_split::define_best_split(m);
+}
