@@ -51,7 +51,7 @@ NATIVE_MODULES = [
     "zeka.explainer.shap",
     "zeka.models._subnet",
     "zeka.models._pair_gain",
-    "zeka.models._boost_split",
+    "zeka.models._boost_tree",
 ]
 HANG_SECONDS = 10
 

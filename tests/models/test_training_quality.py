@@ -259,8 +259,7 @@ def test_child_histograms_by_difference_match_direct_sums():
     edges = [bin_edges(X[:, j], 16) for j in range(4)]
     bins = bin_matrix(X, edges)
     width = max(len(e) for e in edges) + 1
-    grower = boosting._TreeGrower(bins + np.arange(4) * width, bins, width, edges,
-                                  np.zeros(4), 1.0, 0.0, 0.0, 2)
+    grower = boosting._TreeGrower(bins, width, edges, np.zeros(4), 1.0, 0.0, 0.0, 2)
     g, h = rng.normal(size=300), rng.uniform(0.1, 1.0, size=300)
     rows = np.arange(300)
     parent = grower._histograms(rows, g, h)

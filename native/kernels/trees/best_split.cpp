@@ -61,10 +61,9 @@ Split best_split(const SplitHistograms& hist, const SplitNode& node,
             const double gr = node.grad - gl, hr = node.hess - hl;
             const double wl = leaf.weight(gl, hl, node.lower, node.upper);
             const double wr = leaf.weight(gr, hr, node.lower, node.upper);
-            const bool allowed = hl >= penalties.min_child_weight &&
-                                 hr >= penalties.min_child_weight &&
-                                 static_cast<std::int64_t>(c) < hist.cuts[j] &&
-                                 hist.signs[j] * (wr - wl) >= 0.0;
+            const bool allowed =
+                hl >= penalties.min_child_weight && hr >= penalties.min_child_weight &&
+                static_cast<std::int64_t>(c) < hist.cuts[j] && hist.signs[j] * (wr - wl) >= 0.0;
             if (!allowed)
                 continue;
             const std::size_t at = j * cuts + c;

@@ -11,7 +11,7 @@ by the midpoint of the two, so that every tree, and so the sum, is monotone in t
 
 import numpy as np
 
-from . import _boost_split
+from . import _boost_tree
 from ._base import (
     ZekaClassifier,
     ZekaEstimator,
@@ -47,7 +47,6 @@ class _Boosting(ZekaEstimator):
                  for j in range(X.shape[1])]
         bins = bin_matrix(X, edges)
         width = max(len(e) for e in edges) + 1
-        flat = bins + np.arange(X.shape[1]) * width
         logistic = self._logistic
         mean = np.average(y, weights=w)
         if logistic:
@@ -56,7 +55,7 @@ class _Boosting(ZekaEstimator):
         else:
             self.base_score_ = float(mean)
         F = np.full(X.shape[0], self.base_score_)
-        grower = _TreeGrower(flat, bins, width, edges, signs, lam, alpha, gamma, max_depth)
+        grower = _TreeGrower(bins, width, edges, signs, lam, alpha, gamma, max_depth)
         self.trees_ = []
         for _ in range(n_estimators):
             if logistic:
@@ -82,15 +81,11 @@ class _Boosting(ZekaEstimator):
         return out
 
 
-# below this many rows a node's histograms are summed in one pass over all features
-_ONE_PASS_ROWS = 2048
-
-
 class _TreeGrower:
     """Grows one tree of a given depth from per-sample gradients and hessians."""
 
-    def __init__(self, flat, bins, width, edges, signs, lam, alpha, gamma, max_depth):
-        self.flat, self.bins, self.width, self.edges = flat, bins, width, edges
+    def __init__(self, bins, width, edges, signs, lam, alpha, gamma, max_depth):
+        self.bins, self.width, self.edges = bins, width, edges
         self.bins_by_feature = np.ascontiguousarray(bins.T)
         self.signs, self.lam, self.alpha, self.gamma = signs, lam, alpha, gamma
         self.max_depth = max_depth
@@ -156,43 +151,22 @@ class _TreeGrower:
         return -_shrink(G, self.alpha) / (H + self.lam) if H + self.lam > 0 else 0.0
 
     def _histograms(self, rows, g, h):
-        """Gradient and hessian sums per feature and bin."""
+        """Gradient and hessian sums per feature and bin, each bin adding its rows' values
+        in row order."""
         everything = len(rows) == self.bins_by_feature.shape[1]
         # a hessian that stays the same array from tree to tree (squared error) has the
         # same histogram at every root
         reuse = everything and h is self._root_h
-        values = [g] if reuse else [g, h]
-        if not everything:
-            values = [v[rows] for v in values]
-        sums = self._summed(rows, everything, values)
+        sums = _boost_tree.bin_sums(self.bins_by_feature, self.width,
+                                    None if everything else rows, [g] if reuse else [g, h])
         hist_g, hist_h = (sums[0], self._root_hist_h) if reuse else sums
         if everything:
             self._root_h, self._root_hist_h = h, hist_h
         return hist_g, hist_h
 
-    def _summed(self, rows, everything, values):
-        """Sums of each array of ``values`` per feature and bin.
-
-        A small node sums every feature in one pass over its (row, feature) pairs: fewer
-        calls where calls cost more than the adding. A large node goes a feature column at
-        a time: the columns are contiguous, and the root needs no gathering. Either way a
-        bin adds its values in row order, so the two give the same sums to the bit.
-        """
-        p, width = self.n_features, self.width
-        if len(values[0]) <= _ONE_PASS_ROWS:
-            index = (self.flat if everything else self.flat[rows]).ravel()
-            return [np.bincount(index, np.repeat(v, p), p * width).reshape(p, width)
-                    for v in values]
-        sums = [np.empty((p, width)) for _ in values]
-        for j, column in enumerate(self.bins_by_feature):
-            column = column if everything else column[rows]
-            for out, v in zip(sums, values):
-                out[j] = np.bincount(column, v, width)
-        return sums
-
     def _best_split(self, hist, G, H, parent_weight, lower, upper):
         """(feature, cut, left weight, right weight) of the best allowed cut, or None."""
-        return _boost_split.best_split(hist[0], hist[1], self.cuts, self._float_signs, G, H,
+        return _boost_tree.best_split(hist[0], hist[1], self.cuts, self._float_signs, G, H,
                                        parent_weight, lower, upper, self.lam, self.alpha,
                                        self.gamma, _MIN_CHILD_WEIGHT)
 

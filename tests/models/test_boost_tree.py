@@ -9,7 +9,7 @@ from hypothesis import strategies as st
 
 from zeka.models import XGB1Regressor, XGB2Classifier, XGB2Regressor
 from zeka.models._base import first_best
-from zeka.models._boost_split import best_split
+from zeka.models._boost_tree import best_split, bin_sums
 
 
 def numpy_best_split(hist_g, hist_h, cuts, signs, G, H, weight, lower, upper, lam, alpha,
@@ -86,6 +86,36 @@ def test_best_split_refuses_bad_arguments(change, message):
     change(args)
     with pytest.raises(ValueError, match=re.escape(message)):
         best_split(**args)
+
+
+@settings(max_examples=100, deadline=None)
+@given(seed=st.integers(0, 2 ** 32 - 1), n=st.integers(1, 300), p=st.integers(1, 4),
+       width=st.integers(1, 9), subset=st.booleans(), both=st.booleans())
+def test_bin_sums_equal_bincount_to_the_bit(seed, n, p, width, subset, both):
+    rng = np.random.default_rng(seed)
+    bins = rng.integers(0, width, (p, n))
+    values = [rng.normal(size=n) * 10.0 ** rng.integers(-3, 4, n) for _ in range(1 + both)]
+    rows = np.sort(rng.choice(n, rng.integers(0, n + 1), replace=False)) if subset else None
+    sums = bin_sums(bins, width, rows, values)
+    taken = np.arange(n) if rows is None else rows
+    for v, s in zip(values, sums):
+        expected = np.array([np.bincount(bins[j, taken], v[taken], width) for j in range(p)])
+        np.testing.assert_array_equal(s, expected.reshape(p, width))
+
+
+@pytest.mark.parametrize("bins, rows, values, message", [
+    (np.array([[0, 3]]), None, 1, "bins holds an index outside [0, 3)"),
+    (np.array([[0, -1]]), np.array([0]), 1, ""),   # a row left out is never read
+    (np.array([[0, 1]]), np.array([2]), 1, "rows holds 2, outside [0, 2)"),
+    (np.array([[0, 1]]), None, 3, "values must hold one or two arrays, got 3"),
+])
+def test_bin_sums_checks_the_bins_it_reads(bins, rows, values, message):
+    call = lambda: bin_sums(bins, 3, rows, [np.ones(2)] * values)  # noqa: E731
+    if not message:
+        np.testing.assert_array_equal(call()[0], [[1.0, 0.0, 0.0]])
+        return
+    with pytest.raises(ValueError, match=re.escape(message)):
+        call()
 
 
 @pytest.mark.parametrize("make", [XGB1Regressor, XGB2Regressor, XGB2Classifier])

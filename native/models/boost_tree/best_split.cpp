@@ -1,22 +1,15 @@
-// zeka.models._boost_split: the choice of a boosting tree node's cut from its
-// gradient and hessian histograms (xgb1, xgb2).
-#include "common/module.hpp"
-#include "common/numpy_arrays.hpp"
-#include "common/python_class.hpp"
 #include "kernels/trees/best_split.hpp"
 
-#include <cmath>
+#include "common/numpy_arrays.hpp"
+#include "common/python_class.hpp"
+#include "models/boost_tree/functions.hpp"
+
+#include <algorithm>
 #include <cstdint>
 #include <pybind11/numpy.h>
 #include <string>
 
-namespace zeka::boost_split {
-
-namespace py = pybind11;
-
-const char* const kModuleDoc =
-    "Native choice of the best cut of a boosting tree's node from its gradient and hessian "
-    "histograms.";
+namespace zeka::boost_tree {
 
 namespace {
 
@@ -89,8 +82,7 @@ py::object best_split(Frame& f) {
     hist.signs = signs.data();
     kernels::SplitNode node{real(f[4]), real(f[5]), real(f[6]), real(f[7]), real(f[8])};
     kernels::SplitPenalties penalties{penalty(f[9], "reg_lambda"), penalty(f[10], "reg_alpha"),
-                                      penalty(f[11], "gamma"),
-                                      penalty(f[12], "min_child_weight")};
+                                      penalty(f[11], "gamma"), penalty(f[12], "min_child_weight")};
     kernels::Split split;
     {
         // Only the buffers of the arrays held above are read.
@@ -106,15 +98,10 @@ py::object best_split(Frame& f) {
 
 void define_best_split(py::module_ module) {
     def_function(module, "best_split",
-                 {arg("hist_grad"), arg("hist_hess"), arg("cuts"), arg("signs"), arg("G"),
-                  arg("H"), arg("weight"), arg("lower"), arg("upper"), arg("reg_lambda"),
-                  arg("reg_alpha"), arg("gamma"), arg("min_child_weight")},
+                 {arg("hist_grad"), arg("hist_hess"), arg("cuts"), arg("signs"), arg("G"), arg("H"),
+                  arg("weight"), arg("lower"), arg("upper"), arg("reg_lambda"), arg("reg_alpha"),
+                  arg("gamma"), arg("min_child_weight")},
                  best_split, kBestSplitDoc);
 }
 
-} // namespace zeka::boost_split
-
-ZEKA_MODULE(_boost_split, m) {
-    m.doc() = zeka::boost_split::kModuleDoc;
-    zeka::boost_split::define_best_split(m);
-}
+} // namespace zeka::boost_tree

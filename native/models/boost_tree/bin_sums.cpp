@@ -1,0 +1,110 @@
+#include "kernels/trees/bin_sums.hpp"
+
+#include "common/numpy_arrays.hpp"
+#include "common/python_class.hpp"
+#include "models/boost_tree/functions.hpp"
+
+#include <cstdint>
+#include <pybind11/numpy.h>
+#include <string>
+#include <vector>
+
+namespace zeka::boost_tree {
+
+namespace {
+
+constexpr const char* kBinSumsDoc =
+    R"(Per feature and bin, the sums of one or two per-row arrays over a node's rows.
+
+out[v][j, b] is the sum of values[v][r] over the rows r of the node whose bin
+of feature j is b, added in the order of rows (every row, in order, when rows
+is None), as numpy's bincount adds them.
+
+Parameters
+----------
+bins : int64 array of shape (features, n), every entry in [0, width)
+width : int >= 1
+rows : int64 array of row indices in [0, n), or None
+values : list of one or two float64 arrays of shape (n,)
+
+Returns
+-------
+list of float64 arrays of shape (features, width), one per array of values.)";
+
+using IntArray = py::array_t<std::int64_t, py::array::c_style>;
+using DoubleArray = py::array_t<double, py::array::c_style>;
+
+std::size_t positive_size(const py::handle& value, const char* name) {
+    const Py_ssize_t size = PyNumber_AsSsize_t(value.ptr(), PyExc_OverflowError);
+    if (size == -1 && PyErr_Occurred())
+        throw py::error_already_set();
+    if (size < 1)
+        throw py::value_error(std::string(name) + " must be at least 1, got " +
+                              std::to_string(size));
+    return static_cast<std::size_t>(size);
+}
+
+// The node's rows, each checked to lie in [0, n); None for every row.
+IntArray node_rows(const py::handle& value, std::size_t n) {
+    if (value.is_none())
+        return IntArray();
+    IntArray rows = checked_array<IntArray>(value, "rows", "int64", 1);
+    for (py::ssize_t i = 0; i < rows.size(); ++i)
+        if (rows.data()[i] < 0 || static_cast<std::size_t>(rows.data()[i]) >= n)
+            throw py::value_error("rows holds " + std::to_string(rows.data()[i]) +
+                                  ", outside [0, " + std::to_string(n) + ")");
+    return rows;
+}
+
+py::object bin_sums(Frame& f) {
+    const IntArray bins = checked_array<IntArray>(f[0], "bins", "int64", 2);
+    const std::size_t width = positive_size(f[1], "width");
+    kernels::BinColumns columns;
+    columns.bins = bins.data();
+    columns.features = static_cast<std::size_t>(bins.shape(0));
+    columns.rows = static_cast<std::size_t>(bins.shape(1));
+    columns.width = width;
+    const IntArray rows = node_rows(f[2], columns.rows);
+    if (!py::isinstance<py::list>(f[3]) && !py::isinstance<py::tuple>(f[3]))
+        throw py::value_error("values must be a list or tuple of arrays");
+    std::vector<DoubleArray> values;
+    for (const py::handle item : f[3]) {
+        values.push_back(checked_array<DoubleArray>(item, "values", "float64", 1));
+        require_extent(values.back(), 0, bins.shape(1), "values");
+    }
+    if (values.empty() || values.size() > 2)
+        throw py::value_error("values must hold one or two arrays, got " +
+                              std::to_string(values.size()));
+    std::vector<DoubleArray> sums;
+    std::vector<const double*> in;
+    std::vector<double*> out;
+    for (const DoubleArray& v : values) {
+        sums.emplace_back(std::vector<py::ssize_t>{bins.shape(0), static_cast<py::ssize_t>(width)});
+        in.push_back(v.data());
+        out.push_back(sums.back().mutable_data());
+    }
+    const bool all_rows = f[2].is_none();
+    const std::size_t count = all_rows ? columns.rows : static_cast<std::size_t>(rows.size());
+    bool ok = false;
+    {
+        // Only the buffers of the arrays held above are read and written.
+        py::gil_scoped_release release;
+        ok = kernels::bin_sums(columns, all_rows ? nullptr : rows.data(), count, in.data(),
+                               in.size(), out.data());
+    }
+    if (!ok)
+        throw py::value_error("bins holds an index outside [0, " + std::to_string(width) + ")");
+    py::list result;
+    for (DoubleArray& s : sums)
+        result.append(std::move(s));
+    return std::move(result);
+}
+
+} // namespace
+
+void define_bin_sums(py::module_ module) {
+    def_function(module, "bin_sums", {arg("bins"), arg("width"), arg("rows"), arg("values")},
+                 bin_sums, kBinSumsDoc);
+}
+
+} // namespace zeka::boost_tree
