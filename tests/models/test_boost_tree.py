@@ -88,19 +88,44 @@ def test_best_split_refuses_bad_arguments(change, message):
         best_split(**args)
 
 
+def numpy_bin_sums(bins, width, rows, v, lanes):
+    """The definition: row r's value goes to partial histogram r % lanes by bincount (in
+    row order), the partials added in lane order."""
+    taken = np.arange(bins.shape[1]) if rows is None else rows
+    out = []
+    for column in bins:
+        partials = [np.bincount(column[taken[taken % lanes == k]], v[taken[taken % lanes == k]],
+                                width) for k in range(lanes)]
+        total = partials[0]
+        for partial in partials[1:]:
+            total = total + partial
+        out.append(total)
+    return np.array(out).reshape(len(bins), width)
+
+
 @settings(max_examples=100, deadline=None)
 @given(seed=st.integers(0, 2 ** 32 - 1), n=st.integers(1, 300), p=st.integers(1, 4),
-       width=st.integers(1, 9), subset=st.booleans(), both=st.booleans())
-def test_bin_sums_equal_bincount_to_the_bit(seed, n, p, width, subset, both):
+       width=st.integers(1, 9), subset=st.booleans(), both=st.booleans(),
+       lanes=st.sampled_from([1, 2, 4, 8]))
+def test_bin_sums_equal_numpy_definition_to_the_bit(seed, n, p, width, subset, both, lanes):
     rng = np.random.default_rng(seed)
     bins = rng.integers(0, width, (p, n))
     values = [rng.normal(size=n) * 10.0 ** rng.integers(-3, 4, n) for _ in range(1 + both)]
     rows = np.sort(rng.choice(n, rng.integers(0, n + 1), replace=False)) if subset else None
-    sums = bin_sums(bins, width, rows, values)
-    taken = np.arange(n) if rows is None else rows
+    sums = bin_sums(bins, width, rows, values, lanes)
     for v, s in zip(values, sums):
-        expected = np.array([np.bincount(bins[j, taken], v[taken], width) for j in range(p)])
-        np.testing.assert_array_equal(s, expected.reshape(p, width))
+        np.testing.assert_array_equal(s, numpy_bin_sums(bins, width, rows, v, lanes))
+
+
+def test_a_bin_of_the_same_rows_sums_alike_in_every_node():
+    # a child's histogram taken as its parent's less its sibling's must leave exact zeros
+    rng = np.random.default_rng(5)
+    bins = rng.integers(0, 6, (1, 1000))
+    g = rng.normal(size=1000) * 1e3
+    parent = bin_sums(bins, 6, None, [g], 4)[0]
+    child = np.flatnonzero(bins[0] < 3)
+    difference = parent - bin_sums(bins, 6, child, [g], 4)[0]
+    assert np.all(difference[0, :3] == 0.0)
 
 
 @pytest.mark.parametrize("bins, rows, values, message", [
@@ -108,9 +133,11 @@ def test_bin_sums_equal_bincount_to_the_bit(seed, n, p, width, subset, both):
     (np.array([[0, -1]]), np.array([0]), 1, ""),   # a row left out is never read
     (np.array([[0, 1]]), np.array([2]), 1, "rows holds 2, outside [0, 2)"),
     (np.array([[0, 1]]), None, 3, "values must hold one or two arrays, got 3"),
+    (np.array([[0, 1]]), None, 1, "lanes must be 1, 2, 4 or 8, got 3"),
 ])
 def test_bin_sums_checks_the_bins_it_reads(bins, rows, values, message):
-    call = lambda: bin_sums(bins, 3, rows, [np.ones(2)] * values)  # noqa: E731
+    lanes = 3 if message.startswith("lanes") else 2
+    call = lambda: bin_sums(bins, 3, rows, [np.ones(2)] * values, lanes)  # noqa: E731
     if not message:
         np.testing.assert_array_equal(call()[0], [[1.0, 0.0, 0.0]])
         return

@@ -16,10 +16,17 @@ struct BinColumns {
 };
 
 // out[v][j * width + b] = the sum of values[v][r] over the node's rows r whose
-// bin of feature j is b, added in the order of `node_rows` (every row in order
-// when node_rows is null), as numpy's bincount adds them. Returns false, with
-// the sums undefined, when a bin index outside [0, width) is met.
+// bin of feature j is b (node_rows, in increasing order; every row when
+// node_rows is null). Row r adds to partial sum r % lanes, in row order, and
+// the partial sums are added in lane order: with one lane, the sums that
+// numpy's bincount forms. Several lanes keep the additions to a bin that many
+// rows apart, so that a feature of few bins does not wait on each sum before
+// the next; since a row's lane depends on the row alone, a bin of the same
+// rows has the same sum in every node, and a child's histogram taken from its
+// parent's leaves exact zeros. Returns false, with the sums undefined, when a
+// bin index outside [0, width) is met. `lanes` is a power of two.
 bool bin_sums(const BinColumns& columns, const std::int64_t* node_rows, std::size_t count,
-              const double* const* values, std::size_t n_values, double* const* out);
+              const double* const* values, std::size_t n_values, std::size_t lanes,
+              double* const* out);
 
 } // namespace zeka::kernels

@@ -17,8 +17,10 @@ constexpr const char* kBinSumsDoc =
     R"(Per feature and bin, the sums of one or two per-row arrays over a node's rows.
 
 out[v][j, b] is the sum of values[v][r] over the rows r of the node whose bin
-of feature j is b, added in the order of rows (every row, in order, when rows
-is None), as numpy's bincount adds them.
+of feature j is b (every row when rows is None). Row r adds to partial sum
+r % lanes, in the order of rows, and the partial sums are added in lane order:
+with one lane, as numpy's bincount adds them. A bin of the same rows gets the
+same sum whichever node it is summed for.
 
 Parameters
 ----------
@@ -26,6 +28,7 @@ bins : int64 array of shape (features, n), every entry in [0, width)
 width : int >= 1
 rows : int64 array of row indices in [0, n), or None
 values : list of one or two float64 arrays of shape (n,)
+lanes : 1, 2, 4 or 8
 
 Returns
 -------
@@ -75,6 +78,9 @@ py::object bin_sums(Frame& f) {
     if (values.empty() || values.size() > 2)
         throw py::value_error("values must hold one or two arrays, got " +
                               std::to_string(values.size()));
+    const std::size_t lanes = positive_size(f[4], "lanes");
+    if (lanes > 8 || (lanes & (lanes - 1)) != 0)
+        throw py::value_error("lanes must be 1, 2, 4 or 8, got " + std::to_string(lanes));
     std::vector<DoubleArray> sums;
     std::vector<const double*> in;
     std::vector<double*> out;
@@ -90,7 +96,7 @@ py::object bin_sums(Frame& f) {
         // Only the buffers of the arrays held above are read and written.
         py::gil_scoped_release release;
         ok = kernels::bin_sums(columns, all_rows ? nullptr : rows.data(), count, in.data(),
-                               in.size(), out.data());
+                               in.size(), lanes, out.data());
     }
     if (!ok)
         throw py::value_error("bins holds an index outside [0, " + std::to_string(width) + ")");
@@ -103,8 +109,9 @@ py::object bin_sums(Frame& f) {
 } // namespace
 
 void define_bin_sums(py::module_ module) {
-    def_function(module, "bin_sums", {arg("bins"), arg("width"), arg("rows"), arg("values")},
-                 bin_sums, kBinSumsDoc);
+    def_function(module, "bin_sums",
+                 {arg("bins"), arg("width"), arg("rows"), arg("values"), arg("lanes")}, bin_sums,
+                 kBinSumsDoc);
 }
 
 } // namespace zeka::boost_tree

@@ -27,6 +27,9 @@ from ._solvers import fit_penalized
 from .trees import _as_arrays, _tree_predict
 
 _MIN_CHILD_WEIGHT = 1.0
+# histogram lanes, and the rows per bin from which the data takes them
+_SUM_LANES = 4
+_ROWS_PER_LANE_BIN = 64
 
 
 class _Boosting(ZekaEstimator):
@@ -90,6 +93,9 @@ class _TreeGrower:
         self.signs, self.lam, self.alpha, self.gamma = signs, lam, alpha, gamma
         self.max_depth = max_depth
         self.cuts = np.array([len(e) for e in edges], dtype=np.int64)
+        # partial histograms per bin on data large enough to pay for adding them up: a
+        # feature of few bins then sums without waiting on each addition
+        self.lanes = _SUM_LANES if bins.shape[0] >= _ROWS_PER_LANE_BIN * width else 1
         self._float_signs = np.asarray(signs, dtype=float)
         self.n_features = bins.shape[1]
         self._root_h = self._root_hist_h = None
@@ -158,7 +164,8 @@ class _TreeGrower:
         # same histogram at every root
         reuse = everything and h is self._root_h
         sums = _boost_tree.bin_sums(self.bins_by_feature, self.width,
-                                    None if everything else rows, [g] if reuse else [g, h])
+                                    None if everything else rows, [g] if reuse else [g, h],
+                                    self.lanes)
         hist_g, hist_h = (sums[0], self._root_hist_h) if reuse else sums
         if everything:
             self._root_h, self._root_hist_h = h, hist_h
