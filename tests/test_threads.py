@@ -10,6 +10,7 @@ from zeka.data.causality.core import conditional_independence_test
 from zeka.data.outlier_detection.novelty import OneClassSVM
 from zeka.data.quality_scan.correlation import correlation_ratio, symmetric_theil_u_correlation
 from zeka.data.quality_scan.quality_scan import DataIntegrityCheck
+from zeka.models import XGB2Regressor
 from zeka.models._pair_gain import pair_gains
 
 
@@ -58,9 +59,17 @@ def pair_scores(seed):
                       rng.uniform(size=5000), 0.005).tolist()
 
 
+def boosted_trees(seed):
+    # every node's histograms (in four lanes: 20 bins, 5,000 rows) and its cut
+    rng = np.random.default_rng(seed)
+    X = rng.integers(0, 20, size=(5000, 3)).astype(float)
+    y = X[:, 0] * X[:, 1] + rng.normal(size=5000)
+    return XGB2Regressor(n_estimators=10).fit(X, y).predict(X[:100]).tolist()
+
+
 CALLS = {"conditional_independence_test": independence, "OneClassSVM.fit refused": refused_fit,
          "DataIntegrityCheck checks": integrity_checks, "association measures": association,
-         "pair_gains": pair_scores}
+         "pair_gains": pair_scores, "XGB2Regressor.fit": boosted_trees}
 
 
 @pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())

@@ -89,7 +89,7 @@ class _TreeGrower:
 
     def __init__(self, bins, width, edges, signs, lam, alpha, gamma, max_depth):
         self.bins, self.width, self.edges = bins, width, edges
-        self.bins_by_feature = np.ascontiguousarray(bins.T)
+        self.bins_by_feature = np.ascontiguousarray(bins.T, dtype=np.int64)
         self.signs, self.lam, self.alpha, self.gamma = signs, lam, alpha, gamma
         self.max_depth = max_depth
         self.cuts = np.array([len(e) for e in edges], dtype=np.int64)
@@ -97,7 +97,6 @@ class _TreeGrower:
         # feature of few bins then sums without waiting on each addition
         self.lanes = _SUM_LANES if bins.shape[0] >= _ROWS_PER_LANE_BIN * width else 1
         self._float_signs = np.asarray(signs, dtype=float)
-        self.n_features = bins.shape[1]
         self._root_h = self._root_hist_h = None
 
     def grow(self, g, h, eta):
@@ -157,8 +156,9 @@ class _TreeGrower:
         return -_shrink(G, self.alpha) / (H + self.lam) if H + self.lam > 0 else 0.0
 
     def _histograms(self, rows, g, h):
-        """Gradient and hessian sums per feature and bin, each bin adding its rows' values
-        in row order."""
+        """Gradient and hessian sums per feature and bin; a bin of the same rows gets the
+        same sums in every node, so a child's histogram by difference keeps exact
+        zeros."""
         everything = len(rows) == self.bins_by_feature.shape[1]
         # a hessian that stays the same array from tree to tree (squared error) has the
         # same histogram at every root
