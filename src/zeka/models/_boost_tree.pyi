@@ -1,7 +1,18 @@
-"""Native choice of a boosting tree node's cut from its gradient and hessian histograms."""
+"""Native steps of growing a boosting tree: a node's histograms and the choice of its cut."""
+
+from collections.abc import Sequence
 
 import numpy as np
 import numpy.typing as npt
+
+def bin_sums(
+    bins: npt.NDArray[np.int64],
+    width: int,
+    rows: npt.NDArray[np.int64] | None,
+    values: Sequence[npt.NDArray[np.float64]],
+    lanes: int,
+) -> list[npt.NDArray[np.float64]]:
+    """Per feature and bin, the sums of one or two per-row arrays over a node's rows."""
 
 def best_split(
     hist_grad: npt.NDArray[np.float64],
