@@ -136,6 +136,33 @@ def shap_cases():
     ]
 
 
+def model_kernel_cases():
+    from zeka.models import _boost_tree, _pair_gain, _subnet
+    from zeka.models._nn import SubnetBank
+
+    rng = np.random.RandomState(0)
+    bins = rng.randint(0, 8, (4, 40)).astype(np.int64)
+    g, h = rng.normal(size=40), np.ones(40)
+    hist_g, hist_h = _boost_tree.bin_sums(bins, 8, None, [g, h], 4)
+    split = (hist_g, hist_h, np.full(4, 7), np.zeros(4), g.sum(), h.sum(), 0.0, -np.inf,
+             np.inf, 1.0, 0.0, 0.0, 1.0)
+    main = SubnetBank(3, 1, [4], rng)
+    network = ((main.weights, main.biases, main.monotone,
+                rng.normal(size=(3, 40, 1)).astype(np.float32)), None,
+               np.zeros((0, 2), np.int64), np.ones(3), np.zeros(0), np.zeros(1), g, h)
+    return [
+        ("bin_sums", _boost_tree.bin_sums, (bins, 8, np.arange(0, 40, 3), [g, h], 4)),
+        ("bin_sums (error)", _boost_tree.bin_sums, (bins, 4, None, [g], 1)),
+        ("best_split", _boost_tree.best_split, split),
+        ("best_split (error)", _boost_tree.best_split, split[:9] + (-1.0,) + split[10:]),
+        ("additive_loss", _subnet.additive_loss, network + (np.arange(10), False, 0.0)),
+        ("additive_loss (error)", _subnet.additive_loss,
+         network + (np.arange(10) + 35, False, 0.0)),
+        ("pair_gains", _pair_gain.pair_gains,
+         (bins.T.copy(), np.full(4, 8), np.array([[0, 1], [2, 3]]), g, h, 0.01)),
+    ]
+
+
 def growth_per_call(call, args, calls):
     """(objects, argument references, traced bytes) gained per call, measured
     over the second half of the calls, after caches that fill once (types'
@@ -170,7 +197,8 @@ def main(argv=None):
     warnings.simplefilter("ignore")
     print(f"{'entry point':45s} {'objects/call':>13s} {'refs/call':>10s} {'bytes/call':>11s}")
     leaking = []
-    cases = landed_cases() + selection_cases() + quality_cases() + shap_cases()
+    cases = (landed_cases() + selection_cases() + quality_cases() + shap_cases()
+             + model_kernel_cases())
     for label, call, args in cases:
         if options.only not in label:
             continue
