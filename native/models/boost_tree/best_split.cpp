@@ -2,6 +2,7 @@
 
 #include "common/numpy_arrays.hpp"
 #include "common/python_class.hpp"
+#include "common/python_ops.hpp"
 #include "models/boost_tree/functions.hpp"
 
 #include <algorithm>
@@ -43,15 +44,8 @@ Returns
 using IntArray = py::array_t<std::int64_t, py::array::c_style>;
 using DoubleArray = py::array_t<double, py::array::c_style>;
 
-double real(const py::handle& value) {
-    const double x = PyFloat_AsDouble(value.ptr());
-    if (x == -1.0 && PyErr_Occurred())
-        throw py::error_already_set();
-    return x;
-}
-
 double penalty(const py::handle& value, const char* name) {
-    const double x = real(value);
+    const double x = as_double(value);
     if (!(x >= 0.0))
         throw py::value_error(std::string(name) + " must be a number >= 0, got " +
                               py::repr(value).cast<std::string>());
@@ -80,7 +74,8 @@ py::object best_split(Frame& f) {
     hist.width = static_cast<std::size_t>(width);
     hist.cuts = cuts.data();
     hist.signs = signs.data();
-    kernels::SplitNode node{real(f[4]), real(f[5]), real(f[6]), real(f[7]), real(f[8])};
+    kernels::SplitNode node{as_double(f[4]), as_double(f[5]), as_double(f[6]), as_double(f[7]),
+                            as_double(f[8])};
     kernels::SplitPenalties penalties{penalty(f[9], "reg_lambda"), penalty(f[10], "reg_alpha"),
                                       penalty(f[11], "gamma"), penalty(f[12], "min_child_weight")};
     kernels::Split split;

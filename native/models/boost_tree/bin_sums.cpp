@@ -2,6 +2,7 @@
 
 #include "common/numpy_arrays.hpp"
 #include "common/python_class.hpp"
+#include "common/python_ops.hpp"
 #include "models/boost_tree/functions.hpp"
 
 #include <cstdint>
@@ -36,16 +37,6 @@ list of float64 arrays of shape (features, width), one per array of values.)";
 
 using IntArray = py::array_t<std::int64_t, py::array::c_style>;
 using DoubleArray = py::array_t<double, py::array::c_style>;
-
-std::size_t positive_size(const py::handle& value, const char* name) {
-    const Py_ssize_t size = PyNumber_AsSsize_t(value.ptr(), PyExc_OverflowError);
-    if (size == -1 && PyErr_Occurred())
-        throw py::error_already_set();
-    if (size < 1)
-        throw py::value_error(std::string(name) + " must be at least 1, got " +
-                              std::to_string(size));
-    return static_cast<std::size_t>(size);
-}
 
 // The node's rows, each checked to lie in [0, n); None for every row.
 IntArray node_rows(const py::handle& value, std::size_t n) {

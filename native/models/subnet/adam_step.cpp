@@ -1,4 +1,5 @@
 #include "common/python_class.hpp"
+#include "common/python_ops.hpp"
 #include "kernels/nn/adam.hpp"
 #include "models/subnet/arrays.hpp"
 #include "models/subnet/bank.hpp"
@@ -72,11 +73,11 @@ DoubleArray read_moment(const py::handle& value, const char* name, std::size_t t
 
 py::object adam_step(Frame& f) {
     kernels::AdamSettings settings;
-    settings.step_size = number(f[4]);
-    settings.correction2 = number(f[5]);
-    settings.beta1 = number(f[6]);
-    settings.beta2 = number(f[7]);
-    settings.eps = number(f[8]);
+    settings.step_size = as_double(f[4]);
+    settings.correction2 = as_double(f[5]);
+    settings.beta1 = as_double(f[6]);
+    settings.beta2 = as_double(f[7]);
+    settings.eps = as_double(f[8]);
     const auto param_items = items_of(f[0], "params");
     const auto grad_items = items_of(f[1], "grads");
     if (param_items.size() != grad_items.size())

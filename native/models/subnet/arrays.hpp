@@ -24,9 +24,6 @@ void require_writeable(const py::array& array, const std::string& name);
 // The items (held) of a list or tuple; ValueError naming `name` otherwise.
 std::vector<py::object> items_of(const py::handle& value, const char* name);
 
-// A Python number as a double (its __float__), the interpreter's error otherwise.
-double number(const py::handle& value);
-
 // a * b * c, ValueError if it does not fit in a size_t.
 std::size_t checked_product(std::size_t a, std::size_t b, std::size_t c = 1);
 

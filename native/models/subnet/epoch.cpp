@@ -1,4 +1,5 @@
 #include "common/python_class.hpp"
+#include "common/python_ops.hpp"
 #include "kernels/nn/additive_epoch.hpp"
 #include "models/subnet/arrays.hpp"
 #include "models/subnet/bank.hpp"
@@ -129,16 +130,6 @@ IndexArray index_array(const py::handle& value, const char* name, std::size_t li
     return array;
 }
 
-std::size_t positive_size(const py::handle& value, const char* name) {
-    const Py_ssize_t size = PyNumber_AsSsize_t(value.ptr(), PyExc_OverflowError);
-    if (size == -1 && PyErr_Occurred())
-        throw py::error_already_set();
-    if (size < 1)
-        throw py::value_error(std::string(name) + " must be at least 1, got " +
-                              std::to_string(size));
-    return static_cast<std::size_t>(size);
-}
-
 DoubleArray moment(const py::object& optimizer, const char* name, std::size_t size) {
     DoubleArray array = vector_of(optimizer.attr(name), name, size);
     require_writeable(array, name);
@@ -182,7 +173,7 @@ void read_network(Frame& f, std::size_t logistic_at, std::size_t reg_clarity_at,
     net.intercept = vector_of(f[5], "intercept", 1);
     if (trains)
         require_writeable(net.intercept, "intercept");
-    const double reg_clarity = number(f[reg_clarity_at]);
+    const double reg_clarity = as_double(f[reg_clarity_at]);
     if (!(reg_clarity >= 0.0))
         throw py::value_error("reg_clarity must be a number >= 0");
     net.targets = {net.y.data(), net.w.data(), rows, bool(py::bool_(f[logistic_at]))};
@@ -206,10 +197,10 @@ py::object train_epoch(Frame& f) {
     adam.m = m.mutable_data();
     adam.v = v.mutable_data();
     adam.t = step_count(optimizer);
-    adam.learning_rate = number(optimizer.attr("learning_rate"));
-    adam.beta1 = number(optimizer.attr("beta1"));
-    adam.beta2 = number(optimizer.attr("beta2"));
-    adam.eps = number(optimizer.attr("eps"));
+    adam.learning_rate = as_double(optimizer.attr("learning_rate"));
+    adam.beta1 = as_double(optimizer.attr("beta1"));
+    adam.beta2 = as_double(optimizer.attr("beta2"));
+    adam.eps = as_double(optimizer.attr("eps"));
 
     {
         // Only the buffers of arrays held above are read and written; no Python
