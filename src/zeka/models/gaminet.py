@@ -296,11 +296,11 @@ class _Trainer:
         self.net, self.Z, self.y, self.w = net, Z, y, w
         self.val = val if val.any() else None
         self.fit_rows = np.flatnonzero(~val)
+        # the rows that early stopping and the pruning of pairs judge by
         self.check_rows = np.flatnonzero(self._check_rows())
         self.batch_size = epoch_batch_size(batch_size, len(self.fit_rows))
         self.rng = rng
-        rows = self._check_rows()
-        self.null_loss = null_loss(y[rows], w[rows], net.logistic)
+        self.null_loss = null_loss(y[self.check_rows], w[self.check_rows], net.logistic)
         self.reg_clarity, self.verbose = reg_clarity, verbose
         self.epochs_run = []
         # every row's subnet inputs in the training step's precision, laid out so that a
