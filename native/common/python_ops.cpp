@@ -162,6 +162,14 @@ double as_double(const py::handle& value) {
     return x;
 }
 
+double non_negative(const py::handle& value, const char* name) {
+    const double x = as_double(value);
+    if (!(x >= 0.0))
+        throw py::value_error(std::string(name) + " must be a number >= 0, got " +
+                              py::repr(value).cast<std::string>());
+    return x;
+}
+
 std::size_t positive_size(const py::handle& value, const char* name) {
     const Py_ssize_t size = PyNumber_AsSsize_t(value.ptr(), PyExc_OverflowError);
     if (size == -1 && PyErr_Occurred())

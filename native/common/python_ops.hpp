@@ -49,6 +49,10 @@ void restore_python_error(PyObject* fallback);
 // interpreter's TypeError otherwise.
 double as_double(const py::handle& value);
 
+// `float(value)` when it is at least 0 (NaN is not), ValueError naming `name`
+// otherwise.
+double non_negative(const py::handle& value, const char* name);
+
 // `operator.index(value)` as a count of at least one: the interpreter's
 // TypeError for a non-integer, OverflowError past Py_ssize_t, ValueError
 // naming `name` below one.

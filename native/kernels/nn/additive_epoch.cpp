@@ -198,12 +198,17 @@ void clamp_monotone(EpochBank& bank) {
     }
 }
 
-// Scores of the batch's n rows from both banks' outputs.
-void batch_scores(const AdditiveTerms& terms, const BankScratch& ms, const BankScratch& ps,
-                  std::size_t p, std::size_t q, std::size_t n, std::vector<double>& scores) {
+// Both banks' outputs on a batch of n rows (padded in the scratch) and the
+// rows' scores.
+void score_batch(EpochBank& main, EpochBank& pair, const std::int64_t* rows, std::size_t n,
+                 std::size_t all_rows, const AdditiveTerms& terms, BankScratch& ms, BankScratch& ps,
+                 std::vector<double>& scores) {
+    ms.stride = ps.stride = padded(n);
+    bank_outputs(main, rows, n, all_rows, ms);
+    bank_outputs(pair, rows, n, all_rows, ps);
     std::fill_n(scores.begin(), n, *terms.intercept);
-    add_terms(terms.main_active, ms, p, n, scores.data());
-    add_terms(terms.pair_active, ps, q, n, scores.data());
+    add_terms(terms.main_active, ms, main.networks(), n, scores.data());
+    add_terms(terms.pair_active, ps, pair.networks(), n, scores.data());
 }
 
 // log(1 + exp(f)) - y * f without overflow, as numpy's logaddexp(0, f) - y * f.
@@ -224,7 +229,7 @@ double additive_loss(EpochBank& main, EpochBank& pair, const AdditiveTargets& ta
     allocate(main, padded(block), ms);
     allocate(pair, padded(block), ps);
     std::vector<double> scores(block);
-    const std::size_t p = main.networks(), q = pair.networks();
+    const std::size_t q = pair.networks();
     const bool clarity = terms.reg_clarity > 0.0 && q > 0;
     // sums over rows of main_f * pair_k, entry i for pair k = i % q and its
     // feature f on side i / q
@@ -236,10 +241,7 @@ double additive_loss(EpochBank& main, EpochBank& pair, const AdditiveTargets& ta
     for (std::size_t start = 0; start < n; start += block) {
         const std::int64_t* at = rows + start;
         const std::size_t count = std::min(block, n - start);
-        ms.stride = ps.stride = padded(count);
-        bank_outputs(main, at, count, targets.rows, ms);
-        bank_outputs(pair, at, count, targets.rows, ps);
-        batch_scores(terms, ms, ps, p, q, count, scores);
+        score_batch(main, pair, at, count, targets.rows, terms, ms, ps, scores);
         for (std::size_t r = 0; r < count; ++r) {
             const double f = scores[r], y = targets.y[at[r]], w = targets.w[at[r]];
             weighted += w * (targets.logistic ? logistic_loss(f, y) : 0.5 * (f - y) * (f - y));
@@ -272,10 +274,7 @@ void train_additive_epoch(EpochBank& main, EpochBank& pair, const AdditiveTarget
     for (std::size_t start = 0; start < order_size; start += batch_size) {
         const std::int64_t* rows = order + start;
         const std::size_t n = std::min(batch_size, order_size - start);
-        ms.stride = ps.stride = padded(n);
-        bank_outputs(main, rows, n, targets.rows, ms);
-        bank_outputs(pair, rows, n, targets.rows, ps);
-        batch_scores(terms, ms, ps, p, q, n, scores);
+        score_batch(main, pair, rows, n, targets.rows, terms, ms, ps, scores);
         if (!loss_gradient(targets, rows, n, scores, d_scores))
             continue;
         if (main.trained())

@@ -44,14 +44,6 @@ Returns
 using IntArray = py::array_t<std::int64_t, py::array::c_style>;
 using DoubleArray = py::array_t<double, py::array::c_style>;
 
-double penalty(const py::handle& value, const char* name) {
-    const double x = as_double(value);
-    if (!(x >= 0.0))
-        throw py::value_error(std::string(name) + " must be a number >= 0, got " +
-                              py::repr(value).cast<std::string>());
-    return x;
-}
-
 py::object best_split(Frame& f) {
     const DoubleArray grad = checked_array<DoubleArray>(f[0], "hist_grad", "float64", 2);
     const DoubleArray hess = checked_array<DoubleArray>(f[1], "hist_hess", "float64", 2);
@@ -76,8 +68,9 @@ py::object best_split(Frame& f) {
     hist.signs = signs.data();
     kernels::SplitNode node{as_double(f[4]), as_double(f[5]), as_double(f[6]), as_double(f[7]),
                             as_double(f[8])};
-    kernels::SplitPenalties penalties{penalty(f[9], "reg_lambda"), penalty(f[10], "reg_alpha"),
-                                      penalty(f[11], "gamma"), penalty(f[12], "min_child_weight")};
+    kernels::SplitPenalties penalties{
+        non_negative(f[9], "reg_lambda"), non_negative(f[10], "reg_alpha"),
+        non_negative(f[11], "gamma"), non_negative(f[12], "min_child_weight")};
     kernels::Split split;
     {
         // Only the buffers of the arrays held above are read.

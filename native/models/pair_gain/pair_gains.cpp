@@ -2,6 +2,7 @@
 
 #include "common/numpy_arrays.hpp"
 #include "common/python_class.hpp"
+#include "common/python_ops.hpp"
 #include "kernels/trees/pair_gain.hpp"
 
 #include <cmath>
@@ -49,9 +50,7 @@ using DoubleArray = py::array_t<double, py::array::c_style>;
 
 // A real number as Python's float() reads it; finite and not negative.
 double checked_share(const py::handle& value) {
-    const double share = PyFloat_AsDouble(value.ptr());
-    if (share == -1.0 && PyErr_Occurred())
-        throw py::error_already_set();
+    const double share = as_double(value);
     if (!std::isfinite(share) || share < 0.0)
         throw py::value_error("min_hessian_share must be a finite number >= 0, got " +
                               py::repr(value).cast<std::string>());

@@ -173,9 +173,7 @@ void read_network(Frame& f, std::size_t logistic_at, std::size_t reg_clarity_at,
     net.intercept = vector_of(f[5], "intercept", 1);
     if (trains)
         require_writeable(net.intercept, "intercept");
-    const double reg_clarity = as_double(f[reg_clarity_at]);
-    if (!(reg_clarity >= 0.0))
-        throw py::value_error("reg_clarity must be a number >= 0");
+    const double reg_clarity = non_negative(f[reg_clarity_at], "reg_clarity");
     net.targets = {net.y.data(), net.w.data(), rows, bool(py::bool_(f[logistic_at]))};
     net.terms = {net.main_active.data(), net.pair_active.data(), net.pair_features.data(),
                  reg_clarity, const_cast<double*>(net.intercept.data())};

@@ -37,11 +37,17 @@ def adam_step(
 ) -> None:
     """One Adam update of params (and of the moments m and v), in place."""
 
+# a bank to train: (weights, biases, capped, every row's inputs); or a frozen bank's
+# outputs on every row
+_EpochBank = (
+    tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
+          npt.NDArray[np.bool_], npt.NDArray[np.float32]]
+    | npt.NDArray[np.float64]
+)
+
 def train_epoch(
-    main: tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
-                npt.NDArray[np.bool_], npt.NDArray[np.float32]] | npt.NDArray[np.float64],
-    pair: tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
-                npt.NDArray[np.bool_], npt.NDArray[np.float32]] | npt.NDArray[np.float64] | None,
+    main: _EpochBank,
+    pair: _EpochBank | None,
     pair_features: npt.NDArray[np.int64],
     main_active: npt.NDArray[np.float64],
     pair_active: npt.NDArray[np.float64],
@@ -57,10 +63,8 @@ def train_epoch(
     """One epoch of mini-batch Adam on an additive network of two banks, in place."""
 
 def additive_loss(
-    main: tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
-                npt.NDArray[np.bool_], npt.NDArray[np.float32]] | npt.NDArray[np.float64],
-    pair: tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
-                npt.NDArray[np.bool_], npt.NDArray[np.float32]] | npt.NDArray[np.float64] | None,
+    main: _EpochBank,
+    pair: _EpochBank | None,
     pair_features: npt.NDArray[np.int64],
     main_active: npt.NDArray[np.float64],
     pair_active: npt.NDArray[np.float64],
