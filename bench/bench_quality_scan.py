@@ -1,5 +1,5 @@
 """DataIntegrityCheck against the same checks written with pandas and
-per-value Python calls (bench/quality_scan_reference.py), in one run.
+per-value Python calls (tests/reference/quality_scan.py), in one run.
 
 Part 1: long_string, special_characters, mixed_data_type and
 single_column_check on a frame of 10 object columns (words, rare long values,
@@ -15,7 +15,6 @@ Results are checked equal before anything is timed. Prints the time ratio
     python bench/bench_quality_scan.py [--rows N] [--corr-rows N]
 """
 import argparse
-import importlib.util
 import pathlib
 import subprocess
 import sys
@@ -28,10 +27,8 @@ from zeka.data.quality_scan import quality_scan as qs
 from zeka.data.quality_scan import utils
 
 HERE = pathlib.Path(__file__).parent
-_spec = importlib.util.spec_from_file_location("quality_scan_reference",
-                                               HERE / "quality_scan_reference.py")
-reference = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(reference)
+sys.path.insert(0, str(HERE.parent / "tests"))
+from reference import quality_scan as reference  # noqa: E402
 
 WORDS = np.array(["alpha", "beta", "gamma", "delta", "épsilon", "zeta", "eta", "théta",
                   "iota", "kappa", "lambda", "mu", "nu", "xi", "omicron", "pi"], dtype=object)

@@ -22,6 +22,7 @@ import argparse
 import faulthandler
 import importlib
 import inspect
+import pathlib
 import sys
 import time
 import traceback
@@ -37,22 +38,9 @@ from hypothesis import HealthCheck, Phase, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 from hypothesis.extra import numpy as hnp  # noqa: E402
 
-NATIVE_MODULES = [
-    "zeka.config.estimator_settings",
-    "zeka.config.misc_settings",
-    "zeka.data.tabular_prep",
-    "zeka.data.outlier_detection.novelty",
-    "zeka.workflow.workbench",
-    "zeka.data.quality_scan.quality_scan",
-    "zeka.data.quality_scan.utils",
-    "zeka.data.quality_scan.correlation",
-    "zeka.data.variable_screen",
-    "zeka.data.causality.core",
-    "zeka.explainer.shap",
-    "zeka.models._subnet",
-    "zeka.models._pair_gain",
-    "zeka.models._boost_tree",
-]
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
+from reference.native_modules import installed_native_modules  # noqa: E402
+
 HANG_SECONDS = 10
 
 # Words the modules give meaning to, so that generated calls reach past the
@@ -298,11 +286,8 @@ def main(argv=None):
 
     total_failures = 0
     position = 0
-    for module_name in options.module or NATIVE_MODULES:
-        try:
-            module = importlib.import_module(module_name)
-        except ModuleNotFoundError:
-            continue
+    for module_name in options.module or installed_native_modules():
+        module = importlib.import_module(module_name)
         for label, function in entry_points(module):
             position += 1
             if position % shards != index % shards:

@@ -12,29 +12,19 @@ import weakref
 
 import pytest
 
+from reference.native_modules import declared_native_modules, installed_native_modules
 from zeka.config import estimator_settings as es
 
-NATIVE_MODULES = [
-    "zeka.config.estimator_settings",
-    "zeka.config.misc_settings",
-    "zeka.data.tabular_prep",
-    "zeka.data.outlier_detection.novelty",
-    "zeka.workflow.workbench",
-    "zeka.data.quality_scan.quality_scan",
-    "zeka.data.variable_screen",
-    "zeka.explainer.shap",
-    "zeka.data.quality_scan.utils",
-    "zeka.data.quality_scan.correlation",
-    "zeka.data.causality.core",
-]
+NATIVE_MODULES = installed_native_modules()
+
+
+def test_every_module_the_build_declares_is_installed():
+    assert NATIVE_MODULES == declared_native_modules()
+    assert len(NATIVE_MODULES) >= 14
 
 
 def built_modules():
-    for name in NATIVE_MODULES:
-        try:
-            yield importlib.import_module(name)
-        except ModuleNotFoundError:
-            continue
+    return [importlib.import_module(name) for name in NATIVE_MODULES]
 
 
 @pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")

@@ -2,8 +2,6 @@
 interpreter's own len/str, str.isalnum and float, through the checks that use
 them."""
 import decimal
-import importlib.util
-import pathlib
 
 import numpy as np
 import pandas as pd
@@ -11,14 +9,11 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
+from reference import quality_scan as reference
 from zeka.data.quality_scan import quality_scan as qs
 
 DIC = qs.DataIntegrityCheck
 
-_spec = importlib.util.spec_from_file_location(
-    "quality_scan_reference", pathlib.Path(__file__).parents[2] / "bench" / "quality_scan_reference.py")
-reference = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(reference)
 
 
 def python_float_accepts(text):

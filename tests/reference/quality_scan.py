@@ -1,5 +1,5 @@
 """The per-column integrity checks written with pandas and per-value Python
-calls: the baseline of bench_quality_scan.py and the reference of the tests.
+calls: the reference of the tests and the baseline of bench/bench_quality_scan.py.
 
 Helpers (the string-column test, the special-character test and the two
 association measures) are written here in plain Python and numpy as well.
