@@ -234,6 +234,33 @@ def test_names_come_from_input_features_or_fitted_frame_columns():
         prep.get_feature_names_out(["income", "age"])
 
 
+@pytest.mark.parametrize("labels", [None, [f"c{i}" for i in range(5)], [4, 3, 2, 1, 0]],
+                         ids=["array", "named frame", "frame labelled backwards"])
+@pytest.mark.parametrize("encode", ["one_hot", "ordinal"])
+def test_constructor_feature_names_name_the_outputs(labels, encode):
+    """Positions address a frame's columns as they do an array's, whatever the labels."""
+    x = mixed(40)
+    given = ["age", "region", "income", "grade", "tenure"]
+    data = x if labels is None else pd.DataFrame(x, columns=labels)
+    prep = DataPreprocessor([0, 2, 4], [1, 3], None, encode, feature_names=given)
+    plain = prep.fit_transform(data)
+    expected = reference_names(x, [0, 2, 4], [1, 3], encode, given)
+    assert list(prep.get_feature_names_out()) == expected
+    frame = prep.set_output(transform="pandas").transform(data)
+    assert list(frame.columns) == expected
+    assert_allclose(frame.to_numpy(), plain)
+    for name in expected:
+        assert_allclose(frame[name], expected_column(x, name, given))
+
+
+@pytest.mark.parametrize("given", [["a", "b"], "abcde", [["a", "b", "c", "d", "e"]]])
+def test_constructor_feature_names_of_the_wrong_shape_are_refused(given):
+    prep = DataPreprocessor([0, 2, 4], [1, 3], feature_names=given)
+    prep.fit(mixed(20))
+    with pytest.raises(ValueError, match=r"one name per input feature \(5 features\)"):
+        prep.get_feature_names_out()
+
+
 def test_names_need_a_fit():
     prep = DataPreprocessor([0], [1])
     with pytest.raises(NotFittedError):

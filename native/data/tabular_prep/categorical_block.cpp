@@ -51,6 +51,15 @@ py::tuple column_entry(const Frame& f, py::handle position, const py::list& step
                           columns);
 }
 
+// The column at a position: x[:, j] of an array, or the j-th column of a
+// data frame (whose [] would look the position up as a label).
+py::object column_at(py::handle x, py::handle position) {
+    if (has_attribute(x, "iloc"))
+        return x.attr("iloc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()),
+                                             position)];
+    return x[py::make_tuple(py::slice(py::none(), py::none(), py::none()), position)];
+}
+
 } // namespace
 
 void build_categorical_block(const Frame& f, py::handle self, py::handle x, py::dict c_hot_f) {
@@ -66,8 +75,7 @@ void build_categorical_block(const Frame& f, py::handle self, py::handle x, py::
             py::setattr(self, "ctransformer", passthrough(f, "ctrans", positions));
             continue;
         }
-        py::object column =
-            x[py::make_tuple(py::slice(py::none(), py::none(), py::none()), position)];
+        py::object column = column_at(x, position);
         py::object category_val = f.global("np").attr("unique")(column);
         auto category_num = static_cast<py::ssize_t>(py::len(category_val));
         if (equals(strategy, "one_hot")) {

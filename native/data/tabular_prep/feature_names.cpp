@@ -18,7 +18,8 @@ namespace {
 
 // The names of the input's columns: `input_features` checked against what
 // the pipeline was fitted on, else the fitted column names, else x0, x1, ...
-// (scikit-learn's rules and messages).
+// (scikit-learn's rules and messages). The constructor's `feature_names`
+// come before the last two.
 py::object input_names(const Frame& f, const py::object& fitted, const py::object& input_features) {
     py::object np = f.global("np");
     py::object object_dtype = py::module_::import("builtins").attr("object");
@@ -42,6 +43,23 @@ py::object input_names(const Frame& f, const py::object& fitted, const py::objec
     for (py::ssize_t i = 0, n = n_in.cast<py::ssize_t>(); i < n; ++i)
         generated.append(py::str("x" + std::to_string(i)));
     return np.attr("asarray")(generated, py::arg("dtype") = object_dtype);
+}
+
+// The names the user gave the constructor (`feature_names`), one per input
+// column, or None when none were given.
+py::object constructor_names(const Frame& f, py::handle self, const py::object& fitted) {
+    py::object given = py::getattr(self, "feature_names", py::none());
+    if (given.is_none())
+        return given;
+    py::object object_dtype = py::module_::import("builtins").attr("object");
+    py::object names = f.global("np").attr("asarray")(given, py::arg("dtype") = object_dtype);
+    py::object n_in = py::getattr(fitted, "n_features_in_", py::none());
+    if (names.attr("ndim").cast<int>() != 1 ||
+        (!n_in.is_none() && !equals(py::int_(py::len(names)), n_in)))
+        raise_value_error("feature_names should hold one name per input feature (" +
+                          py::str(n_in).cast<std::string>() + " features), got " +
+                          py::repr(given).cast<std::string>());
+    return names;
 }
 
 // The column positions of a pass-through transformer, or of the pass-through
@@ -92,7 +110,10 @@ void append_categorical_names(py::list& out, const py::object& names,
 py::object feature_names_out(const Frame& f, py::handle self, const py::object& input_features) {
     py::module_::import("sklearn.utils.validation").attr("check_is_fitted")(self, "transformer_");
     py::object pipeline = self.attr("transformer_");
-    py::object names = input_names(f, pipeline, input_features);
+    py::object names = input_features.is_none() ? constructor_names(f, self, pipeline)
+                                                : py::object(py::none());
+    if (names.is_none())
+        names = input_names(f, pipeline, input_features);
 
     py::object blocks = pipeline.attr("steps")[py::int_(0)][py::int_(1)].attr("transformer_list");
     py::list union_names;
