@@ -317,6 +317,30 @@ py::dict ecod_params() {
     return t;
 }
 
+// One outlier-detection method: its key, parameter table and the parameters
+// whose widget values param_render converts.
+struct OutlierMethod {
+    const char* key;
+    py::dict (*params)();
+    Texts converted;
+};
+
+// The eight methods, in the key order of both method tables. "pca" converts
+// "whiten" although its table has no such row, for callers that pass it.
+const std::vector<OutlierMethod>& outlier_methods() {
+    static const std::vector<OutlierMethod> methods = {
+        {"if", isolation_forest_params, {"bootstrap", "standardization"}},
+        {"cb", cluster_based_params, {"use_weights", "clustering_method", "standardization"}},
+        {"pca", pca_params, {"whiten", "standardization"}},
+        {"cbtree", cluster_tree_params, {"standardization"}},
+        {"knn", knn_params, {"standardization"}},
+        {"hbos", hbos_params, {"standardization"}},
+        {"novelty", novelty_params, {"standardization"}},
+        {"ecod", ecod_params, {"standardization"}},
+    };
+    return methods;
+}
+
 } // namespace
 
 py::list empty_tags_entry(const char* label) {
@@ -353,14 +377,8 @@ py::dict interpret_support() {
 
 py::dict od_param_items() {
     py::dict t;
-    t["if"] = isolation_forest_params();
-    t["cb"] = cluster_based_params();
-    t["pca"] = pca_params();
-    t["cbtree"] = cluster_tree_params();
-    t["knn"] = knn_params();
-    t["hbos"] = hbos_params();
-    t["novelty"] = novelty_params();
-    t["ecod"] = ecod_params();
+    for (const OutlierMethod& method : outlier_methods())
+        t[method.key] = method.params();
     return t;
 }
 
@@ -373,11 +391,8 @@ py::dict need_render_model_params() {
 
 py::dict need_render_od_params() {
     py::dict t;
-    t["if"] = strings({"bootstrap", "standardization"});
-    t["cb"] = strings({"use_weights", "clustering_method", "standardization"});
-    t["pca"] = strings({"whiten", "standardization"});
-    for (const char* key : {"cbtree", "knn", "hbos", "novelty", "ecod"})
-        t[key] = strings({"standardization"});
+    for (const OutlierMethod& method : outlier_methods())
+        t[method.key] = strings(method.converted);
     return t;
 }
 
