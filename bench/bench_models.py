@@ -40,9 +40,9 @@ from sklearn.pipeline import make_pipeline
 from sklearn.preprocessing import StandardScaler
 
 from zeka.config.estimator_settings import model_param_items
-from zeka.models import ZEKACLASSIFIER, ZEKAREGRESSOR
+from zeka.models import FAMILY_KEYS, ZEKACLASSIFIER, ZEKAREGRESSOR
 
-FAMILIES = ["glm", "gam", "tree", "figs", "xgb1", "xgb2", "ebm", "gaminet", "reludnn"]
+FAMILIES = list(FAMILY_KEYS)
 
 # keywords the training workflow passes on top of a family's table
 WORKFLOW_FIXED = {

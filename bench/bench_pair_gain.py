@@ -16,7 +16,7 @@ from itertools import combinations
 import numpy as np
 from sklearn.datasets import load_breast_cancer
 
-from zeka.models import ebm
+from zeka.models import _losses, _pair_terms
 from zeka.models._base import bin_edges, bin_matrix
 
 
@@ -38,7 +38,7 @@ def rank_pairs_numpy(bins, edges, y, w, loss, F, candidates=None, chunk=256):
         size = L * side * side
         hist_g = np.bincount(cells.ravel(), np.tile(wg, L), size).reshape(L, side, side)
         hist_h = np.bincount(cells.ravel(), np.tile(wh, L), size).reshape(L, side, side)
-        gain = ebm._pair_tree(hist_g, hist_h, with_steps=False)[0]
+        gain = _pair_terms._pair_tree(hist_g, hist_h, with_steps=False)[0]
         gain[(sizes[part[:, 0]] < 2) | (sizes[part[:, 1]] < 2)] = -np.inf
         gains.extend(gain.tolist())
     order = sorted(range(len(candidates)), key=lambda i: -gains[i])
@@ -48,14 +48,14 @@ def rank_pairs_numpy(bins, edges, y, w, loss, F, candidates=None, chunk=256):
 def breast_cancer():
     X, y = load_breast_cancer(return_X_y=True)
     X, y = X[:364], y[:364].astype(float)
-    return X, y, ebm.LogLoss()
+    return X, y, _losses.LogLoss()
 
 
 def synthetic(rows=20000, features=20):
     rng = np.random.default_rng(0)
     X = rng.normal(size=(rows, features))
     y = X[:, 0] * X[:, 1] + np.sin(X[:, 2]) * X[:, 3] + X[:, 4] + rng.normal(size=rows)
-    return X, y, ebm.SquaredLoss()
+    return X, y, _losses.SquaredLoss()
 
 
 def problem(X, y, loss):
@@ -80,10 +80,10 @@ def main(argv=None):
     options = parser.parse_args(argv)
     for name, make in [("breast cancer", breast_cancer), ("20,000 x 20", synthetic)]:
         args = problem(*make())
-        ranking = ebm.rank_pairs(*args)
+        ranking = _pair_terms.rank_pairs(*args)
         assert ranking == rank_pairs_numpy(*args), name
         numpy_time = best_time(lambda: rank_pairs_numpy(*args), options.repeat)
-        native_time = best_time(lambda: ebm.rank_pairs(*args), options.repeat)
+        native_time = best_time(lambda: _pair_terms.rank_pairs(*args), options.repeat)
         print("%-14s %4d pairs  numpy %8.2f ms  native %6.2f ms  (x%5.1f)"
               % (name, len(ranking), numpy_time * 1e3, native_time * 1e3,
                  numpy_time / native_time), flush=True)

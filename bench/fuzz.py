@@ -38,6 +38,8 @@ from hypothesis import HealthCheck, Phase, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 from hypothesis.extra import numpy as hnp  # noqa: E402
 
+from zeka.models import FAMILY_KEYS  # noqa: E402
+
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
 from reference.native_modules import installed_native_modules  # noqa: E402
 
@@ -45,11 +47,11 @@ HANG_SECONDS = 10
 
 # Words the modules give meaning to, so that generated calls reach past the
 # first argument check.
-VOCABULARY = ["glm", "gam", "tree", "figs", "xgb1", "xgb2", "ebm", "gaminet", "reludnn",
-              "novelty", "if", "unit_norm", "minmax", "one_hot", "ordinal", "MSE", "AUC", "ACC",
-              "regression", "classification", "pfi", "cor", "rit", "dcor", "rcit", "bar",
-              "beeswarm", "waterfall", "dependence", "kernel", "exact", "max_epochs",
-              "l1_regularization", "True", "1, 2", "[1, 2]", "nan", " 1_0 ", "inf"]
+VOCABULARY = list(FAMILY_KEYS) + [
+    "novelty", "if", "unit_norm", "minmax", "one_hot", "ordinal", "MSE", "AUC", "ACC",
+    "regression", "classification", "pfi", "cor", "rit", "dcor", "rcit", "bar", "beeswarm",
+    "waterfall", "dependence", "kernel", "exact", "max_epochs", "l1_regularization", "True",
+    "1, 2", "[1, 2]", "nan", " 1_0 ", "inf"]
 
 
 class Raising:

@@ -14,7 +14,7 @@ from sklearn.model_selection import KFold, cross_val_score
 from sklearn.pipeline import make_pipeline
 from sklearn.preprocessing import StandardScaler
 
-from zeka.models import _pair_gain, boosting, ebm, gaminet
+from zeka.models import _losses, _pair_terms, _pair_gain, boosting, ebm, gaminet
 from zeka.models._base import bin_edges, bin_matrix, sigmoid
 from zeka.models._nn import EarlyStopping
 from zeka.models.boosting import XGB1Classifier, XGB1Regressor
@@ -154,7 +154,7 @@ def pair_tree_gains(bins, sizes, wg, wh, pairs):
         cell = bins[:, j] * n_k + bins[:, k]
         hist_g = np.bincount(cell, wg, n_j * n_k).reshape(1, n_j, n_k)
         hist_h = np.bincount(cell, wh, n_j * n_k).reshape(1, n_j, n_k)
-        gains.append(ebm._pair_tree(hist_g, hist_h, with_steps=False)[0][0])
+        gains.append(_pair_terms._pair_tree(hist_g, hist_h, with_steps=False)[0][0])
     return np.array(gains)
 
 
@@ -178,7 +178,7 @@ def test_pairs_ranked_together_score_as_each_pair_alone(logistic):
     X[:, 3] = rng.randint(0, 3, size=120)
     X[:, 6] = X[:, 4]  # a copy: its pairs tie with the original's
     y = X[:, 0] * X[:, 1] + X[:, 4] + rng.normal(size=120)
-    loss = ebm.LogLoss() if logistic else ebm.SquaredLoss()
+    loss = _losses.LogLoss() if logistic else _losses.SquaredLoss()
     if logistic:
         y = (y > 0).astype(float)
     w = rng.uniform(0.5, 2.0, size=120)
@@ -192,15 +192,15 @@ def test_pairs_ranked_together_score_as_each_pair_alone(logistic):
     g, h = loss.gradients(F, y)
     pairs = list(combinations(range(7), 2))
     gains = pair_tree_gains(bins, sizes, w * g, w * h, pairs)
-    assert_same_gains(native_gains(bins, sizes, w * g, w * h, pairs, ebm._MIN_HESSIAN_SHARE),
-                      gains)
+    share = _pair_terms._MIN_HESSIAN_SHARE
+    assert_same_gains(native_gains(bins, sizes, w * g, w * h, pairs, share), gains)
 
     alone = dict(zip(pairs, gains))
     assert alone[(0, 4)] == alone[(0, 6)] and np.isfinite(alone[(0, 4)])
     for candidates in (pairs, pairs[::-1]):
         expected = [pair for pair in sorted(candidates, key=lambda p: -alone[p])
                     if np.isfinite(alone[pair])]
-        assert ebm.rank_pairs(bins, edges, y, w, loss, F, candidates) == expected
+        assert _pair_terms.rank_pairs(bins, edges, y, w, loss, F, candidates) == expected
         # ties keep the candidates' order
         first, second = ((0, 4), (0, 6)) if candidates is pairs else ((0, 6), (0, 4))
         assert expected.index(first) < expected.index(second)
@@ -220,7 +220,7 @@ def pair_problems(draw):
     h = rng.uniform(0.0, 1.0, size=n)
     w = rng.choice([0.0, 0.5, 1.0, 3.0], size=n)  # zero weights: empty hessian cells
     pairs = [(j, k) for j in range(len(sizes)) for k in range(len(sizes)) if j != k]
-    share = draw(st.sampled_from([0.0, ebm._MIN_HESSIAN_SHARE, 0.3]))
+    share = draw(st.sampled_from([0.0, _pair_terms._MIN_HESSIAN_SHARE, 0.3]))
     return bins, sizes, w * g, w * h, pairs, share
 
 
@@ -228,7 +228,7 @@ def pair_problems(draw):
 @given(pair_problems())
 def test_pair_gains_match_the_numpy_definition(problem):
     bins, sizes, wg, wh, pairs, share = problem
-    with patch.object(ebm, "_MIN_HESSIAN_SHARE", share):
+    with patch.object(_pair_terms, "_MIN_HESSIAN_SHARE", share):
         expected = pair_tree_gains(bins, sizes, wg, wh, pairs)
     assert_same_gains(native_gains(*problem), expected)
 

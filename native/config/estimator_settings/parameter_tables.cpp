@@ -2,6 +2,8 @@
 
 #include "config/estimator_settings/table_entries.hpp"
 
+#include <vector>
+
 namespace zeka::settings {
 
 namespace {
@@ -132,6 +134,104 @@ py::dict reludnn_params() {
     return t;
 }
 
+using Texts = std::vector<const char*>;
+
+// One model family as the tables show it: its key and display name, its
+// parameter table, the interpretation panels and views it supports, and the
+// parameters whose widget values param_render converts.
+struct ModelFamily {
+    const char* key;
+    const char* display_name;
+    py::dict (*params)();
+    Texts panels;
+    Texts views;
+    Texts converted;
+};
+
+// The nine families, in the key order of every model table.
+const std::vector<ModelFamily>& model_families() {
+    static const Texts pair_panels = {"ei", "inter", "local_ei"};
+    static const Texts additive_views = {"global_fi", "global_ei", "global_effect_plot", "local_ei",
+                                         "local_fi"};
+    static const Texts monotonicity = {"mono_increasing_list", "mono_decreasing_list"};
+    static const std::vector<ModelFamily> families = {
+        {
+            "glm",
+            "GLM",
+            glm_params,
+            {},
+            {"global_fi", "local_fi", "glm_coef_plot", "glm_coef_table"},
+            {},
+        },
+        {
+            "gam",
+            "GAM",
+            gam_params,
+            {},
+            {"global_fi", "global_effect_plot", "local_fi"},
+            {},
+        },
+        {
+            "tree",
+            "Tree",
+            tree_params,
+            {},
+            {"tree_global", "tree_local"},
+            {},
+        },
+        {
+            "figs",
+            "FIGS",
+            figs_params,
+            {},
+            {"figs_heatmap", "tree_global", "tree_local"},
+            {},
+        },
+        {
+            "xgb1",
+            "XGB1",
+            xgb1_params,
+            {"ei"},
+            {"global_fi", "global_effect_plot", "local_fi", "xgb1_woe", "xgb1_iv"},
+            monotonicity,
+        },
+        {
+            "xgb2",
+            "XGB2",
+            xgb2_params,
+            pair_panels,
+            additive_views,
+            monotonicity,
+        },
+        {
+            "ebm",
+            "EBM",
+            ebm_params,
+            pair_panels,
+            additive_views,
+            {},
+        },
+        {
+            "gaminet",
+            "GAMI-Net",
+            gaminet_params,
+            pair_panels,
+            additive_views,
+            {"subnet_size_main_effect", "subnet_size_interaction", "max_epochs", "learning_rates",
+             "mono_increasing_list", "mono_decreasing_list"},
+        },
+        {
+            "reludnn",
+            "ReLU-DNN",
+            reludnn_params,
+            {"ei", "llm"},
+            {"global_fi", "global_effect_plot", "llm_pc", "llm_violin", "llm_summary", "local_fi"},
+            {"hidden_layer_sizes"},
+        },
+    };
+    return families;
+}
+
 py::dict isolation_forest_params() {
     py::dict t;
     t["n_estimators"] = int_box(100, 1, 10000, "n_estimators");
@@ -217,6 +317,30 @@ py::dict ecod_params() {
     return t;
 }
 
+// One outlier-detection method: its key, parameter table and the parameters
+// whose widget values param_render converts.
+struct OutlierMethod {
+    const char* key;
+    py::dict (*params)();
+    Texts converted;
+};
+
+// The eight methods, in the key order of both method tables. "pca" converts
+// "whiten" although its table has no such row, for callers that pass it.
+const std::vector<OutlierMethod>& outlier_methods() {
+    static const std::vector<OutlierMethod> methods = {
+        {"if", isolation_forest_params, {"bootstrap", "standardization"}},
+        {"cb", cluster_based_params, {"use_weights", "clustering_method", "standardization"}},
+        {"pca", pca_params, {"whiten", "standardization"}},
+        {"cbtree", cluster_tree_params, {"standardization"}},
+        {"knn", knn_params, {"standardization"}},
+        {"hbos", hbos_params, {"standardization"}},
+        {"novelty", novelty_params, {"standardization"}},
+        {"ecod", ecod_params, {"standardization"}},
+    };
+    return methods;
+}
+
 } // namespace
 
 py::list empty_tags_entry(const char* label) {
@@ -225,93 +349,50 @@ py::list empty_tags_entry(const char* label) {
 
 py::dict model_name_items() {
     py::dict t;
-    t["glm"] = "GLM";
-    t["gam"] = "GAM";
-    t["tree"] = "Tree";
-    t["figs"] = "FIGS";
-    t["xgb1"] = "XGB1";
-    t["xgb2"] = "XGB2";
-    t["ebm"] = "EBM";
-    t["gaminet"] = "GAMI-Net";
-    t["reludnn"] = "ReLU-DNN";
+    for (const ModelFamily& family : model_families())
+        t[family.key] = family.display_name;
     return t;
 }
 
 py::dict model_param_items() {
     py::dict t;
-    t["glm"] = glm_params();
-    t["gam"] = gam_params();
-    t["tree"] = tree_params();
-    t["figs"] = figs_params();
-    t["xgb1"] = xgb1_params();
-    t["xgb2"] = xgb2_params();
-    t["ebm"] = ebm_params();
-    t["gaminet"] = gaminet_params();
-    t["reludnn"] = reludnn_params();
+    for (const ModelFamily& family : model_families())
+        t[family.key] = family.params();
     return t;
 }
 
 py::dict interpret_panel_setting() {
     py::dict t;
-    t["glm"] = py::list();
-    t["gam"] = py::list();
-    t["tree"] = py::list();
-    t["figs"] = py::list();
-    t["xgb1"] = strings({"ei"});
-    t["xgb2"] = strings({"ei", "inter", "local_ei"});
-    t["ebm"] = strings({"ei", "inter", "local_ei"});
-    t["gaminet"] = strings({"ei", "inter", "local_ei"});
-    t["reludnn"] = strings({"ei", "llm"});
+    for (const ModelFamily& family : model_families())
+        t[family.key] = strings(family.panels);
     return t;
 }
 
 py::dict interpret_support() {
     py::dict t;
-    t["glm"] = strings({"global_fi", "local_fi", "glm_coef_plot", "glm_coef_table"});
-    t["gam"] = strings({"global_fi", "global_effect_plot", "local_fi"});
-    t["tree"] = strings({"tree_global", "tree_local"});
-    t["figs"] = strings({"figs_heatmap", "tree_global", "tree_local"});
-    t["xgb1"] = strings({"global_fi", "global_effect_plot", "local_fi", "xgb1_woe", "xgb1_iv"});
-    for (const char* key : {"xgb2", "ebm", "gaminet"})
-        t[key] = strings({"global_fi", "global_ei", "global_effect_plot", "local_ei", "local_fi"});
-    t["reludnn"] = strings(
-        {"global_fi", "global_effect_plot", "llm_pc", "llm_violin", "llm_summary", "local_fi"});
+    for (const ModelFamily& family : model_families())
+        t[family.key] = strings(family.views);
     return t;
 }
 
 py::dict od_param_items() {
     py::dict t;
-    t["if"] = isolation_forest_params();
-    t["cb"] = cluster_based_params();
-    t["pca"] = pca_params();
-    t["cbtree"] = cluster_tree_params();
-    t["knn"] = knn_params();
-    t["hbos"] = hbos_params();
-    t["novelty"] = novelty_params();
-    t["ecod"] = ecod_params();
+    for (const OutlierMethod& method : outlier_methods())
+        t[method.key] = method.params();
     return t;
 }
 
 py::dict need_render_model_params() {
     py::dict t;
-    for (const char* key : {"glm", "gam", "tree", "figs"})
-        t[key] = py::list();
-    t["xgb1"] = strings({"mono_increasing_list", "mono_decreasing_list"});
-    t["xgb2"] = strings({"mono_increasing_list", "mono_decreasing_list"});
-    t["ebm"] = py::list();
-    t["gaminet"] = strings({"subnet_size_main_effect", "subnet_size_interaction", "max_epochs",
-                            "learning_rates", "mono_increasing_list", "mono_decreasing_list"});
-    t["reludnn"] = strings({"hidden_layer_sizes"});
+    for (const ModelFamily& family : model_families())
+        t[family.key] = strings(family.converted);
     return t;
 }
 
 py::dict need_render_od_params() {
     py::dict t;
-    t["if"] = strings({"bootstrap", "standardization"});
-    t["cb"] = strings({"use_weights", "clustering_method", "standardization"});
-    t["pca"] = strings({"whiten", "standardization"});
-    for (const char* key : {"cbtree", "knn", "hbos", "novelty", "ecod"})
-        t[key] = strings({"standardization"});
+    for (const OutlierMethod& method : outlier_methods())
+        t[method.key] = strings(method.converted);
     return t;
 }
 

@@ -1,7 +1,7 @@
 // Configuration of the catalogue models and the pipelines built from it.
 #include "common/containers.hpp"
-#include "workflow/workbench/model_api.hpp"
 #include "common/python_ops.hpp"
+#include "workflow/workbench/model_api.hpp"
 
 #include <array>
 #include <string>
@@ -11,45 +11,41 @@ namespace zeka::workbench {
 namespace {
 
 // The three ways a catalogue constructor is called, by model family.
-enum class CallShape { ConfigOnly, WithFeatures, GamiNet, Unknown };
+enum class CallShape { ConfigOnly, WithFeatures, GamiNet };
 
-constexpr std::array<const char*, 6> kConfigOnlyModels = {"glm",  "gam", "tree",
-                                                          "figs", "ebm", "reludnn"};
-constexpr std::array<const char*, 2> kFeatureModels = {"xgb1", "xgb2"};
-constexpr const char* kGamiNet = "gaminet";
+struct FamilyCall {
+    const char* name;
+    CallShape shape;
+};
 
-template <size_t N>
-bool is_one_of(const py::handle& name, const std::array<const char*, N>& names) {
-    for (const char* candidate : names)
-        if (equals(name, candidate))
-            return true;
-    return false;
-}
-
-CallShape call_shape(const py::handle& model_name) {
-    if (is_one_of(model_name, kConfigOnlyModels))
-        return CallShape::ConfigOnly;
-    if (is_one_of(model_name, kFeatureModels))
-        return CallShape::WithFeatures;
-    if (equals(model_name, kGamiNet))
-        return CallShape::GamiNet;
-    return CallShape::Unknown;
-}
+// Every catalogue family with its call shape, in the order names are compared.
+constexpr std::array<FamilyCall, 9> kFamilyCalls = {{
+    {"glm", CallShape::ConfigOnly},
+    {"gam", CallShape::ConfigOnly},
+    {"tree", CallShape::ConfigOnly},
+    {"figs", CallShape::ConfigOnly},
+    {"ebm", CallShape::ConfigOnly},
+    {"reludnn", CallShape::ConfigOnly},
+    {"xgb1", CallShape::WithFeatures},
+    {"xgb2", CallShape::WithFeatures},
+    {"gaminet", CallShape::GamiNet},
+}};
 
 // No catalogue entry can build an unknown family; name it and the ones there are.
 [[noreturn]] void reject_model_name(const Frame& f, const py::handle& model_name) {
     std::string supported;
-    auto add = [&](const char* name) {
-        supported += (supported.empty() ? "'" : ", '") + std::string(name) + "'";
-    };
-    for (const char* name : kConfigOnlyModels)
-        add(name);
-    for (const char* name : kFeatureModels)
-        add(name);
-    add(kGamiNet);
+    for (const FamilyCall& family : kFamilyCalls)
+        supported += (supported.empty() ? "'" : ", '") + std::string(family.name) + "'";
     std::string message = "unsupported model name " + py::repr(model_name).cast<std::string>() +
                           "; supported names are " + supported;
     raise_exception(f.global("ZekaError")(message));
+}
+
+CallShape call_shape(const Frame& f, const py::handle& model_name) {
+    for (const FamilyCall& family : kFamilyCalls)
+        if (equals(model_name, family.name))
+            return family.shape;
+    reject_model_name(f, model_name);
 }
 
 // The catalogue of the dataset's task type, read afresh for every model.
@@ -76,9 +72,7 @@ py::dict gaminet_settings() {
 
 py::object build_estimator(const Frame& f, const py::object& self, const py::handle& model_name) {
     py::object catalogue = catalogue_for(f, self.attr("dataset"));
-    CallShape shape = call_shape(model_name);
-    if (shape == CallShape::Unknown)
-        reject_model_name(f, model_name);
+    CallShape shape = call_shape(f, model_name);
 
     py::object constructor = catalogue[model_name];
     py::dict fixed;

@@ -1,10 +1,15 @@
 """Model catalogue: the nine interpretable model families, for regression and classification.
 
-``ZEKAREGRESSOR[key]`` and ``ZEKACLASSIFIER[key]`` are estimator classes following the
-scikit-learn protocol; their keyword arguments are the parameter keys of the family's
-hyper-parameter table, with the table defaults as defaults. ``get_model_name`` tells which
-family an estimator belongs to, or "arbitrary" for any other estimator.
+``FAMILIES`` is the registry of the families, in catalogue order: each family's key (the
+name the hyper-parameter tables and the training workflow use), display name and two
+estimator classes, written once. Everything else is derived from it: ``FAMILY_KEYS``, and
+the catalogues ``ZEKAREGRESSOR[key]`` and ``ZEKACLASSIFIER[key]``, estimator classes
+following the scikit-learn protocol whose keyword arguments are the parameter keys of the
+family's hyper-parameter table, with the table defaults as defaults. ``get_model_name``
+tells which family an estimator belongs to, or "arbitrary" for any other estimator.
 """
+
+from typing import NamedTuple
 
 from .boosting import XGB1Classifier, XGB1Regressor, XGB2Classifier, XGB2Regressor
 from .ebm import EBMClassifier, EBMRegressor
@@ -13,29 +18,31 @@ from .linear import GAMClassifier, GAMRegressor, GLMClassifier, GLMRegressor
 from .reludnn import ReluDNNClassifier, ReluDNNRegressor
 from .trees import FIGSClassifier, FIGSRegressor, TreeClassifier, TreeRegressor
 
-ZEKAREGRESSOR = {
-    "glm": GLMRegressor,
-    "gam": GAMRegressor,
-    "tree": TreeRegressor,
-    "figs": FIGSRegressor,
-    "xgb1": XGB1Regressor,
-    "xgb2": XGB2Regressor,
-    "ebm": EBMRegressor,
-    "gaminet": GAMINetRegressor,
-    "reludnn": ReluDNNRegressor,
-}
 
-ZEKACLASSIFIER = {
-    "glm": GLMClassifier,
-    "gam": GAMClassifier,
-    "tree": TreeClassifier,
-    "figs": FIGSClassifier,
-    "xgb1": XGB1Classifier,
-    "xgb2": XGB2Classifier,
-    "ebm": EBMClassifier,
-    "gaminet": GAMINetClassifier,
-    "reludnn": ReluDNNClassifier,
-}
+class Family(NamedTuple):
+    key: str
+    display_name: str
+    regressor: type
+    classifier: type
+
+
+FAMILIES = (
+    Family("glm", "GLM", GLMRegressor, GLMClassifier),
+    Family("gam", "GAM", GAMRegressor, GAMClassifier),
+    Family("tree", "Tree", TreeRegressor, TreeClassifier),
+    Family("figs", "FIGS", FIGSRegressor, FIGSClassifier),
+    Family("xgb1", "XGB1", XGB1Regressor, XGB1Classifier),
+    Family("xgb2", "XGB2", XGB2Regressor, XGB2Classifier),
+    Family("ebm", "EBM", EBMRegressor, EBMClassifier),
+    Family("gaminet", "GAMI-Net", GAMINetRegressor, GAMINetClassifier),
+    Family("reludnn", "ReLU-DNN", ReluDNNRegressor, ReluDNNClassifier),
+)
+
+FAMILY_KEYS = tuple(family.key for family in FAMILIES)
+
+ZEKAREGRESSOR = {family.key: family.regressor for family in FAMILIES}
+
+ZEKACLASSIFIER = {family.key: family.classifier for family in FAMILIES}
 
 
 def get_model_name(estimator):
@@ -51,4 +58,7 @@ __all__ = [
     "ZEKAREGRESSOR",
     "ZEKACLASSIFIER",
     "get_model_name",
-] + sorted({cls.__name__ for cls in list(ZEKAREGRESSOR.values()) + list(ZEKACLASSIFIER.values())})
+    "FAMILIES",
+    "FAMILY_KEYS",
+    "Family",
+] + sorted({cls.__name__ for family in FAMILIES for cls in family[2:]})

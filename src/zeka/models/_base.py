@@ -14,15 +14,14 @@ from sklearn.utils.validation import check_array, check_consistent_length, check
 class ZekaEstimator(BaseEstimator):
     """Base of every catalogue estimator.
 
-    Subclasses set ``_family`` to their catalogue key and implement ``_fit(X, y, w)``,
-    where ``X`` is a float matrix, ``y`` the float target (0/1 for classifiers) and ``w``
-    sample weights scaled to mean one, and ``_raw_predict(X)`` returning the regression
-    prediction or the log-odds of the second class. Families whose rules count rows (leaf
-    sizes, hessian floors, quantile bins) set ``_weights_in_rows`` and get the weights as
-    given instead, so that an integer weight stands for that many copies of the row.
+    Subclasses implement ``_fit(X, y, w)``, where ``X`` is a float matrix, ``y`` the float
+    target (0/1 for classifiers) and ``w`` sample weights scaled to mean one, and
+    ``_raw_predict(X)`` returning the regression prediction or the log-odds of the second
+    class. Families whose rules count rows (leaf sizes, hessian floors, quantile bins) set
+    ``_weights_in_rows`` and get the weights as given instead, so that an integer weight
+    stands for that many copies of the row.
     """
 
-    _family = None
     _weights_in_rows = False
 
     def fit(self, X, y, sample_weight=None):

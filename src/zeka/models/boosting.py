@@ -199,8 +199,6 @@ class _XGB1(_Boosting):
     labels serve otherwise); ``feature_types`` is kept for reference.
     """
 
-    _family = "xgb1"
-
     def __init__(self, feature_names=None, feature_types=None, n_estimators=100, eta=0.3,
                  gamma=0, reg_alpha=0, reg_lambda=1, refit_method="glm", min_bin_size=0.01,
                  max_bin=256, mono_increasing_list=[], mono_decreasing_list=[]):
@@ -348,8 +346,6 @@ class _XGB2(_Boosting):
     ``feature_names`` name the columns for the monotonicity lists (a data frame's column
     labels serve otherwise); ``feature_types`` is kept for reference.
     """
-
-    _family = "xgb2"
 
     def __init__(self, feature_names=None, feature_types=None, max_depth=2, n_estimators=100,
                  eta=0.3, gamma=0, reg_alpha=0, reg_lambda=1, max_bin=256,

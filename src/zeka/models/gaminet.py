@@ -54,7 +54,8 @@ from ._nn import (
     validation_split,
 )
 from . import _subnet
-from .ebm import LogLoss, SquaredLoss, rank_pairs
+from ._losses import LogLoss, SquaredLoss
+from ._pair_terms import rank_pairs
 
 _VALIDATION_SHARE = 0.2
 _PAIR_BINS = 32
@@ -63,8 +64,6 @@ _TOLERANCE = 1e-3
 
 
 class _GAMINet(ZekaEstimator):
-    _family = "gaminet"
-
     def __init__(self, interact_num=10, batch_size=1000, mono_increasing_list=[],
                  mono_decreasing_list=[], subnet_size_main_effect=[20],
                  subnet_size_interaction=[20, 20], max_epochs=[1000, 1000, 1000],

@@ -33,7 +33,6 @@ class _GLM(ZekaEstimator):
     ``l2_regularization`` replaces it.
     """
 
-    _family = "glm"
     # the prior is worth one observation, so the weights must count rows
     _weights_in_rows = True
 
@@ -90,7 +89,6 @@ class _GAM(ZekaEstimator):
     keeps the fit finite and calibrated whatever ``lam`` is.
     """
 
-    _family = "gam"
     # the prior is worth one observation, so the weights must count rows
     _weights_in_rows = True
 

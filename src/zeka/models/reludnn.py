@@ -44,8 +44,6 @@ class _ReluDNN(ZekaEstimator):
     ``verbose`` prints the validation loss of every epoch.
     """
 
-    _family = "reludnn"
-
     def __init__(self, hidden_layer_sizes=[40, 40], max_epochs=1000, learning_rate=0.001,
                  batch_size=500, l1_reg=1e-05, dropout_prob=0, val_ratio=0.2, iht=False,
                  phase_epochs=1, threshold=0.1, device="cpu", verbose=False,

@@ -22,8 +22,6 @@ _FIGS_MIN_LEAF = 5.0
 class _Tree(ZekaEstimator):
     """A CART tree limited by depth and leaf size and pruned by cost complexity."""
 
-    _family = "tree"
-
     def _fit(self, X, y, w):
         self.estimator_ = self._tree_class(
             criterion=self._criterion(),
@@ -102,7 +100,6 @@ class _FIGS(ZekaEstimator):
     when no split lowers the loss.
     """
 
-    _family = "figs"
     # the smallest leaf counts rows, so an integer weight must count as that many rows
     _weights_in_rows = True
 
