@@ -8,7 +8,7 @@ PYTEST_ARGS ?=
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
-.PHONY: demo test sanitize bench format install wheel wheel-test clean
+.PHONY: demo test sanitize bench format lint install wheel wheel-test clean
 
 # The package is reinstalled only when something it is built from changed;
 # the stamp in the environment records the last install.
@@ -97,9 +97,28 @@ bench: $(PY)
 	$(PIP) install --quiet ".[bench]"
 	$(PY) -m bench
 
-format: $(PY)
-	$(PIP) install --quiet "clang-format>=17"
-	$(VENV)/bin/clang-format -i $$(find native -name '*.cpp' -o -name '*.hpp')
+# The formatters and the linter, pinned so that a new release does not reformat
+# the tree on its own.
+DEV_REQUIRES := clang-format==23.1.5 ruff==0.17.6
+CXX_SOURCES = $$(find native -name '*.cpp' -o -name '*.hpp')
+PY_SOURCES := src tests bench
+DEV_TOOLS := $(VENV)/.zeka-dev-tools
+
+$(DEV_TOOLS): Makefile | $(PY)
+	@echo "== installing the formatters and the linter into $(VENV)"
+	@$(PIP) install --quiet $(DEV_REQUIRES)
+	@touch $@
+
+format: $(DEV_TOOLS)
+	$(VENV)/bin/clang-format -i $(CXX_SOURCES)
+	$(VENV)/bin/ruff format $(PY_SOURCES)
+	$(VENV)/bin/ruff check --fix $(PY_SOURCES)
+
+lint: $(DEV_TOOLS)
+	@echo "== checking the C++ formatting, the Python formatting and the Python lint"
+	$(VENV)/bin/clang-format --dry-run --Werror $(CXX_SOURCES)
+	$(VENV)/bin/ruff format --check $(PY_SOURCES)
+	$(VENV)/bin/ruff check $(PY_SOURCES)
 
 clean:
 	rm -rf build dist $(VENV) $(SAN_VENV)
