@@ -33,6 +33,32 @@ py::object null_ratio(Frame& f) {
     return f.global("pd").attr("DataFrame")(ratio, py::arg("columns") = columns);
 }
 
+namespace {
+
+// Which sample each row holds, as (group number of every row, the first row of
+// every group): groups are numbered in the order of their values, column by
+// column, as a sorted groupby orders them, with a missing value after every
+// other value and equal to another missing value, as duplicated() counts it.
+// Only the samples that occur get a group, whatever the columns' dtypes
+// (categories, Arrow dictionaries, float16).
+py::tuple sample_groups(const Frame& f, const py::object& rows, std::size_t n_columns) {
+    py::object np = f.global("np");
+    py::object factorize = f.global("pd").attr("factorize");
+    py::list codes;
+    for (std::size_t i = 0; i < n_columns; ++i) {
+        py::tuple factors = factorize(column_at(rows, i), py::arg("sort") = true);
+        py::object column_codes = np.attr("asarray")(factors[0], py::arg("dtype") = "int64");
+        py::int_ missing_code(py::len(factors[1]));
+        codes.append(np.attr("where")(column_codes.attr("__lt__")(0), missing_code, column_codes));
+    }
+    py::tuple unique = np.attr("unique")(np.attr("column_stack")(codes), py::arg("axis") = 0,
+                                         py::arg("return_index") = true,
+                                         py::arg("return_inverse") = true);
+    return py::make_tuple(unique[2].attr("reshape")(-1), unique[1]);
+}
+
+} // namespace
+
 py::object duplicated_samples(Frame& f) {
     py::object data = f[0].attr("data");
     py::object pd = f.global("pd");
@@ -52,19 +78,18 @@ py::object duplicated_samples(Frame& f) {
     py::object rows = duplicated.attr("reset_index")(py::arg("drop") = true);
     py::object labels = duplicated.attr("index").attr("to_series")(
         py::arg("index") = pd.attr("RangeIndex")(py::len(duplicated)));
-    py::object keys;
-    if (n_columns == 1) {
-        keys = column_at(rows, 0);
-    } else {
-        py::list key_list;
-        for (std::size_t i = 0; i < n_columns; ++i)
-            key_list.append(column_at(rows, i));
-        keys = key_list;
-    }
-    // observed=True: a categorical column contributes only the combinations
-    // that occur, not every combination of its categories.
-    py::object tmp = labels.attr("groupby")(keys, py::arg("observed") = true).attr("unique")();
-    return pd.attr("DataFrame")(py::list(tmp.attr("index")), py::arg("index") = tmp.attr("values"),
+    py::tuple groups = sample_groups(f, rows, n_columns);
+    py::object group_of_row = groups[0], first_rows = groups[1];
+    py::object tmp = labels.attr("groupby")(group_of_row).attr("unique")();
+
+    py::object samples = rows.attr("iloc")[first_rows];
+    py::list keys;
+    if (n_columns == 1)
+        keys = py::list(column_at(samples, 0));
+    else
+        keys = py::list(samples.attr("itertuples")(py::arg("index") = false,
+                                                   py::arg("name") = py::none()));
+    return pd.attr("DataFrame")(keys, py::arg("index") = tmp.attr("values"),
                                 py::arg("columns") = data.attr("columns"));
 }
 
