@@ -4,6 +4,7 @@
 // implementations).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zeka::kernels {
@@ -25,5 +26,12 @@ class Random {
     double spare_ = 0.0;
     bool has_spare_ = false;
 };
+
+// The seed of an integer of any size, given as its magnitude's 64-bit words
+// (least significant first) and its sign: a non-negative integer below 2**64
+// is its own seed; any other is folded, every word and the sign mixed in, so
+// that integers differing anywhere give different streams (up to the odds of
+// a 64-bit collision).
+std::uint64_t seed_of_integer(const std::uint64_t* words, std::size_t count, bool negative);
 
 } // namespace zeka::kernels

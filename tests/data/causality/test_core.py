@@ -19,9 +19,30 @@ from zeka.data.causality.core import conditional_independence_test as cit
 MASK = (1 << 64) - 1
 
 
+def _mix(z):
+    z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & MASK
+    z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & MASK
+    return z ^ (z >> 31)
+
+
+def generator_seed(seed):
+    """An integer seed of any size as the generator's 64-bit state: itself below
+    2**64, else its magnitude's 64-bit words and its sign mixed in."""
+    if 0 <= seed <= MASK:
+        return seed
+    words, rest = [], abs(seed)
+    while rest:
+        words.append(rest & MASK)
+        rest >>= 64
+    state = _mix(len(words) ^ (1 << 63 if seed < 0 else 0))
+    for word in words:
+        state = (_mix(state ^ word) + 0x9E3779B97F4A7C15) & MASK
+    return state
+
+
 class SplitMix64:
     def __init__(self, seed):
-        self.state, self.spare = seed & MASK, None
+        self.state, self.spare = generator_seed(seed), None
 
     def bits(self):
         self.state = (self.state + 0x9E3779B97F4A7C15) & MASK
@@ -162,9 +183,17 @@ def test_the_same_seed_gives_the_same_bits():
     first = cit(x, y, z, seed=123)
     assert all(cit(x, y, z, seed=123) == first for _ in range(3))
     assert cit(x, y, z, seed=124) != first
-    assert cit(x, y, z, seed=-1) == cit(x, y, z, seed=2**64 - 1)  # the low 64 bits
     p, statistic = cit(x, y, z)  # seed None: a fresh seed, still a valid result
     assert 0 <= p <= 1 and statistic >= 0
+
+
+@pytest.mark.parametrize("seed, other", [(2**70, 0), (2**64, 0), (-1, 2**64 - 1),
+                                         (2**128 + 5, 5), (-(2**70), 2**70), (2**64 + 1, 2**64)])
+def test_every_integer_seed_is_used_whole(seed, other):
+    x, y, z = data(400, 3)
+    got = cit(x, y, z, num_f=20, seed=seed)
+    assert got != cit(x, y, z, num_f=20, seed=other)
+    assert_allclose(got, rcit(x, y, z, num_f=20, seed=seed), rtol=1e-7, atol=1e-12)
 
 
 @settings(max_examples=25, deadline=None)

@@ -1,12 +1,14 @@
 #include "data/causality/core/independence_test.hpp"
 
 #include "common/python_class.hpp"
+#include "kernels/core/random.hpp"
 #include "kernels/dependence/randomized_independence.hpp"
 
 #include <optional>
 #include <pybind11/numpy.h>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace zeka::causality {
 
@@ -83,8 +85,16 @@ std::uint64_t seed_of(const py::handle& value) {
     py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
     if (!index)
         throw py::error_already_set();
-    // Any integer is a seed: its low 64 bits (two's complement for negatives).
-    return PyLong_AsUnsignedLongLongMask(index.ptr());
+    // Any integer is a seed, used whole: its magnitude's 64-bit words.
+    const bool negative = index < py::int_(0);
+    py::object rest = negative ? -index : index;
+    const py::int_ zero(0), word_bits(64);
+    std::vector<std::uint64_t> words;
+    while (rest > zero) {
+        words.push_back(PyLong_AsUnsignedLongLongMask(rest.ptr()));
+        rest = rest >> word_bits;
+    }
+    return kernels::seed_of_integer(words.data(), words.size(), negative);
 }
 
 bool is_conditional(const py::handle& method) {
