@@ -108,6 +108,19 @@ def test_corr_is_the_correlation_with_the_response(algorithm):
     assert got[2] == 0 and got[1] < 0 < got[0]  # signs kept
 
 
+@pytest.mark.parametrize("factor", [1e300, 1e200, 1e-200, 1e-300, 1e-310, 3.7e150])
+@pytest.mark.parametrize("algorithm", ["pearson", "spearman"])
+def test_corr_does_not_depend_on_a_features_scale(factor, algorithm):
+    fs = selector()
+    want = fs._cal_corr(algorithm=algorithm)
+    fs.X = fs.X.copy()
+    fs.X[:, 0] *= factor
+    got = fs._cal_corr(algorithm=algorithm)
+    tolerance = 1e-9 if factor >= 1e-300 else 1e-6  # subnormal values keep fewer digits
+    assert_allclose(got, want, rtol=0, atol=tolerance)
+    assert_array_equal(got[1:], want[1:])  # the other columns keep their bits
+
+
 def test_corr_needs_a_list_of_names_and_a_column_response():
     fs = selector()
     fs.feature_names = tuple(NAMES)

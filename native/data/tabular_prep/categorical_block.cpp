@@ -55,8 +55,8 @@ py::tuple column_entry(const Frame& f, py::handle position, const py::list& step
 // data frame (whose [] would look the position up as a label).
 py::object column_at(py::handle x, py::handle position) {
     if (has_attribute(x, "iloc"))
-        return x.attr("iloc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()),
-                                             position)];
+        return x.attr(
+            "iloc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()), position)];
     return x[py::make_tuple(py::slice(py::none(), py::none(), py::none()), position)];
 }
 

@@ -110,8 +110,8 @@ void append_categorical_names(py::list& out, const py::object& names,
 py::object feature_names_out(const Frame& f, py::handle self, const py::object& input_features) {
     py::module_::import("sklearn.utils.validation").attr("check_is_fitted")(self, "transformer_");
     py::object pipeline = self.attr("transformer_");
-    py::object names = input_features.is_none() ? constructor_names(f, self, pipeline)
-                                                : py::object(py::none());
+    py::object names =
+        input_features.is_none() ? constructor_names(f, self, pipeline) : py::object(py::none());
     if (names.is_none())
         names = input_names(f, pipeline, input_features);
 

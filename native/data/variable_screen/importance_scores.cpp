@@ -19,13 +19,44 @@ py::object cal_pfi(Frame& f) {
     return true_divide(pfi, f.global("np").attr("sum")(pfi));
 }
 
+namespace {
+
+// pandas' correlation sums squares of deviations, which overflow or vanish for
+// a column of magnitude beyond about 2**±500 (a feature times 1e300 would
+// score 0). Such a column is multiplied by a power of two that brings its
+// largest magnitude near 1: exact, and a correlation does not depend on scale.
+// Other columns, and so ordinary data, are left bit for bit as they are.
+py::object rescale_extreme_columns(const py::object& np, const py::object& joined) {
+    py::object values;
+    try {
+        values = np.attr("asarray")(joined, py::arg("dtype") = "float64");
+    } catch (py::error_already_set&) {
+        return joined; // not numbers: pandas' conversion below reports it
+    }
+    if (values.attr("ndim").cast<int>() != 2 ||
+        values.attr("shape")[py::int_(0)].cast<py::ssize_t>() == 0)
+        return joined;
+    py::object largest =
+        np.attr("fmax").attr("reduce")(np.attr("abs")(values), py::arg("axis") = 0);
+    py::object exponents = np.attr("frexp")(largest)[py::int_(1)];
+    py::object extreme = np.attr("logical_and")(largest.attr("__gt__")(0),
+                                                np.attr("abs")(exponents).attr("__ge__")(480));
+    if (!np.attr("any")(extreme).cast<bool>())
+        return joined;
+    // ldexp, not a factor: 2**1074 (for the smallest subnormal) is no double.
+    py::object shifts = np.attr("where")(extreme, exponents.attr("__neg__")(), 0);
+    return np.attr("ldexp")(values, shifts);
+}
+
+} // namespace
+
 py::object cal_corr(Frame& f) {
     py::object self = f[0];
     py::object np = f.global("np");
     py::list parts;
     parts.append(self.attr("X"));
     parts.append(self.attr("y"));
-    py::object joined = np.attr("concatenate")(parts, 1);
+    py::object joined = rescale_extreme_columns(np, np.attr("concatenate")(parts, 1));
     py::list target;
     target.append(self.attr("target_name"));
     py::object columns = add(self.attr("feature_names"), target);

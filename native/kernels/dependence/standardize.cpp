@@ -16,6 +16,21 @@ void reject_non_finite(const double* data, std::size_t count, const char* name) 
                                         " contains NaN or infinity; the test needs finite values");
 }
 
+// The power of two (its exponent) that brings a column's largest magnitude
+// near 1 when its squares (times the row count) would overflow or vanish,
+// else 0. Scaling by a power of two is exact, and a correlation does not
+// depend on scale, so an ordinary column keeps its bits and an extreme one
+// its standardised values.
+int exact_rescaling(const double* data, std::size_t rows, std::size_t dims, std::size_t k) {
+    double largest = 0.0;
+    for (std::size_t r = 0; r < rows; ++r)
+        largest = std::max(largest, std::fabs(data[r * dims + k]));
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    constexpr int ordinary = 480;
+    return exponent > -ordinary && exponent < ordinary ? 0 : -exponent;
+}
+
 // The median of `values` (reordered in place); `values` must not be empty.
 double median_of(std::vector<double>& values) {
     const std::size_t half = values.size() / 2;
@@ -36,22 +51,28 @@ Standardized standardize(const double* data, std::size_t rows, std::size_t dims,
     out.dims = dims;
     out.values.assign(data, data + rows * dims);
     for (std::size_t k = 0; k < dims; ++k) {
+        // ldexp, not a factor: 2**1074 (for the smallest subnormal) is no double.
+        const int rescaling = exact_rescaling(data, rows, dims, k);
+        double* column = out.values.data() + k;
+        if (rescaling != 0)
+            for (std::size_t r = 0; r < rows; ++r)
+                column[r * dims] = std::ldexp(column[r * dims], rescaling);
         double mean = 0.0;
         for (std::size_t r = 0; r < rows; ++r)
-            mean += data[r * dims + k];
+            mean += column[r * dims];
         mean /= static_cast<double>(rows);
         double squares = 0.0;
         bool constant = true;
         for (std::size_t r = 0; r < rows; ++r) {
-            const double d = data[r * dims + k] - mean;
+            const double d = column[r * dims] - mean;
             squares += d * d;
-            constant = constant && data[r * dims + k] == data[k];
+            constant = constant && column[r * dims] == column[0];
         }
         // An exactly constant column is zeros (its rounded deviations need not be).
         const double scale = constant ? 0.0 : 1.0 / std::sqrt(squares / (rows - 1.0));
         out.all_constant = out.all_constant && constant;
         for (std::size_t r = 0; r < rows; ++r)
-            out.values[r * dims + k] = (data[r * dims + k] - mean) * scale;
+            column[r * dims] = (column[r * dims] - mean) * scale;
     }
     return out;
 }

@@ -196,6 +196,25 @@ def test_every_integer_seed_is_used_whole(seed, other):
     assert_allclose(got, rcit(x, y, z, num_f=20, seed=seed), rtol=1e-7, atol=1e-12)
 
 
+@pytest.mark.parametrize("method", ["rit", "rcit"])
+@pytest.mark.parametrize("factor", [1e300, 1e250, 1e150, 1e-150, 1e-250, 1e-300])
+def test_the_pvalue_does_not_depend_on_a_features_scale(method, factor):
+    x, y, z = data(300, 21)
+    y = y + 0.4 * x  # a clear dependence: a small p-value
+    z = z if method == "rcit" else None
+    p_plain, _ = cit(x, y, z, method=method, num_f=25, seed=4)
+    p_scaled, statistic = cit(x * factor, y, z, method=method, num_f=25, seed=4)
+    assert np.isfinite(statistic) and abs(p_scaled - p_plain) <= 1e-6
+    p_both, _ = cit(x * factor, y / factor, z, method=method, num_f=25, seed=4)
+    assert abs(p_both - p_plain) <= 1e-6
+
+
+def test_a_subnormal_feature_still_gives_a_defined_result():
+    x, y, z = data(300, 22)
+    p, statistic = cit(x * 1e-310, y + 0.4 * x, seed=1)
+    assert np.isfinite(statistic) and 0 <= p < 1e-6
+
+
 @settings(max_examples=25, deadline=None)
 @given(scale=st.floats(1e-3, 1e3), shift=st.floats(-1e4, 1e4), seed=st.integers(0, 2**64 - 1),
        permute=st.booleans())

@@ -71,8 +71,8 @@ std::size_t count_setting(const py::handle& value, const char* name, long long m
     int overflow = 0;
     const long long number = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
     if (overflow > 0)
-        throw py::value_error(std::string(name) + " is too large: " +
-                              py::str(index).cast<std::string>());
+        throw py::value_error(std::string(name) +
+                              " is too large: " + py::str(index).cast<std::string>());
     if (overflow < 0 || number < minimum)
         throw py::value_error(std::string(name) + " must be at least " + std::to_string(minimum) +
                               ", got " + py::str(index).cast<std::string>());

@@ -51,9 +51,9 @@ py::tuple sample_groups(const Frame& f, const py::object& rows, std::size_t n_co
         py::int_ missing_code(py::len(factors[1]));
         codes.append(np.attr("where")(column_codes.attr("__lt__")(0), missing_code, column_codes));
     }
-    py::tuple unique = np.attr("unique")(np.attr("column_stack")(codes), py::arg("axis") = 0,
-                                         py::arg("return_index") = true,
-                                         py::arg("return_inverse") = true);
+    py::tuple unique =
+        np.attr("unique")(np.attr("column_stack")(codes), py::arg("axis") = 0,
+                          py::arg("return_index") = true, py::arg("return_inverse") = true);
     return py::make_tuple(unique[2].attr("reshape")(-1), unique[1]);
 }
 
@@ -87,8 +87,8 @@ py::object duplicated_samples(Frame& f) {
     if (n_columns == 1)
         keys = py::list(column_at(samples, 0));
     else
-        keys = py::list(samples.attr("itertuples")(py::arg("index") = false,
-                                                   py::arg("name") = py::none()));
+        keys = py::list(
+            samples.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none()));
     return pd.attr("DataFrame")(keys, py::arg("index") = tmp.attr("values"),
                                 py::arg("columns") = data.attr("columns"));
 }
