@@ -263,3 +263,22 @@ def test_any_layout_of_features_and_levels(levels, seed):
         x[:, p] = np.arange(40) % k
     out = DataPreprocessor(nums, cats).fit_transform(x)
     assert_allclose(out, expected(x, x, nums, cats), atol=1e-12)
+
+
+@pytest.mark.parametrize("encode", ["one_hot", "ordinal"])
+@pytest.mark.parametrize("as_frame, feature_names, shown", [
+    (False, None, "at position 1"), (True, None, "'b'"), (False, ["p", "q", "r"], "'q'")])
+def test_an_all_missing_categorical_column_is_named_in_the_error(encode, as_frame,
+                                                                 feature_names, shown):
+    import pandas as pd
+
+    x = np.random.default_rng(0).integers(0, 3, size=(12, 3)).astype(float)
+    x[:, 1] = np.nan
+    data = pd.DataFrame(x, columns=list("abc")) if as_frame else x
+    before = x.copy()
+    prep = DataPreprocessor([0, 2], [1], "unit_norm", encode, feature_names=feature_names)
+    with pytest.raises(ValueError, match=f"categorical feature {shown} has no values"):
+        prep.fit_transform(data)
+    assert_array_equal(np.asarray(data), before)
+    # passed through unencoded, the same column is no problem
+    assert DataPreprocessor([0, 2], [1], "unit_norm", None).fit_transform(data).shape == (12, 3)

@@ -60,6 +60,24 @@ py::object column_at(py::handle x, py::handle position) {
     return x[py::make_tuple(py::slice(py::none(), py::none(), py::none()), position)];
 }
 
+// An encoder needs at least one category: a column with no value at all would
+// fail deep inside scikit-learn with a message that names no column.
+void require_some_value(const Frame& f, py::handle self, const py::object& column,
+                        py::handle position) {
+    if (py::len(column) == 0 ||
+        !py::module_::import("pandas").attr("isna")(column).attr("all")().cast<bool>())
+        return;
+    py::object names = py::getattr(self, "feature_names", py::none());
+    std::string name = "at position " + py::str(position).cast<std::string>();
+    if (!names.is_none())
+        name = py::repr(names[position]).cast<std::string>();
+    else if (has_attribute(column, "name") && !column.attr("name").is_none())
+        name = py::repr(column.attr("name")).cast<std::string>();
+    throw py::value_error("categorical feature " + name +
+                          " has no values (every value is missing), so it has no category to "
+                          "encode; drop it or fill it");
+}
+
 } // namespace
 
 void build_categorical_block(const Frame& f, py::handle self, py::handle x, py::dict c_hot_f) {
@@ -76,6 +94,7 @@ void build_categorical_block(const Frame& f, py::handle self, py::handle x, py::
             continue;
         }
         py::object column = column_at(x, position);
+        require_some_value(f, self, column, position);
         py::object category_val = f.global("np").attr("unique")(column);
         auto category_num = static_cast<py::ssize_t>(py::len(category_val));
         if (equals(strategy, "one_hot")) {
