@@ -347,3 +347,23 @@ def test_trimmed_credit_tables_remove_the_problems(raw_credit):
         & trim1["LoanPurpose"].isin(credit.PURPOSE)
     pd.testing.assert_frame_equal(trim1[complete].astype(object), trim2[complete].astype(object))
 
+
+
+@pytest.mark.parametrize("factor, word", [(1e300, "large"), (1e160, "large"), (1e-300, "small"),
+                                          (1e-310, "small")])
+def test_a_feature_too_extreme_to_standardise_is_named(factor, word):
+    frame = mixed_frame()
+    frame["amount"] = frame["amount"] * factor
+    with pytest.raises(ValueError, match=f"feature 'amount' holds .*values as {word} as"):
+        Dataset(frame, "y")
+    # min-max scaling and no scaling need no squares: the same column is usable there
+    for normalize in ["minmax", None]:
+        dataset = Dataset(frame, "y", normalize=normalize)
+        assert np.all(np.isfinite(dataset.train_x))
+
+
+def test_ordinary_magnitudes_are_standardised_as_before():
+    frame = mixed_frame()
+    plain = Dataset(frame, "y").train_x
+    frame["amount"] = frame["amount"] * 1e140
+    np.testing.assert_allclose(Dataset(frame, "y").train_x, plain, rtol=1e-9, atol=1e-12)

@@ -180,6 +180,8 @@ class TablePreprocessing:
             values[np.isnan(values)] = fill
             if not np.all(np.isfinite(values)):
                 raise ValueError("numerical feature {!r} holds infinite values".format(name))
+            if self.normalize == "unit_norm":
+                _require_standardisable(values, name)
             columns.append(values)
         if not columns:
             return np.empty((len(frame), 0))
@@ -195,6 +197,24 @@ class TablePreprocessing:
     def __repr__(self):
         return "TablePreprocessing(normalize={!r}, encoding={!r}, {} features)".format(
             self.normalize, self.encoding, len(self.feature_names))
+
+
+# Standardising squares the values: beyond these magnitudes the squares
+# overflow to infinity or fall below double precision's normal range.
+_LARGEST_STANDARDISABLE = 1e150
+_SMALLEST_STANDARDISABLE = 1e-150
+
+
+def _require_standardisable(values, name):
+    largest = float(np.max(np.abs(values), initial=0.0))
+    if largest > _LARGEST_STANDARDISABLE:
+        problem = "values as large as {:.3g}, whose squares overflow".format(largest)
+    elif 0.0 < largest < _SMALLEST_STANDARDISABLE:
+        problem = "only values as small as {:.3g}, whose squares vanish".format(largest)
+    else:
+        return
+    raise ValueError("numerical feature {!r} holds {}, so it cannot be standardised; rescale it "
+                     "to units near 1, or choose another normalisation".format(name, problem))
 
 
 def _resolve_task(y, target, task_type):
