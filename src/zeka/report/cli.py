@@ -12,8 +12,9 @@ import sys
 import tempfile
 import time
 
+from zeka.report.families import MODEL_FAMILIES
 from zeka.report.inputs import ReportInputError, load_builtin, load_csv
-from zeka.report.road import MODEL_FAMILIES, Road, Settings
+from zeka.report.road import Road, Settings
 
 DEFAULT_DATASET = "SimuCredit_raw"
 DEFAULT_OUT = "zeka-report.html"
