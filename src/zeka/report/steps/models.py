@@ -64,12 +64,11 @@ def train_all(state, api):
                        leave=False)
     try:
         for name, pipeline in api.model_dict.items():
-            state.checkpoint()
+            state.checkpoint()  # a stop a family's training swallowed ends the step here
             bar.set_description("models: " + name)
             try:
                 api.singlerun(pipeline, name)
             except Exception as error:  # one family failing does not stop the others
-                state.checkpoint()  # unless it failed because the user stopped the report
                 failures.append((name, "{}: {}".format(type(error).__name__, error)))
             bar.update(1)
     finally:
