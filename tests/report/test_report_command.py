@@ -1,6 +1,7 @@
 """The report command end to end: the document it writes and the inputs it refuses."""
 import base64
 import copy
+import dataclasses
 import importlib
 import io
 import os
@@ -225,6 +226,15 @@ def test_outlier_share_matches_a_direct_fit(report):
     assert labels == [str(label) for label in expected]
 
 
+def only_steps(monkeypatch, *anchors, **replaced_runs):
+    """Let the command run only the named steps, some with a replaced computation."""
+    from zeka.report import steps
+
+    chosen = [dataclasses.replace(step, run=replaced_runs.get(step.anchor, step.run))
+              for step in steps.STEPS if step.anchor in anchors]
+    monkeypatch.setattr(steps, "STEPS", chosen)
+
+
 # -- bad input ------------------------------------------------------------------------
 
 def write(path, text, mode="w"):
@@ -290,7 +300,7 @@ def test_a_failure_while_writing_leaves_the_old_report_alone(tmp_path, monkeypat
         raise RuntimeError("disk full")
 
     monkeypatch.setattr(road.Road, "render", broken_render)
-    monkeypatch.setattr(road.Road, "STEPS", road.Road.STEPS[:2])
+    only_steps(monkeypatch, "integrity", "preparation")
     with pytest.raises(RuntimeError, match="disk full"):
         cli.run(["report", "--quiet", "--dataset", "Diabetes", "--out", str(target)])
     assert target.read_text() == "old report"
@@ -298,13 +308,10 @@ def test_a_failure_while_writing_leaves_the_old_report_alone(tmp_path, monkeypat
 
 
 def test_a_failing_step_is_reported_and_the_others_run(tmp_path, monkeypatch):
-    from zeka.report import road
-
-    def broken(self, section):
+    def broken(state, section):
         raise ValueError("the detector broke")
 
-    monkeypatch.setattr(road.Road, "step_outliers", broken)
-    monkeypatch.setattr(road.Road, "STEPS", road.Road.STEPS[:3])
+    only_steps(monkeypatch, "integrity", "preparation", "outliers", outliers=broken)
     target = tmp_path / "r.html"
     status, out, err = run_command(["report", "--dataset", "Diabetes", "--out", str(target)])
     assert status == 1
@@ -336,15 +343,12 @@ def test_bad_input_from_a_real_process_has_no_traceback(tmp_path):
 
 
 def test_markup_in_the_users_data_is_shown_as_text(tmp_path, monkeypatch):
-    from zeka.report import road
-
     rng = np.random.default_rng(1)
     frame = pd.DataFrame({"<b>bold</b>": rng.normal(size=120),
                           "note": rng.choice(["<script>alert(1)</script>", "a&b"], size=120)})
     frame["y"] = (frame["<b>bold</b>"] + rng.normal(size=120) > 0).astype(int)
     frame.to_csv(tmp_path / "markup.csv", index=False)
-    monkeypatch.setattr(road.Road, "STEPS", [s for s in road.Road.STEPS
-                                             if s[0] in ("integrity", "preparation", "outliers")])
+    only_steps(monkeypatch, "integrity", "preparation", "outliers")
     status, out, err = run_command(["report", "--quiet", "--csv", str(tmp_path / "markup.csv"),
                                     "--target", "y", "--out", str(tmp_path / "r.html")])
     assert status == 0, out + err
@@ -358,13 +362,13 @@ def test_markup_in_the_users_data_is_shown_as_text(tmp_path, monkeypatch):
 
 def test_dependence_ticks_read_in_the_features_own_units():
     from zeka.data.dataset import Dataset
-    from zeka.report.road import _original_units
+    from zeka.report.units import original_units
 
     dataset = Dataset.load("Diabetes")
     pipeline = type("Fitted", (), {"preprocessing_": dataset.preprocessing})()
     names = list(dataset.feature_names)
     numerical = [j for j, kind in enumerate(dataset.feature_types) if kind == "numerical"]
-    units = _original_units(pipeline, names, names[numerical[0]])
+    units = original_units(pipeline, names, names[numerical[0]])
     raw = dataset.get_raw_data(train=True)[0].to_numpy(dtype=float)
     model_x = dataset.train_x
     np.testing.assert_allclose(units.transform(raw)[:, numerical], model_x[:, numerical],
@@ -373,4 +377,4 @@ def test_dependence_ticks_read_in_the_features_own_units():
                                raw[:, numerical], rtol=1e-9, atol=1e-9)
     categorical = [j for j in range(len(names)) if j not in numerical]
     if categorical:  # no standardisation to undo: no scaler, plain ticks
-        assert _original_units(pipeline, names, names[categorical[0]]) is None
+        assert original_units(pipeline, names, names[categorical[0]]) is None

@@ -2,18 +2,23 @@
 
 Exit status: 0 when the report is written, 1 when it is written but a step
 failed (the report says which), 2 for bad input (a one-line message on
-stderr, no report).
+stderr, no report), 130 after Ctrl-C (no report; an earlier report at the
+output path is left as it was). SIGTERM and SIGHUP end the command the same
+way and then end the process by that signal.
 """
 
 import argparse
 import os
 import shlex
+import signal
 import sys
-import tempfile
 import time
 
+from zeka.report.families import MODEL_FAMILIES
 from zeka.report.inputs import ReportInputError, load_builtin, load_csv
-from zeka.report.road import MODEL_FAMILIES, Road, Settings
+from zeka.report.output import Output, refuse_inputs
+from zeka.report.road import Road, Settings
+from zeka.report.stopping import StopSignals
 
 DEFAULT_DATASET = "SimuCredit_raw"
 DEFAULT_OUT = "zeka-report.html"
@@ -69,7 +74,8 @@ def build_parser():
                              "non-numeric one, is classification; any other is regression")
     report.add_argument("--out", metavar="PATH", default=DEFAULT_OUT,
                         help="where to write the report (default %(default)s); written to a "
-                             "temporary file first, so a failed run leaves nothing behind")
+                             "temporary file first, so a failed or interrupted run leaves "
+                             "nothing behind; never a file the command reads")
     report.add_argument("--models", metavar="FAMILY", nargs="+",
                         help="model families to train, space- or comma-separated (default all "
                              "nine: {})".format(" ".join(MODEL_FAMILIES)))
@@ -110,57 +116,43 @@ def _source(args):
     return source
 
 
-def _open_output(path):
-    """A temporary file beside the output; fails early when the folder is not writable."""
-    folder = os.path.dirname(os.path.abspath(path))
-    if os.path.isdir(path):
-        raise ReportInputError("--out {!r} is a folder; give a file name such as "
-                               "report.html".format(path))
-    if not os.path.isdir(folder):
-        raise ReportInputError("the folder {!r} does not exist; create it or choose another "
-                               "--out".format(folder))
-    try:
-        handle, temporary = tempfile.mkstemp(prefix=".zeka-report-", suffix=".html.part",
-                                             dir=folder)
-    except OSError as error:
-        raise ReportInputError("cannot write to the folder {!r} ({}); choose another --out"
-                               .format(folder, error.strerror or error)) from None
-    os.close(handle)
-    return temporary
-
-
 def run(argv=None, stdout=None, stderr=None):
     """Run the command; returns the exit status."""
+    return _run(argv, stdout, stderr)[0]
+
+
+def _run(argv, stdout, stderr):
+    """The exit status, and the signal that stopped the command (or None)."""
     stdout = sys.stdout if stdout is None else stdout
     stderr = sys.stderr if stderr is None else stderr
     started = time.perf_counter()
-    temporary = None
-    try:
-        args = build_parser().parse_args(argv)
-        if args.explain_rows < 1:
-            raise ReportInputError("--explain-rows must be at least 1")
-        settings = Settings(models=_models(args.models), seed=args.seed,
-                            explain_rows=args.explain_rows, progress=not args.quiet,
-                            stream=stderr)
-        source = _source(args)
-        temporary = _open_output(args.out)
-        road = Road(source, settings).run()
-        command = "zeka " + " ".join(shlex.quote(a) for a in (sys.argv[1:] if argv is None else argv))
-        text = road.render(time.perf_counter() - started, command)
-        with open(temporary, "w", encoding="utf-8") as handle:
-            handle.write(text)
-        os.chmod(temporary, 0o644)
-        os.replace(temporary, args.out)
-        temporary = None
-    except ReportInputError as error:
-        print("zeka report: error: {}".format(error), file=stderr)
-        return 2
-    except KeyboardInterrupt:
-        print("zeka report: interrupted; no report written", file=stderr)
-        return 130
-    finally:
-        if temporary is not None and os.path.exists(temporary):
-            os.remove(temporary)
+    output = None
+    with StopSignals() as stop:
+        try:
+            args = build_parser().parse_args(argv)
+            if args.explain_rows < 1:
+                raise ReportInputError("--explain-rows must be at least 1")
+            settings = Settings(models=_models(args.models), seed=args.seed,
+                                explain_rows=args.explain_rows, progress=not args.quiet,
+                                stream=stderr)
+            refuse_inputs(args.out, [args.csv] if args.csv is not None else [])
+            source = _source(args)
+            output = Output(args.out, stop).create()
+            road = Road(source, settings, checkpoint=stop.check).run()
+            command = "zeka " + " ".join(shlex.quote(a) for a in
+                                         (sys.argv[1:] if argv is None else argv))
+            output.write(road.render(time.perf_counter() - started, command))
+            output.commit()
+        except ReportInputError as error:
+            if stop.received is not None:  # the stop came first; a library swallowed it
+                return _stopped(stop.received, stderr)
+            print("zeka report: error: {}".format(error), file=stderr)
+            return 2, None
+        except KeyboardInterrupt:
+            return _stopped(stop.received or signal.SIGINT, stderr)
+        finally:
+            if output is not None:
+                output.discard()
     elapsed = time.perf_counter() - started
     notes = ""
     if road.failed_steps:
@@ -168,8 +160,22 @@ def run(argv=None, stdout=None, stderr=None):
     if road.unavailable_steps:
         notes += "; unavailable: " + ", ".join(road.unavailable_steps)
     print("zeka report: wrote {} in {:.1f} s{}".format(args.out, elapsed, notes), file=stdout)
-    return 1 if road.failed_steps else 0
+    return (1 if road.failed_steps else 0), None
+
+
+def _stopped(signum, stderr):
+    print("zeka report: {}; no report written".format(
+        "interrupted" if signum == signal.SIGINT else
+        "stopped by " + signal.Signals(signum).name), file=stderr)
+    return 128 + signum, signum
 
 
 def main(argv=None):
-    sys.exit(run(argv))
+    status, signum = _run(argv, None, None)
+    if signum is not None and signum != signal.SIGINT:
+        # Cleaned up; now end the way the signal ends a process, so the caller sees it.
+        sys.stdout.flush()
+        sys.stderr.flush()
+        signal.signal(signum, signal.SIG_DFL)
+        os.kill(os.getpid(), signum)
+    sys.exit(status)

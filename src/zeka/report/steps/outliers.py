@@ -1,0 +1,63 @@
+"""Outliers: a one-class SVM on the training covariates, its most outlying rows and scores."""
+
+import numpy as np
+
+from zeka.report import document as doc
+from zeka.report.steps.base import Step, load_attribute
+from zeka.report.styling import plain_number
+from zeka.report.wording import pct
+
+NU = 0.05  # the detector's bound on the share of rows outside its support
+ROWS_SHOWN = 10
+
+
+def run(state, section):
+    state.require_dataset()
+    detector_class = load_attribute("zeka.data.outlier_detection.novelty", "OneClassSVM")
+    dataset = state.dataset
+    detector = detector_class(nu=NU, standardization=True)
+    detector.fit(dataset.train_x)
+    scores = np.asarray(detector.score, dtype=float)
+    outside = scores > 0
+    top = most_outlying_rows(dataset, scores)
+    section.add(doc.heading("The most outlying training rows"))
+    styled = (top.style.format(plain_number, na_rep="missing", escape="html")
+              .format("{:.3f}", subset=["Outlier score"])
+              .background_gradient(subset=["Outlier score"], cmap="Oranges"))
+    section.add(doc.table(doc.hide_index_names(styled), compact=True, caption=(
+        "Row labels and raw values as loaded; a larger score lies further outside the "
+        "region the one-class SVM learned.")))
+    section.add(doc.figure(score_histogram(scores), alt="Histogram of outlier scores",
+                           caption="Outlier scores of the training rows; rows right of the "
+                                   "dashed line lie outside the learned support."))
+    state.findings["outliers"] = float(outside.mean())
+    section.reading = (
+        "A one-class SVM (nu = {}, covariates standardised) learned where the {} training rows "
+        "lie. {} rows ({}) fall outside that region. nu bounds this share from above, so "
+        "a share near {} is expected even without real outliers; look at the rows below, "
+        "led by row {}, for values that are unusual together.".format(
+            NU, len(scores), int(outside.sum()), pct(outside.mean()), pct(NU), top.index[0]))
+
+
+def most_outlying_rows(dataset, scores):
+    """The raw training rows with the highest scores, the score in front."""
+    order = np.argsort(-scores, kind="stable")[:ROWS_SHOWN]
+    raw, _, _ = dataset.get_raw_data(train=True)
+    top = raw.iloc[order].copy()
+    top.insert(0, "Outlier score", scores[order])
+    top.columns.name = "Row"
+    return top
+
+
+def score_histogram(scores):
+    import matplotlib.pyplot as plt
+
+    fig, ax = plt.subplots(figsize=(7, 2.6))
+    ax.hist(scores, bins=40, color="#2f5d9a")
+    ax.axvline(0, color="#9a4a00", linestyle="--")
+    ax.set_xlabel("outlier score")
+    ax.set_ylabel("rows")
+    return fig
+
+
+STEP = Step("outliers", "Outliers", run, after=("preparation",))
