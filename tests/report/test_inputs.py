@@ -50,8 +50,12 @@ def test_the_raw_credit_table_prepares_like_its_cleaned_version():
 
 
 @pytest.mark.parametrize("column, message", [
-    ([1.0] * 30, "single value"),
+    ([1.0] * 30, r"single value \(1\.0\)"),
+    (np.ones(30, dtype=np.int64), r"single value \(1\);"),
+    (["yes"] * 30, r"single value \('yes'\)"),
     ([np.nan] * 30, "all missing"),
+    (np.r_[np.arange(29.0), np.inf], r"infinite values \(1 of 30 rows\)"),
+    (np.r_[np.arange(28.0), -np.inf, np.nan], r"infinite values \(1 of 30 rows\)"),
 ])
 def test_unlearnable_targets_are_refused(column, message):
     frame = pd.DataFrame({"x": np.arange(30.0), "y": column})

@@ -251,7 +251,10 @@ BAD_INPUTS = {
     "target not a column": (lambda d: ["--csv", write(d / "ok.csv", "a,b\n1,2\n3,4\n"),
                                        "--target", "y"], "has no column 'y'"),
     "one-class target": (lambda d: ["--csv", write(d / "one.csv", "a,y\n" + "".join(
-        "{},1\n".format(i) for i in range(50))), "--target", "y"], "single value"),
+        "{},1\n".format(i) for i in range(50))), "--target", "y"], "single value (1);"),
+    "infinite target": (lambda d: ["--csv", write(d / "inf.csv", "a,y\n" + "".join(
+        "{},{}\n".format(i, "inf" if i == 7 else i % 5) for i in range(50))), "--target", "y"],
+        "infinite values (1 of 50 rows)"),
     "target all missing": (lambda d: ["--csv", write(d / "nan.csv", "a,y\n" + "".join(
         "{},\n".format(i) for i in range(50))), "--target", "y"], "all missing"),
     "three-class target": (lambda d: ["--csv", write(d / "three.csv", "a,y\n" + "".join(

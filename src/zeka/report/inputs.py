@@ -8,8 +8,9 @@ line turns that into exit status 2.
 import os
 from dataclasses import dataclass, field
 
+import numpy as np
 import pandas as pd
-from pandas.api.types import is_numeric_dtype, is_object_dtype, is_string_dtype
+from pandas.api.types import is_bool_dtype, is_numeric_dtype, is_object_dtype, is_string_dtype
 
 from zeka.data.datasets.registry import DATASET_SOURCES
 
@@ -99,6 +100,13 @@ def _reads_as_numbers(column):
     return converted
 
 
+def as_typed(value):
+    """A value as a user would have typed it: 1 and 'yes', not np.int64(1)."""
+    if isinstance(value, np.generic):
+        value = value.item()
+    return repr(value) if isinstance(value, str) else str(value)
+
+
 def check_target(frame, target, task_type):
     """Refuse a target no model can learn from before any time is spent."""
     values = frame[target]
@@ -107,9 +115,15 @@ def check_target(frame, target, task_type):
                                "column with --target".format(target))
     distinct = values.dropna().nunique()
     if distinct < 2:
-        raise ReportInputError("target {!r} holds a single value ({!r}); a model needs at "
+        raise ReportInputError("target {!r} holds a single value ({}); a model needs at "
                                "least two classes or values".format(
-                                   target, values.dropna().iloc[0]))
+                                   target, as_typed(values.dropna().iloc[0])))
+    if is_numeric_dtype(values) and not is_bool_dtype(values):
+        infinite = int(np.isinf(values.to_numpy(dtype=float, na_value=np.nan)).sum())
+        if infinite:
+            raise ReportInputError("target {!r} holds infinite values ({} of {} rows); a model "
+                                   "needs finite target values".format(
+                                       target, infinite, len(values)))
     if task_type == "regression" and not is_numeric_dtype(values):
         raise ReportInputError("target {!r} is not numeric, so it cannot be a regression "
                                "target; drop --task regression".format(target))
