@@ -6,6 +6,7 @@ line turns that into exit status 2.
 """
 
 import os
+import warnings
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -19,6 +20,10 @@ from zeka.data.datasets.registry import DATASET_SOURCES
 NUMERIC_TEXT_SHARE = 0.9
 # Fewer rows than this leave too little for a train/test split and the scores.
 MIN_ROWS = 20
+# The modelling steps train nine families and explain the best one: beyond this
+# many features they would take long, so a wide table keeps the features most
+# associated with the target and the report says which were left out.
+MAX_MODEL_FEATURES = 50
 
 
 class ReportInputError(Exception):
@@ -45,6 +50,7 @@ class Preparation:
     duplicated_rows: int = 0
     single_valued_columns: list = field(default_factory=list)
     numeric_text_columns: dict = field(default_factory=dict)  # name -> values made missing
+    screened_out: list = field(default_factory=list)  # features beyond MAX_MODEL_FEATURES
 
     @property
     def rows_used(self):
@@ -165,6 +171,10 @@ def prepare(source):
         for name, values in converted.items():
             work[name] = values
 
+    prep.screened_out = weakest_features(work, target, MAX_MODEL_FEATURES)
+    if prep.screened_out:
+        work = work.drop(columns=prep.screened_out)
+
     if len(work.columns) < 2:
         raise ReportInputError("no feature column is left besides the target {!r} (single-"
                                "valued columns are left out); the table needs features"
@@ -175,3 +185,38 @@ def prepare(source):
     # Row labels stay those of the loaded table, so a row can be found again.
     prep.frame = work
     return prep
+
+
+def weakest_features(work, target, keep):
+    """The features beyond the `keep` most associated with the target, in column order:
+    |Spearman correlation| for a numerical feature, the correlation ratio of the target
+    given the categories for another; an undefined association counts as none."""
+    features = [c for c in work.columns if c != target]
+    if len(features) <= keep:
+        return []
+    strength = pd.Series(association_with_target(work, target, features), index=features)
+    kept = set(strength.fillna(0.0).sort_values(ascending=False, kind="stable").index[:keep])
+    return [c for c in features if c not in kept]
+
+
+def association_with_target(work, target, features):
+    from zeka.data.quality_scan.correlation import correlation_ratio
+
+    y = work[target]
+    y = (y.astype(float) if is_numeric_dtype(y) else
+         pd.Series(pd.factorize(y)[0], index=y.index, dtype=float))
+    numerical = [c for c in features if is_numeric_dtype(work[c])]
+    with warnings.catch_warnings(), np.errstate(all="ignore"):
+        warnings.simplefilter("ignore", RuntimeWarning)  # a constant column: undefined
+        spearman = work[numerical].astype(float).corrwith(y, method="spearman").abs()
+    strength = {}
+    for name in features:
+        if name in spearman.index:
+            strength[name] = float(spearman[name])
+            continue
+        codes = pd.factorize(work[name])[0]
+        present = codes >= 0
+        strength[name] = (float(correlation_ratio(codes[present].astype(float),
+                                                  y.to_numpy()[present]))
+                          if present.sum() > 1 else float("nan"))
+    return [strength[name] for name in features]

@@ -4,7 +4,7 @@ import numpy as np
 import pandas as pd
 
 from zeka.report import document as doc
-from zeka.report.inputs import ReportInputError, prepare
+from zeka.report.inputs import MAX_MODEL_FEATURES, ReportInputError, prepare
 from zeka.report.steps.base import Step
 from zeka.report.wording import names
 
@@ -73,12 +73,13 @@ def columns_table(loaded, prep, dataset):
         "Treatment": [treatment(prep, c, t) for c, t in
                       zip(dataset.feature_names, dataset.feature_types)],
     }, index=pd.Index(dataset.feature_names, name="Feature"))
+    single = prep.single_valued_columns[:MAX_MODEL_FEATURES]  # the reading counts them all
     dropped = pd.DataFrame({
         "Type": "left out",
-        "Missing": [float(loaded[c].isna().mean()) for c in prep.single_valued_columns],
-        "Distinct values": [int(loaded[c].nunique()) for c in prep.single_valued_columns],
+        "Missing": [float(loaded[c].isna().mean()) for c in single],
+        "Distinct values": [int(loaded[c].nunique()) for c in single],
         "Treatment": SINGLE_VALUED_TREATMENT,
-    }, index=pd.Index(prep.single_valued_columns, name="Feature"))
+    }, index=pd.Index(single, name="Feature"))
     table = pd.concat([features, dropped]) if len(dropped) else features
     table.columns.name = "Feature"
     return table
@@ -108,6 +109,14 @@ def reading(prep, dataset):
             "s" if len(prep.single_valued_columns) > 1 else "",
             names(prep.single_valued_columns)))
     parts.append("Left out: {}.".format("; ".join(left)) if left else "Nothing was left out.")
+    if prep.screened_out:
+        parts.append("The table has {} features, more than the {} the modelling steps take: "
+                     "they use the {} most associated with the target (the absolute Spearman "
+                     "correlation, or for a categorical feature the correlation ratio of the "
+                     "target given its categories) and leave out the other {} ({}).".format(
+                         len(dataset.feature_names) + len(prep.screened_out),
+                         MAX_MODEL_FEATURES, len(dataset.feature_names),
+                         len(prep.screened_out), names(prep.screened_out)))
     for name, lost in prep.numeric_text_columns.items():
         parts.append("{} held numbers stored as text; it was made numeric and its {} "
                      "non-numeric values count as missing.".format(name, lost))
