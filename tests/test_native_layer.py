@@ -26,6 +26,9 @@ NATIVE_MODULES = [
     "zeka.data.quality_scan.utils",
     "zeka.data.quality_scan.correlation",
     "zeka.data.causality.core",
+    "zeka.models._subnet",
+    "zeka.models._pair_gain",
+    "zeka.models._boost_tree",
 ]
 
 

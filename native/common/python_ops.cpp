@@ -155,29 +155,4 @@ py::object call_with_keywords(const py::handle& callable, const py::dict& fixed,
     return py::reinterpret_steal<py::object>(result);
 }
 
-double as_double(const py::handle& value) {
-    const double x = PyFloat_AsDouble(value.ptr());
-    if (x == -1.0 && PyErr_Occurred())
-        throw py::error_already_set();
-    return x;
-}
-
-double non_negative(const py::handle& value, const char* name) {
-    const double x = as_double(value);
-    if (!(x >= 0.0))
-        throw py::value_error(std::string(name) + " must be a number >= 0, got " +
-                              py::repr(value).cast<std::string>());
-    return x;
-}
-
-std::size_t positive_size(const py::handle& value, const char* name) {
-    const Py_ssize_t size = PyNumber_AsSsize_t(value.ptr(), PyExc_OverflowError);
-    if (size == -1 && PyErr_Occurred())
-        throw py::error_already_set();
-    if (size < 1)
-        throw py::value_error(std::string(name) + " must be at least 1, got " +
-                              std::to_string(size));
-    return static_cast<std::size_t>(size);
-}
-
 } // namespace zeka

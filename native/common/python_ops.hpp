@@ -4,7 +4,6 @@
 // `raise`, and calls that spread a mapping as `**kwargs`.
 #pragma once
 
-#include <cstddef>
 #include <pybind11/pybind11.h>
 #include <string>
 #include <vector>
@@ -44,19 +43,6 @@ bool is_ordinary_exception(const py::error_already_set& e);
 // `fallback` with its message. Call it only
 // inside a `catch` block.
 void restore_python_error(PyObject* fallback);
-
-// `float(value)` for a number (its __float__, or __index__), with the
-// interpreter's TypeError otherwise.
-double as_double(const py::handle& value);
-
-// `float(value)` when it is at least 0 (NaN is not), ValueError naming `name`
-// otherwise.
-double non_negative(const py::handle& value, const char* name);
-
-// `operator.index(value)` as a count of at least one: the interpreter's
-// TypeError for a non-integer, OverflowError past Py_ssize_t, ValueError
-// naming `name` below one.
-std::size_t positive_size(const py::handle& value, const char* name);
 
 // `callable(**fixed, **mapping)`: the items of `fixed` first, then those of
 // `mapping`, with the interpreter's TypeError texts for a keyword given twice,
