@@ -34,8 +34,7 @@ py::object Frame::global(const char* name) const {
         return py::reinterpret_borrow<py::object>(value);
     if (PyObject* value = PyDict_GetItemString(PyEval_GetBuiltins(), name))
         return py::reinterpret_borrow<py::object>(value);
-    PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
-    throw py::error_already_set();
+    raise_error(PyExc_NameError, std::string("name '") + name + "' is not defined");
 }
 
 namespace {
@@ -59,11 +58,6 @@ struct FunctionObject {
     PyObject* weakrefs;
 };
 
-[[noreturn]] void raise_type_error(const std::string& message) {
-    PyErr_SetString(PyExc_TypeError, message.c_str());
-    throw py::error_already_set();
-}
-
 std::string qualname_of(const FunctionObject* f) {
     return py::str(f->qualname).cast<std::string>();
 }
@@ -82,8 +76,9 @@ std::string quoted_list(const std::vector<std::string>& names) {
 [[noreturn]] void raise_missing(const FunctionObject* f, const std::vector<std::string>& names,
                                 const char* kind) {
     std::string plural = names.size() == 1 ? "" : "s";
-    raise_type_error(qualname_of(f) + "() missing " + std::to_string(names.size()) + " required " +
-                     kind + " argument" + plural + ": " + quoted_list(names));
+    raise_error(PyExc_TypeError, qualname_of(f) + "() missing " + std::to_string(names.size()) +
+                                     " required " + kind + " argument" + plural + ": " +
+                                     quoted_list(names));
 }
 
 [[noreturn]] void raise_too_many_positional(const FunctionObject* f, size_t required, size_t total,
@@ -93,8 +88,9 @@ std::string quoted_list(const std::vector<std::string>& names) {
                             : "from " + std::to_string(required) + " to " + std::to_string(total);
     std::string plural = total == 1 && required == total ? "" : "s";
     std::string were = given == 1 ? "was" : "were";
-    raise_type_error(qualname_of(f) + "() takes " + takes + " positional argument" + plural +
-                     " but " + std::to_string(given) + " " + were + " given");
+    raise_error(PyExc_TypeError, qualname_of(f) + "() takes " + takes + " positional argument" +
+                                     plural + " but " + std::to_string(given) + " " + were +
+                                     " given");
 }
 
 // Binds call arguments to parameters the way Python binds them for a `def`.
@@ -147,14 +143,15 @@ std::vector<py::object> bind_arguments(const FunctionObject* f, PyObject* args, 
             }
             if (i == params.size()) {
                 if (var_keyword < 0)
-                    raise_type_error(qualname_of(f) + "() got an unexpected keyword argument '" +
-                                     name + "'");
+                    raise_error(PyExc_TypeError, qualname_of(f) +
+                                                     "() got an unexpected keyword argument '" +
+                                                     name + "'");
                 extra[key] = value;
                 continue;
             }
             if (bound[i])
-                raise_type_error(qualname_of(f) + "() got multiple values for argument '" + name +
-                                 "'");
+                raise_error(PyExc_TypeError,
+                            qualname_of(f) + "() got multiple values for argument '" + name + "'");
             bound[i] = py::reinterpret_borrow<py::object>(value);
         }
     }

@@ -7,11 +7,6 @@ namespace zeka {
 
 namespace {
 
-[[noreturn]] void raise_error(PyObject* type, const std::string& message) {
-    PyErr_SetString(type, message.c_str());
-    throw py::error_already_set();
-}
-
 std::string type_name(const py::handle& value) {
     return Py_TYPE(value.ptr())->tp_name;
 }
@@ -105,8 +100,19 @@ void raise_exception(const py::object& exc) {
     throw py::error_already_set();
 }
 
-void raise_assertion(const std::string& message) {
-    raise_error(PyExc_AssertionError, message);
+void raise_error(PyObject* type, const std::string& message) {
+    PyErr_SetString(type, message.c_str());
+    throw py::error_already_set();
+}
+
+void raise_unbound_local(const char* name) {
+#if PY_VERSION_HEX >= 0x030B0000
+    raise_error(PyExc_UnboundLocalError, std::string("cannot access local variable '") + name +
+                                             "' where it is not associated with a value");
+#else
+    raise_error(PyExc_UnboundLocalError,
+                std::string("local variable '") + name + "' referenced before assignment");
+#endif
 }
 
 bool is_ordinary_exception(const py::error_already_set& e) {

@@ -1,7 +1,6 @@
 // Statement-level operations of Python that pybind11 does not spell the
-// interpreter's way: tuple
-// unpacking, `hasattr` that tolerates any lookup error, truth tests,
-// `raise`, and calls that spread a mapping as `**kwargs`.
+// interpreter's way: tuple unpacking, `hasattr` that tolerates any lookup
+// error, truth tests, `raise`, and calls that spread a mapping as `**kwargs`.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -29,8 +28,12 @@ bool truthy(const py::handle& value);
 // `raise exc` for an exception instance.
 [[noreturn]] void raise_exception(const py::object& exc);
 
-// `raise AssertionError(message)`.
-[[noreturn]] void raise_assertion(const std::string& message);
+// `raise type(message)` for a builtin exception type such as PyExc_TypeError.
+[[noreturn]] void raise_error(PyObject* type, const std::string& message);
+
+// The error Python raises for a local variable read before any branch
+// assigned it, in the running interpreter's wording.
+[[noreturn]] void raise_unbound_local(const char* name);
 
 // Whether the exception being handled derives from `Exception` (as an
 // `except Exception:` clause tests; interrupts and exits are not caught).
