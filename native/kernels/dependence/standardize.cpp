@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -19,11 +20,12 @@ void reject_non_finite(const double* data, std::size_t count, const char* name) 
 // The median of `values` (reordered in place); `values` must not be empty.
 double median_of(std::vector<double>& values) {
     const std::size_t half = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + half, values.end());
-    const double upper = values[half];
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(half);
+    std::nth_element(values.begin(), middle, values.end());
+    const double upper = *middle;
     if (values.size() % 2 == 1)
         return upper;
-    const double lower = *std::max_element(values.begin(), values.begin() + half);
+    const double lower = *std::max_element(values.begin(), middle);
     return 0.5 * (lower + upper);
 }
 
@@ -48,7 +50,8 @@ Standardized standardize(const double* data, std::size_t rows, std::size_t dims,
             constant = constant && data[r * dims + k] == data[k];
         }
         // An exactly constant column is zeros (its rounded deviations need not be).
-        const double scale = constant ? 0.0 : 1.0 / std::sqrt(squares / (rows - 1.0));
+        const double scale =
+            constant ? 0.0 : 1.0 / std::sqrt(squares / (static_cast<double>(rows) - 1.0));
         out.all_constant = out.all_constant && constant;
         for (std::size_t r = 0; r < rows; ++r)
             out.values[r * dims + k] = (data[r * dims + k] - mean) * scale;
@@ -74,7 +77,7 @@ double median_pairwise_distance(const double* data, std::size_t rows, std::size_
     if (median > 0.0)
         return median;
     distances.erase(std::remove(distances.begin(), distances.end(), 0.0), distances.end());
-    return distances.empty() ? std::sqrt(2.0 * dims) : median_of(distances);
+    return distances.empty() ? std::sqrt(2.0 * static_cast<double>(dims)) : median_of(distances);
 }
 
 } // namespace zeka::kernels
