@@ -5,6 +5,8 @@ VENV ?= .venv
 PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
 PYTEST_ARGS ?=
+# WERROR=ON builds with compiler warnings as errors (CI does).
+WERROR ?= OFF
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
@@ -33,7 +35,8 @@ $(STAMP): $(SOURCES) | $(PY)
 	@echo "== building the C++ modules and installing zeka with its test tools into $(VENV)"
 	@echo "   (about 3 minutes on a fresh clone; full log in $(INSTALL_LOG))"
 	@$(PIP) install --quiet $(BUILD_REQUIRES)
-	@$(PIP) install -v --no-build-isolation ".[test]" 2>&1 | tee $(INSTALL_LOG) | $(BUILD_PROGRESS) \
+	@$(PIP) install -v --no-build-isolation ".[test]" -C cmake.define.ZEKA_WERROR=$(WERROR) 2>&1 \
+		| tee $(INSTALL_LOG) | $(BUILD_PROGRESS) \
 		|| { tail -n 40 $(INSTALL_LOG); echo "== install failed: see $(INSTALL_LOG)"; exit 1; }
 	@touch $@
 

@@ -26,6 +26,7 @@ import pathlib
 import sys
 import time
 import traceback
+import types
 import warnings
 
 import matplotlib
@@ -148,10 +149,15 @@ def public_names(module):
     return [name for name in vars(module) if not name.startswith("__")] or ["__doc__"]
 
 
-def is_native_function(value):
+def is_native_function(value, module):
+    """A Python-style function of ours, or a plain pybind11 function defined in the module
+    (the model kernels')."""
     # By the type's name: on CPython 3.9 the type's __module__ attribute is
     # shadowed by its instances' __module__ member.
-    return repr(type(value)) == "<class 'zeka.function'>"
+    if repr(type(value)) == "<class 'zeka.function'>":
+        return True
+    return (isinstance(value, types.BuiltinFunctionType)
+            and getattr(value, "__module__", None) == module.__name__)
 
 
 def small_data():
@@ -200,7 +206,7 @@ def entry_points(module):
     for name, value in vars(module).items():
         if name.startswith("_") and name != "__sklearn_is_fitted__":
             continue
-        if is_native_function(value):
+        if is_native_function(value, module):
             points.append((name, value))
         elif isinstance(value, type) and value.__module__ == module.__name__:
             points.append((f"{name}()", value))

@@ -13,6 +13,8 @@ def test_generated_calls_raise_only_ordinary_errors():
                          capture_output=True, text=True, timeout=1800)
     assert run.returncode == 0, run.stdout[-3000:] + run.stderr[-3000:]
     assert run.stdout.rstrip().endswith("fuzz: 0 failures")
-    # functions, constructors and bound methods were all reached
-    for entry_point in ["param_render", "ModelAPI()", "ModelAPI().singlerun"]:
+    # functions, constructors and bound methods were all reached, and the model kernels'
+    # pybind11 functions
+    for entry_point in ["param_render", "ModelAPI()", "ModelAPI().singlerun", "train_epoch",
+                        "pair_gains", "best_split"]:
         assert f" {entry_point} " in run.stdout

@@ -10,11 +10,6 @@ namespace zeka {
 
 namespace {
 
-[[noreturn]] void raise_error(PyObject* type, const std::string& message) {
-    PyErr_SetString(type, message.c_str());
-    throw py::error_already_set();
-}
-
 // Whether `value` is an estimator whose own parameters belong to the
 // enclosing one (an instance with `get_params`, not a class).
 bool is_nested_estimator(py::handle value) {

@@ -9,6 +9,9 @@
 // Python's globals are) and a closure tuple for functions made inside another
 // function.  Keeping all state in Python objects lets the garbage collector
 // see it.
+//
+// The binding of arguments is argument_binding.cpp; the CPython type and the
+// making of instances, function_type.cpp.
 #pragma once
 
 #include <pybind11/pybind11.h>

@@ -9,12 +9,10 @@ namespace zeka {
 void import_from(py::module_& m, const py::module_& source,
                  std::initializer_list<const char*> names) {
     for (const char* name : names) {
-        if (!py::hasattr(source, name)) {
-            std::string message = std::string("cannot import name '") + name + "' from '" +
-                                  py::str(source.attr("__name__")).cast<std::string>() + "'";
-            PyErr_SetString(PyExc_ImportError, message.c_str());
-            throw py::error_already_set();
-        }
+        if (!py::hasattr(source, name))
+            raise_error(PyExc_ImportError,
+                        std::string("cannot import name '") + name + "' from '" +
+                            py::str(source.attr("__name__")).cast<std::string>() + "'");
         m.attr(name) = source.attr(name);
     }
 }

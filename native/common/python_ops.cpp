@@ -7,11 +7,6 @@ namespace zeka {
 
 namespace {
 
-[[noreturn]] void raise_error(PyObject* type, const std::string& message) {
-    PyErr_SetString(type, message.c_str());
-    throw py::error_already_set();
-}
-
 std::string type_name(const py::handle& value) {
     return Py_TYPE(value.ptr())->tp_name;
 }
@@ -105,8 +100,19 @@ void raise_exception(const py::object& exc) {
     throw py::error_already_set();
 }
 
-void raise_assertion(const std::string& message) {
-    raise_error(PyExc_AssertionError, message);
+void raise_error(PyObject* type, const std::string& message) {
+    PyErr_SetString(type, message.c_str());
+    throw py::error_already_set();
+}
+
+void raise_unbound_local(const char* name) {
+#if PY_VERSION_HEX >= 0x030B0000
+    raise_error(PyExc_UnboundLocalError, std::string("cannot access local variable '") + name +
+                                             "' where it is not associated with a value");
+#else
+    raise_error(PyExc_UnboundLocalError,
+                std::string("local variable '") + name + "' referenced before assignment");
+#endif
 }
 
 bool is_ordinary_exception(const py::error_already_set& e) {
@@ -153,31 +159,6 @@ py::object call_with_keywords(const py::handle& callable, const py::dict& fixed,
     if (!result)
         throw py::error_already_set();
     return py::reinterpret_steal<py::object>(result);
-}
-
-double as_double(const py::handle& value) {
-    const double x = PyFloat_AsDouble(value.ptr());
-    if (x == -1.0 && PyErr_Occurred())
-        throw py::error_already_set();
-    return x;
-}
-
-double non_negative(const py::handle& value, const char* name) {
-    const double x = as_double(value);
-    if (!(x >= 0.0))
-        throw py::value_error(std::string(name) + " must be a number >= 0, got " +
-                              py::repr(value).cast<std::string>());
-    return x;
-}
-
-std::size_t positive_size(const py::handle& value, const char* name) {
-    const Py_ssize_t size = PyNumber_AsSsize_t(value.ptr(), PyExc_OverflowError);
-    if (size == -1 && PyErr_Occurred())
-        throw py::error_already_set();
-    if (size < 1)
-        throw py::value_error(std::string(name) + " must be at least 1, got " +
-                              std::to_string(size));
-    return static_cast<std::size_t>(size);
 }
 
 } // namespace zeka

@@ -1,10 +1,8 @@
 // Statement-level operations of Python that pybind11 does not spell the
-// interpreter's way: tuple
-// unpacking, `hasattr` that tolerates any lookup error, truth tests,
-// `raise`, and calls that spread a mapping as `**kwargs`.
+// interpreter's way: tuple unpacking, `hasattr` that tolerates any lookup
+// error, truth tests, `raise`, and calls that spread a mapping as `**kwargs`.
 #pragma once
 
-#include <cstddef>
 #include <pybind11/pybind11.h>
 #include <string>
 #include <vector>
@@ -30,8 +28,12 @@ bool truthy(const py::handle& value);
 // `raise exc` for an exception instance.
 [[noreturn]] void raise_exception(const py::object& exc);
 
-// `raise AssertionError(message)`.
-[[noreturn]] void raise_assertion(const std::string& message);
+// `raise type(message)` for a builtin exception type such as PyExc_TypeError.
+[[noreturn]] void raise_error(PyObject* type, const std::string& message);
+
+// The error Python raises for a local variable read before any branch
+// assigned it, in the running interpreter's wording.
+[[noreturn]] void raise_unbound_local(const char* name);
 
 // Whether the exception being handled derives from `Exception` (as an
 // `except Exception:` clause tests; interrupts and exits are not caught).
@@ -44,19 +46,6 @@ bool is_ordinary_exception(const py::error_already_set& e);
 // `fallback` with its message. Call it only
 // inside a `catch` block.
 void restore_python_error(PyObject* fallback);
-
-// `float(value)` for a number (its __float__, or __index__), with the
-// interpreter's TypeError otherwise.
-double as_double(const py::handle& value);
-
-// `float(value)` when it is at least 0 (NaN is not), ValueError naming `name`
-// otherwise.
-double non_negative(const py::handle& value, const char* name);
-
-// `operator.index(value)` as a count of at least one: the interpreter's
-// TypeError for a non-integer, OverflowError past Py_ssize_t, ValueError
-// naming `name` below one.
-std::size_t positive_size(const py::handle& value, const char* name);
 
 // `callable(**fixed, **mapping)`: the items of `fixed` first, then those of
 // `mapping`, with the interpreter's TypeError texts for a keyword given twice,

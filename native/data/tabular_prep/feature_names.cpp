@@ -11,11 +11,6 @@ namespace zeka::tabular_prep {
 
 namespace {
 
-[[noreturn]] void raise_value_error(const std::string& message) {
-    PyErr_SetString(PyExc_ValueError, message.c_str());
-    throw py::error_already_set();
-}
-
 // The names of the input's columns: `input_features` checked against what
 // the pipeline was fitted on, else the fitted column names, else x0, x1, ...
 // (scikit-learn's rules and messages). The constructor's `feature_names`
@@ -28,17 +23,18 @@ py::object input_names(const Frame& f, const py::object& fitted, const py::objec
     if (!input_features.is_none()) {
         py::object names = np.attr("asarray")(input_features, py::arg("dtype") = object_dtype);
         if (!names_in.is_none() && !truthy(np.attr("array_equal")(names_in, names)))
-            raise_value_error("input_features is not equal to feature_names_in_");
+            raise_error(PyExc_ValueError, "input_features is not equal to feature_names_in_");
         if (!n_in.is_none() && !equals(py::int_(py::len(names)), n_in))
-            raise_value_error("input_features should have length equal to number of features (" +
-                              py::str(n_in).cast<std::string>() + "), got " +
-                              std::to_string(py::len(names)));
+            raise_error(PyExc_ValueError,
+                        "input_features should have length equal to number of features (" +
+                            py::str(n_in).cast<std::string>() + "), got " +
+                            std::to_string(py::len(names)));
         return names;
     }
     if (!names_in.is_none())
         return names_in;
     if (n_in.is_none())
-        raise_value_error("Unable to generate feature names without n_features_in_");
+        raise_error(PyExc_ValueError, "Unable to generate feature names without n_features_in_");
     py::list generated;
     for (py::ssize_t i = 0, n = n_in.cast<py::ssize_t>(); i < n; ++i)
         generated.append(py::str("x" + std::to_string(i)));

@@ -5,18 +5,6 @@ namespace zeka::tabular_prep {
 
 namespace {
 
-// The error Python raises for a local name read before any assignment; the
-// wording changed in CPython 3.11.
-[[noreturn]] void raise_unbound_local(const char* name) {
-#if PY_VERSION_HEX >= 0x030B0000
-    PyErr_Format(PyExc_UnboundLocalError,
-                 "cannot access local variable '%s' where it is not associated with a value", name);
-#else
-    PyErr_Format(PyExc_UnboundLocalError, "local variable '%s' referenced before assignment", name);
-#endif
-    throw py::error_already_set();
-}
-
 // StandardScaler() for "unit_norm", MinMaxScaler() for "minmax"; an empty
 // handle (no scaler) for anything else.
 py::object scaler_for(const Frame& f, const py::object& strategy) {

@@ -19,19 +19,6 @@ py::object absolute(const py::handle& value) {
     return py::reinterpret_steal<py::object>(result);
 }
 
-// The error Python raises when a function returns a local variable that no
-// branch assigned, in the running interpreter's wording.
-[[noreturn]] void raise_unbound_local(const char* name) {
-#if PY_VERSION_HEX >= 0x030B0000
-    std::string message = std::string("cannot access local variable '") + name +
-                          "' where it is not associated with a value";
-#else
-    std::string message = std::string("local variable '") + name + "' referenced before assignment";
-#endif
-    PyErr_SetString(PyExc_UnboundLocalError, message.c_str());
-    throw py::error_already_set();
-}
-
 } // namespace
 
 py::object compute_feature_ind(Frame& f) {

@@ -69,7 +69,9 @@ struct FeatureSource {
     void set_scale(const std::vector<double>& squares) {
         for (std::size_t j = 0; j < map.features; ++j)
             inverse_sd[j] =
-                squares[j] > 0.0 ? 1.0 / std::sqrt(squares[j] / (data.rows - 1.0)) : 0.0;
+                squares[j] > 0.0
+                    ? 1.0 / std::sqrt(squares[j] / (static_cast<double>(data.rows) - 1.0))
+                    : 0.0;
     }
 };
 
@@ -218,7 +220,7 @@ IndependenceTestResult unconditional_test(FeatureSource& fx, FeatureSource& fy) 
     for (std::size_t i = 0; i < nx; ++i)
         for (std::size_t j = 0; j < ny; ++j) {
             product_scale[i * ny + j] = fx.inverse_sd[i] * fy.inverse_sd[j];
-            cross[i * ny + j] *= product_scale[i * ny + j] / (rows - 1.0);
+            cross[i * ny + j] *= product_scale[i * ny + j] / (static_cast<double>(rows) - 1.0);
         }
     std::vector<double> gram = product_gram.matrix();
     for (std::size_t a = 0; a < p; ++a)
@@ -249,7 +251,7 @@ IndependenceTestResult conditional_test(FeatureSource& fx, FeatureSource& fy, Fe
     mirror_upper(czz.data(), nz);
     for (auto* m : {&cxy, &czx, &czy, &czz})
         for (double& v : *m)
-            v /= rows - 1.0;
+            v /= static_cast<double>(rows) - 1.0;
     // Ridge coefficients of the x and y features on the z features.
     std::vector<double> ax = czx, ay = czy;
     ridge_solve(czz.data(), nz, kRidge, ax.data(), nx);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -34,11 +35,12 @@ int exact_rescaling(const double* data, std::size_t rows, std::size_t dims, std:
 // The median of `values` (reordered in place); `values` must not be empty.
 double median_of(std::vector<double>& values) {
     const std::size_t half = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + half, values.end());
-    const double upper = values[half];
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(half);
+    std::nth_element(values.begin(), middle, values.end());
+    const double upper = *middle;
     if (values.size() % 2 == 1)
         return upper;
-    const double lower = *std::max_element(values.begin(), values.begin() + half);
+    const double lower = *std::max_element(values.begin(), middle);
     return 0.5 * (lower + upper);
 }
 
@@ -69,7 +71,8 @@ Standardized standardize(const double* data, std::size_t rows, std::size_t dims,
             constant = constant && column[r * dims] == column[0];
         }
         // An exactly constant column is zeros (its rounded deviations need not be).
-        const double scale = constant ? 0.0 : 1.0 / std::sqrt(squares / (rows - 1.0));
+        const double scale =
+            constant ? 0.0 : 1.0 / std::sqrt(squares / (static_cast<double>(rows) - 1.0));
         out.all_constant = out.all_constant && constant;
         for (std::size_t r = 0; r < rows; ++r)
             column[r * dims] = (column[r * dims] - mean) * scale;
@@ -95,7 +98,7 @@ double median_pairwise_distance(const double* data, std::size_t rows, std::size_
     if (median > 0.0)
         return median;
     distances.erase(std::remove(distances.begin(), distances.end(), 0.0), distances.end());
-    return distances.empty() ? std::sqrt(2.0 * dims) : median_of(distances);
+    return distances.empty() ? std::sqrt(2.0 * static_cast<double>(dims)) : median_of(distances);
 }
 
 } // namespace zeka::kernels

@@ -75,7 +75,8 @@ void bank_outputs(EpochBank& bank, const std::int64_t* rows, std::size_t n, std:
     if (!bank.trained()) {
         for (std::size_t k = 0; k < m; ++k)
             for (std::size_t r = 0; r < n; ++r)
-                s.outputs[k * stride + r] = bank.fixed[k * all_rows + rows[r]];
+                s.outputs[k * stride + r] =
+                    bank.fixed[k * all_rows + static_cast<std::size_t>(rows[r])];
         return;
     }
     // (networks, all rows, d) gathered into the kernel's (networks, d, batch rows)
@@ -85,7 +86,7 @@ void bank_outputs(EpochBank& bank, const std::int64_t* rows, std::size_t n, std:
             float* out = s.inputs.data() + (k * d + j) * stride;
             const float* in = bank.inputs + k * all_rows * d + j;
             for (std::size_t r = 0; r < n; ++r)
-                out[r] = in[rows[r] * d];
+                out[r] = in[static_cast<std::size_t>(rows[r]) * d];
             std::fill(out + n, out + stride, 0.0f);
         }
     bank.view.rows = stride;
@@ -136,7 +137,7 @@ double sign(double x) {
 // its two features f, with both switched on.
 void add_clarity(const AdditiveTerms& terms, std::size_t pairs, std::size_t n, BankScratch& main,
                  BankScratch& pair, bool main_trained) {
-    for (int side = 0; side < 2; ++side) {
+    for (std::size_t side = 0; side < 2; ++side) {
         for (std::size_t k = 0; k < pairs; ++k) {
             const auto f = static_cast<std::size_t>(terms.pair_features[2 * k + side]);
             const double on = terms.pair_active[k] * terms.main_active[f];

@@ -1,8 +1,7 @@
 #include "kernels/trees/best_split.hpp"
 
-#include "common/numpy_arrays.hpp"
-#include "common/python_class.hpp"
-#include "common/python_ops.hpp"
+#include "models/arguments.hpp"
+#include "models/binding.hpp"
 #include "models/boost_tree/functions.hpp"
 
 #include <algorithm>
@@ -41,14 +40,14 @@ Returns
 -------
 (feature, cut, w_left, w_right), or None.)";
 
-using IntArray = py::array_t<std::int64_t, py::array::c_style>;
-using DoubleArray = py::array_t<double, py::array::c_style>;
-
-py::object best_split(Frame& f) {
-    const DoubleArray grad = checked_array<DoubleArray>(f[0], "hist_grad", "float64", 2);
-    const DoubleArray hess = checked_array<DoubleArray>(f[1], "hist_hess", "float64", 2);
-    const IntArray cuts = checked_array<IntArray>(f[2], "cuts", "int64", 1);
-    const DoubleArray signs = checked_array<DoubleArray>(f[3], "signs", "float64", 1);
+py::object best_split(const py::object& hist_grad, const py::object& hist_hess,
+                      const py::object& cuts_arg, const py::object& signs_arg, double G, double H,
+                      double weight, double lower, double upper, double reg_lambda,
+                      double reg_alpha, double gamma, double min_child_weight) {
+    const DoubleArray grad = checked_array<DoubleArray>(hist_grad, "hist_grad", "float64", 2);
+    const DoubleArray hess = checked_array<DoubleArray>(hist_hess, "hist_hess", "float64", 2);
+    const IntArray cuts = checked_array<IntArray>(cuts_arg, "cuts", "int64", 1);
+    const DoubleArray signs = checked_array<DoubleArray>(signs_arg, "signs", "float64", 1);
     const py::ssize_t features = grad.shape(0), width = grad.shape(1);
     require_extent(hess, 0, features, "hist_hess");
     require_extent(hess, 1, width, "hist_hess");
@@ -66,11 +65,10 @@ py::object best_split(Frame& f) {
     hist.width = static_cast<std::size_t>(width);
     hist.cuts = cuts.data();
     hist.signs = signs.data();
-    kernels::SplitNode node{as_double(f[4]), as_double(f[5]), as_double(f[6]), as_double(f[7]),
-                            as_double(f[8])};
+    kernels::SplitNode node{G, H, weight, lower, upper};
     kernels::SplitPenalties penalties{
-        non_negative(f[9], "reg_lambda"), non_negative(f[10], "reg_alpha"),
-        non_negative(f[11], "gamma"), non_negative(f[12], "min_child_weight")};
+        non_negative(reg_lambda, "reg_lambda"), non_negative(reg_alpha, "reg_alpha"),
+        non_negative(gamma, "gamma"), non_negative(min_child_weight, "min_child_weight")};
     kernels::Split split;
     {
         // Only the buffers of the arrays held above are read.
@@ -84,12 +82,11 @@ py::object best_split(Frame& f) {
 
 } // namespace
 
-void define_best_split(py::module_ module) {
-    def_function(module, "best_split",
-                 {arg("hist_grad"), arg("hist_hess"), arg("cuts"), arg("signs"), arg("G"), arg("H"),
-                  arg("weight"), arg("lower"), arg("upper"), arg("reg_lambda"), arg("reg_alpha"),
-                  arg("gamma"), arg("min_child_weight")},
-                 best_split, kBestSplitDoc);
+void define_best_split(py::module_& module) {
+    def_kernel(module, "best_split", best_split, kBestSplitDoc, py::arg("hist_grad"),
+               py::arg("hist_hess"), py::arg("cuts"), py::arg("signs"), py::arg("G"), py::arg("H"),
+               py::arg("weight"), py::arg("lower"), py::arg("upper"), py::arg("reg_lambda"),
+               py::arg("reg_alpha"), py::arg("gamma"), py::arg("min_child_weight"));
 }
 
 } // namespace zeka::boost_tree

@@ -1,8 +1,7 @@
 #include "kernels/trees/bin_sums.hpp"
 
-#include "common/numpy_arrays.hpp"
-#include "common/python_class.hpp"
-#include "common/python_ops.hpp"
+#include "models/arguments.hpp"
+#include "models/binding.hpp"
 #include "models/boost_tree/functions.hpp"
 
 #include <cstdint>
@@ -35,9 +34,6 @@ Returns
 -------
 list of float64 arrays of shape (features, width), one per array of values.)";
 
-using IntArray = py::array_t<std::int64_t, py::array::c_style>;
-using DoubleArray = py::array_t<double, py::array::c_style>;
-
 // The node's rows, each checked to lie in [0, n); None for every row.
 IntArray node_rows(const py::handle& value, std::size_t n) {
     if (value.is_none())
@@ -50,26 +46,27 @@ IntArray node_rows(const py::handle& value, std::size_t n) {
     return rows;
 }
 
-py::object bin_sums(Frame& f) {
-    const IntArray bins = checked_array<IntArray>(f[0], "bins", "int64", 2);
-    const std::size_t width = positive_size(f[1], "width");
+py::list bin_sums(const py::object& bins_arg, py::ssize_t width_arg, const py::object& rows_arg,
+                  const py::object& values_arg, py::ssize_t lanes_arg) {
+    const IntArray bins = checked_array<IntArray>(bins_arg, "bins", "int64", 2);
+    const std::size_t width = positive_size(width_arg, "width");
     kernels::BinColumns columns;
     columns.bins = bins.data();
     columns.features = static_cast<std::size_t>(bins.shape(0));
     columns.rows = static_cast<std::size_t>(bins.shape(1));
     columns.width = width;
-    const IntArray rows = node_rows(f[2], columns.rows);
-    if (!py::isinstance<py::list>(f[3]) && !py::isinstance<py::tuple>(f[3]))
+    const IntArray rows = node_rows(rows_arg, columns.rows);
+    if (!py::isinstance<py::list>(values_arg) && !py::isinstance<py::tuple>(values_arg))
         throw py::value_error("values must be a list or tuple of arrays");
     std::vector<DoubleArray> values;
-    for (const py::handle item : f[3]) {
+    for (const py::handle item : values_arg) {
         values.push_back(checked_array<DoubleArray>(item, "values", "float64", 1));
         require_extent(values.back(), 0, bins.shape(1), "values");
     }
     if (values.empty() || values.size() > 2)
         throw py::value_error("values must hold one or two arrays, got " +
                               std::to_string(values.size()));
-    const std::size_t lanes = positive_size(f[4], "lanes");
+    const std::size_t lanes = positive_size(lanes_arg, "lanes");
     if (lanes > 8 || (lanes & (lanes - 1)) != 0)
         throw py::value_error("lanes must be 1, 2, 4 or 8, got " + std::to_string(lanes));
     std::vector<DoubleArray> sums;
@@ -80,7 +77,7 @@ py::object bin_sums(Frame& f) {
         in.push_back(v.data());
         out.push_back(sums.back().mutable_data());
     }
-    const bool all_rows = f[2].is_none();
+    const bool all_rows = rows_arg.is_none();
     const std::size_t count = all_rows ? columns.rows : static_cast<std::size_t>(rows.size());
     bool ok = false;
     {
@@ -94,15 +91,14 @@ py::object bin_sums(Frame& f) {
     py::list result;
     for (DoubleArray& s : sums)
         result.append(std::move(s));
-    return std::move(result);
+    return result;
 }
 
 } // namespace
 
-void define_bin_sums(py::module_ module) {
-    def_function(module, "bin_sums",
-                 {arg("bins"), arg("width"), arg("rows"), arg("values"), arg("lanes")}, bin_sums,
-                 kBinSumsDoc);
+void define_bin_sums(py::module_& module) {
+    def_kernel(module, "bin_sums", bin_sums, kBinSumsDoc, py::arg("bins"), py::arg("width"),
+               py::arg("rows"), py::arg("values"), py::arg("lanes"));
 }
 
 } // namespace zeka::boost_tree

@@ -1,9 +1,8 @@
 #include "models/pair_gain/pair_gains.hpp"
 
-#include "common/numpy_arrays.hpp"
-#include "common/python_class.hpp"
-#include "common/python_ops.hpp"
 #include "kernels/trees/pair_gain.hpp"
+#include "models/arguments.hpp"
+#include "models/binding.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -45,25 +44,23 @@ or has a feature of fewer than 2 bins.
 Every array must have exactly its dtype and be C-contiguous; ValueError
 otherwise, for inconsistent shapes and for a bin or feature index out of range.)";
 
-using IntArray = py::array_t<std::int64_t, py::array::c_style>;
-using DoubleArray = py::array_t<double, py::array::c_style>;
-
-// A real number as Python's float() reads it; finite and not negative.
-double checked_share(const py::handle& value) {
-    const double share = as_double(value);
+// The least share of the hessian a leaf must exceed: finite and not negative.
+double checked_share(double share) {
     if (!std::isfinite(share) || share < 0.0)
         throw py::value_error("min_hessian_share must be a finite number >= 0, got " +
-                              py::repr(value).cast<std::string>());
+                              py::repr(py::float_(share)).cast<std::string>());
     return share;
 }
 
-py::object pair_gains(Frame& f) {
-    const IntArray bins = checked_array<IntArray>(f[0], "bins", "int64", 2);
-    const IntArray n_bins = checked_array<IntArray>(f[1], "n_bins", "int64", 1);
-    const IntArray pairs = checked_array<IntArray>(f[2], "pairs", "int64", 2);
-    const DoubleArray grad = checked_array<DoubleArray>(f[3], "grad", "float64", 1);
-    const DoubleArray hess = checked_array<DoubleArray>(f[4], "hess", "float64", 1);
-    const double share = checked_share(f[5]);
+DoubleArray pair_gains(const py::object& bins_arg, const py::object& n_bins_arg,
+                       const py::object& pairs_arg, const py::object& grad_arg,
+                       const py::object& hess_arg, double min_hessian_share) {
+    const IntArray bins = checked_array<IntArray>(bins_arg, "bins", "int64", 2);
+    const IntArray n_bins = checked_array<IntArray>(n_bins_arg, "n_bins", "int64", 1);
+    const IntArray pairs = checked_array<IntArray>(pairs_arg, "pairs", "int64", 2);
+    const DoubleArray grad = checked_array<DoubleArray>(grad_arg, "grad", "float64", 1);
+    const DoubleArray hess = checked_array<DoubleArray>(hess_arg, "hess", "float64", 1);
+    const double share = checked_share(min_hessian_share);
     require_extent(n_bins, 0, bins.shape(1), "n_bins");
     require_extent(pairs, 1, 2, "pairs");
     require_extent(grad, 0, bins.shape(0), "grad");
@@ -83,16 +80,14 @@ py::object pair_gains(Frame& f) {
         kernels::pair_gains(matrix, pairs.data(), n_pairs, grad.data(), hess.data(), share,
                             gains.mutable_data());
     }
-    return std::move(gains);
+    return gains;
 }
 
 } // namespace
 
-void define_pair_gains(py::module_ module) {
-    def_function(module, "pair_gains",
-                 {arg("bins"), arg("n_bins"), arg("pairs"), arg("grad"), arg("hess"),
-                  arg("min_hessian_share")},
-                 pair_gains, kPairGainsDoc);
+void define_pair_gains(py::module_& module) {
+    def_kernel(module, "pair_gains", pair_gains, kPairGainsDoc, py::arg("bins"), py::arg("n_bins"),
+               py::arg("pairs"), py::arg("grad"), py::arg("hess"), py::arg("min_hessian_share"));
 }
 
 } // namespace zeka::pair_gain

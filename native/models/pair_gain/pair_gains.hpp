@@ -10,6 +10,6 @@ namespace py = pybind11;
 extern const char* const kModuleDoc;
 
 // Binds `pair_gains`.
-void define_pair_gains(py::module_ module);
+void define_pair_gains(py::module_& module);
 
 } // namespace zeka::pair_gain

@@ -1,6 +1,5 @@
-#include "common/python_class.hpp"
-#include "common/python_ops.hpp"
 #include "kernels/nn/adam.hpp"
+#include "models/binding.hpp"
 #include "models/subnet/arrays.hpp"
 #include "models/subnet/bank.hpp"
 
@@ -71,15 +70,17 @@ DoubleArray read_moment(const py::handle& value, const char* name, std::size_t t
     return moment;
 }
 
-py::object adam_step(Frame& f) {
+void adam_step(const py::object& params_arg, const py::object& grads_arg, const py::object& m_arg,
+               const py::object& v_arg, double step_size, double correction2, double beta1,
+               double beta2, double eps) {
     kernels::AdamSettings settings;
-    settings.step_size = as_double(f[4]);
-    settings.correction2 = as_double(f[5]);
-    settings.beta1 = as_double(f[6]);
-    settings.beta2 = as_double(f[7]);
-    settings.eps = as_double(f[8]);
-    const auto param_items = items_of(f[0], "params");
-    const auto grad_items = items_of(f[1], "grads");
+    settings.step_size = step_size;
+    settings.correction2 = correction2;
+    settings.beta1 = beta1;
+    settings.beta2 = beta2;
+    settings.eps = eps;
+    const auto param_items = items_of(params_arg, "params");
+    const auto grad_items = items_of(grads_arg, "grads");
     if (param_items.size() != grad_items.size())
         throw py::value_error("grads must hold one array per parameter (" +
                               std::to_string(param_items.size()) + "), got " +
@@ -96,8 +97,8 @@ py::object adam_step(Frame& f) {
                                   std::to_string(params.back().array.size()));
         total += static_cast<std::size_t>(params.back().array.size());
     }
-    DoubleArray m = read_moment(f[2], "m", total);
-    DoubleArray v = read_moment(f[3], "v", total);
+    DoubleArray m = read_moment(m_arg, "m", total);
+    DoubleArray v = read_moment(v_arg, "v", total);
     {
         // Only the buffers of arrays held above are read and written; no Python
         // object is touched.
@@ -114,16 +115,14 @@ py::object adam_step(Frame& f) {
             v_at += count;
         }
     }
-    return py::none();
 }
 
 } // namespace
 
-void define_adam_step(py::module_ module) {
-    def_function(module, "adam_step",
-                 {arg("params"), arg("grads"), arg("m"), arg("v"), arg("step_size"),
-                  arg("correction2"), arg("beta1"), arg("beta2"), arg("eps")},
-                 adam_step, kAdamDoc);
+void define_adam_step(py::module_& module) {
+    def_kernel(module, "adam_step", adam_step, kAdamDoc, py::arg("params"), py::arg("grads"),
+               py::arg("m"), py::arg("v"), py::arg("step_size"), py::arg("correction2"),
+               py::arg("beta1"), py::arg("beta2"), py::arg("eps"));
 }
 
 } // namespace zeka::subnet

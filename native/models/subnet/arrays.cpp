@@ -19,6 +19,13 @@ std::vector<py::object> items_of(const py::handle& value, const char* name) {
     return items;
 }
 
+double as_double(const py::handle& value) {
+    const double x = PyFloat_AsDouble(value.ptr());
+    if (x == -1.0 && PyErr_Occurred())
+        throw py::error_already_set();
+    return x;
+}
+
 std::size_t checked_product(std::size_t a, std::size_t b, std::size_t c) {
     constexpr std::size_t limit = std::numeric_limits<std::size_t>::max();
     if ((b != 0 && a > limit / b) || (c != 0 && a * b > limit / c))

@@ -1,7 +1,7 @@
 #include "models/subnet/bank.hpp"
 
-#include "common/python_class.hpp"
 #include "kernels/nn/subnet_bank.hpp"
+#include "models/binding.hpp"
 #include "models/subnet/arrays.hpp"
 
 namespace zeka::subnet {
@@ -80,12 +80,13 @@ FloatArray new_float_array(std::size_t a, std::size_t b, std::size_t c) {
         {static_cast<py::ssize_t>(a), static_cast<py::ssize_t>(b), static_cast<py::ssize_t>(c)});
 }
 
-py::object forward(Frame& f) {
+py::tuple forward(const py::object& inputs_arg, const py::object& weights, const py::object& biases,
+                  const py::object& capped) {
     Bank bank;
-    read_weights(f[1], bank);
-    read_biases(f[2], bank);
-    read_capped(f[3], bank);
-    FloatArray inputs = read_inputs(f[0], bank);
+    read_weights(weights, bank);
+    read_biases(biases, bank);
+    read_capped(capped, bank);
+    FloatArray inputs = read_inputs(inputs_arg, bank);
     const auto& view = bank.view;
     checked_product(view.networks, view.rows);
     DoubleArray outputs(
@@ -108,13 +109,15 @@ py::object forward(Frame& f) {
     return py::make_tuple(outputs, hidden_list);
 }
 
-py::object backward(Frame& f) {
+py::list backward(const py::object& inputs_arg, const py::object& hidden_arg,
+                  const py::object& weights, const py::object& capped,
+                  const py::object& d_outputs_arg) {
     Bank bank;
-    read_weights(f[2], bank);
-    read_capped(f[3], bank);
-    FloatArray inputs = read_inputs(f[0], bank);
+    read_weights(weights, bank);
+    read_capped(capped, bank);
+    FloatArray inputs = read_inputs(inputs_arg, bank);
     const auto& view = bank.view;
-    const auto hidden_items = items_of(f[1], "hidden");
+    const auto hidden_items = items_of(hidden_arg, "hidden");
     if (hidden_items.size() + 1 != view.layers())
         throw py::value_error("hidden must hold one array per hidden layer (" +
                               std::to_string(view.layers() - 1) + "), got " +
@@ -130,7 +133,7 @@ py::object backward(Frame& f) {
         hidden.push_back(h.data());
         hidden_arrays.push_back(std::move(h));
     }
-    DoubleArray d_outputs = checked_array<DoubleArray>(f[4], "d_outputs", "float64", 2);
+    DoubleArray d_outputs = checked_array<DoubleArray>(d_outputs_arg, "d_outputs", "float64", 2);
     require_extent(d_outputs, 0, static_cast<py::ssize_t>(view.networks), "d_outputs");
     require_extent(d_outputs, 1, static_cast<py::ssize_t>(view.rows), "d_outputs");
 
@@ -154,7 +157,7 @@ py::object backward(Frame& f) {
         kernels::subnet_backward(view, unit_major(inputs, view, buffer), hidden, d_outputs.data(),
                                  grad_weights, grad_biases);
     }
-    return std::move(grads);
+    return grads;
 }
 
 } // namespace
@@ -213,12 +216,11 @@ void read_capped(const py::handle& value, Bank& bank) {
     bank.view.capped = reinterpret_cast<const unsigned char*>(bank.capped.data());
 }
 
-void define_bank_functions(py::module_ module) {
-    def_function(module, "forward", {arg("inputs"), arg("weights"), arg("biases"), arg("capped")},
-                 forward, kForwardDoc);
-    def_function(module, "backward",
-                 {arg("inputs"), arg("hidden"), arg("weights"), arg("capped"), arg("d_outputs")},
-                 backward, kBackwardDoc);
+void define_bank_functions(py::module_& module) {
+    def_kernel(module, "forward", forward, kForwardDoc, py::arg("inputs"), py::arg("weights"),
+               py::arg("biases"), py::arg("capped"));
+    def_kernel(module, "backward", backward, kBackwardDoc, py::arg("inputs"), py::arg("hidden"),
+               py::arg("weights"), py::arg("capped"), py::arg("d_outputs"));
 }
 
 } // namespace zeka::subnet

@@ -35,12 +35,12 @@ void read_biases(const py::handle& value, Bank& bank);
 void read_capped(const py::handle& value, Bank& bank);
 
 // Binds `forward` and `backward` of a bank of ReLU networks.
-void define_bank_functions(py::module_ module);
+void define_bank_functions(py::module_& module);
 
 // Binds `adam_step`.
-void define_adam_step(py::module_ module);
+void define_adam_step(py::module_& module);
 
 // Binds `train_epoch` and `additive_loss`.
-void define_train_epoch(py::module_ module);
+void define_train_epoch(py::module_& module);
 
 } // namespace zeka::subnet

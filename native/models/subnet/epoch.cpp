@@ -1,10 +1,7 @@
-#include "common/python_class.hpp"
-#include "common/python_ops.hpp"
 #include "kernels/nn/additive_epoch.hpp"
+#include "models/binding.hpp"
 #include "models/subnet/arrays.hpp"
 #include "models/subnet/bank.hpp"
-
-#include <climits>
 
 namespace zeka::subnet {
 
@@ -57,8 +54,6 @@ main, pair, pair_features, main_active, pair_active, intercept, y, w :
 rows : int64 array of row indices, not empty
 logistic : bool
 reg_clarity : float >= 0)";
-
-using IndexArray = py::array_t<std::int64_t, py::array::c_style>;
 
 // A bank's arrays, held for the epoch, and the kernel's view of them.
 struct HeldBank {
@@ -115,10 +110,10 @@ DoubleArray vector_of(const py::handle& value, const char* name, std::size_t siz
 
 // An int64 array whose entries lie in [0, limit).
 template <py::ssize_t Ndim>
-IndexArray index_array(const py::handle& value, const char* name, std::size_t limit) {
-    if (!IndexArray::check_(value))
+IntArray index_array(const py::handle& value, const char* name, std::size_t limit) {
+    if (!IntArray::check_(value))
         throw py::value_error(std::string(name) + " must be a C-contiguous int64 numpy array");
-    auto array = py::reinterpret_borrow<IndexArray>(value);
+    auto array = py::reinterpret_borrow<IntArray>(value);
     if (array.ndim() != Ndim)
         throw py::value_error(std::string(name) + " must have " + std::to_string(Ndim) +
                               " dimensions, got " + std::to_string(array.ndim()));
@@ -145,48 +140,55 @@ std::int64_t step_count(const py::object& optimizer) {
     return t;
 }
 
-// The network and its data, the first eight arguments of both functions
-// (main, pair, pair_features, main_active, pair_active, intercept, y, w), and
-// logistic and reg_clarity at the given places. The intercept must be
+// The first eight arguments of both functions: the network and its data.
+struct NetworkArgs {
+    py::object main, pair, pair_features, main_active, pair_active, intercept, y, w;
+};
+
+// The network and its data, as the kernels read them. The intercept must be
 // writeable when the call trains it.
 struct Network {
     DoubleArray y, w, main_active, pair_active, intercept;
     HeldBank main, pair;
-    IndexArray pair_features;
+    IntArray pair_features;
     kernels::AdditiveTargets targets;
     kernels::AdditiveTerms terms;
 };
 
-void read_network(Frame& f, std::size_t logistic_at, std::size_t reg_clarity_at, bool trains,
+void read_network(const NetworkArgs& args, bool logistic, double reg_clarity, bool trains,
                   Network& net) {
-    net.y = checked_array<DoubleArray>(f[6], "y", "float64", 1);
+    net.y = checked_array<DoubleArray>(args.y, "y", "float64", 1);
     const auto rows = static_cast<std::size_t>(net.y.shape(0));
-    net.w = vector_of(f[7], "w", rows);
-    read_bank(f[0], "main", rows, net.main);
-    read_bank(f[1], "pair", rows, net.pair);
+    net.w = vector_of(args.w, "w", rows);
+    read_bank(args.main, "main", rows, net.main);
+    read_bank(args.pair, "pair", rows, net.pair);
     const std::size_t p = net.main.epoch.networks(), q = net.pair.epoch.networks();
-    net.pair_features = index_array<2>(f[2], "pair_features", p);
+    net.pair_features = index_array<2>(args.pair_features, "pair_features", p);
     require_extent(net.pair_features, 0, static_cast<py::ssize_t>(q), "pair_features");
     require_extent(net.pair_features, 1, 2, "pair_features");
-    net.main_active = vector_of(f[3], "main_active", p);
-    net.pair_active = vector_of(f[4], "pair_active", q);
-    net.intercept = vector_of(f[5], "intercept", 1);
+    net.main_active = vector_of(args.main_active, "main_active", p);
+    net.pair_active = vector_of(args.pair_active, "pair_active", q);
+    net.intercept = vector_of(args.intercept, "intercept", 1);
     if (trains)
         require_writeable(net.intercept, "intercept");
-    const double reg_clarity = non_negative(f[reg_clarity_at], "reg_clarity");
-    net.targets = {net.y.data(), net.w.data(), rows, bool(py::bool_(f[logistic_at]))};
+    net.targets = {net.y.data(), net.w.data(), rows, logistic};
     net.terms = {net.main_active.data(), net.pair_active.data(), net.pair_features.data(),
-                 reg_clarity, const_cast<double*>(net.intercept.data())};
+                 non_negative(reg_clarity, "reg_clarity"),
+                 const_cast<double*>(net.intercept.data())};
 }
 
-py::object train_epoch(Frame& f) {
+void train_epoch(const py::object& main, const py::object& pair, const py::object& pair_features,
+                 const py::object& main_active, const py::object& pair_active,
+                 const py::object& intercept, const py::object& y, const py::object& w,
+                 const py::object& order_arg, py::ssize_t batch_size_arg, bool logistic,
+                 double reg_clarity, const py::object& optimizer) {
     Network net;
-    read_network(f, 10, 11, true, net);
+    read_network({main, pair, pair_features, main_active, pair_active, intercept, y, w}, logistic,
+                 reg_clarity, true, net);
     const std::size_t rows = net.targets.rows;
-    auto order = index_array<1>(f[8], "order", rows);
-    const std::size_t batch_size = positive_size(f[9], "batch_size");
+    auto order = index_array<1>(order_arg, "order", rows);
+    const std::size_t batch_size = positive_size(batch_size_arg, "batch_size");
 
-    const py::object optimizer = f[12];
     kernels::AdamState adam;
     const std::size_t parameters =
         net.main.epoch.parameter_count() + net.pair.epoch.parameter_count() + 1;
@@ -209,13 +211,17 @@ py::object train_epoch(Frame& f) {
                                       batch_size);
     }
     optimizer.attr("t") = py::int_(adam.t);
-    return py::none();
 }
 
-py::object additive_loss(Frame& f) {
+double additive_loss(const py::object& main, const py::object& pair,
+                     const py::object& pair_features, const py::object& main_active,
+                     const py::object& pair_active, const py::object& intercept,
+                     const py::object& y, const py::object& w, const py::object& rows_arg,
+                     bool logistic, double reg_clarity) {
     Network net;
-    read_network(f, 9, 10, false, net);
-    auto rows = index_array<1>(f[8], "rows", net.targets.rows);
+    read_network({main, pair, pair_features, main_active, pair_active, intercept, y, w}, logistic,
+                 reg_clarity, false, net);
+    auto rows = index_array<1>(rows_arg, "rows", net.targets.rows);
     if (rows.size() == 0)
         throw py::value_error("rows must not be empty");
     double loss = 0.0;
@@ -224,22 +230,21 @@ py::object additive_loss(Frame& f) {
         loss = kernels::additive_loss(net.main.epoch, net.pair.epoch, net.targets, net.terms,
                                       rows.data(), static_cast<std::size_t>(rows.size()));
     }
-    return py::float_(loss);
+    return loss;
 }
 
 } // namespace
 
-void define_train_epoch(py::module_ module) {
-    def_function(module, "train_epoch",
-                 {arg("main"), arg("pair"), arg("pair_features"), arg("main_active"),
-                  arg("pair_active"), arg("intercept"), arg("y"), arg("w"), arg("order"),
-                  arg("batch_size"), arg("logistic"), arg("reg_clarity"), arg("optimizer")},
-                 train_epoch, kTrainEpochDoc);
-    def_function(module, "additive_loss",
-                 {arg("main"), arg("pair"), arg("pair_features"), arg("main_active"),
-                  arg("pair_active"), arg("intercept"), arg("y"), arg("w"), arg("rows"),
-                  arg("logistic"), arg("reg_clarity")},
-                 additive_loss, kAdditiveLossDoc);
+void define_train_epoch(py::module_& module) {
+    def_kernel(module, "train_epoch", train_epoch, kTrainEpochDoc, py::arg("main"), py::arg("pair"),
+               py::arg("pair_features"), py::arg("main_active"), py::arg("pair_active"),
+               py::arg("intercept"), py::arg("y"), py::arg("w"), py::arg("order"),
+               py::arg("batch_size"), py::arg("logistic"), py::arg("reg_clarity"),
+               py::arg("optimizer"));
+    def_kernel(module, "additive_loss", additive_loss, kAdditiveLossDoc, py::arg("main"),
+               py::arg("pair"), py::arg("pair_features"), py::arg("main_active"),
+               py::arg("pair_active"), py::arg("intercept"), py::arg("y"), py::arg("w"),
+               py::arg("rows"), py::arg("logistic"), py::arg("reg_clarity"));
 }
 
 } // namespace zeka::subnet

@@ -2,8 +2,8 @@
 // of no known family, a default `score`, the fitted mark for scikit-learn's
 // `check_is_fitted`, and a first score record.
 #include "common/containers.hpp"
-#include "workflow/workbench/model_api.hpp"
 #include "common/python_ops.hpp"
+#include "workflow/workbench/model_api.hpp"
 
 namespace zeka::workbench {
 
@@ -41,7 +41,7 @@ py::object score_function(const Frame& f, Body body) {
 
 void require(bool condition, const char* message) {
     if (!condition)
-        raise_assertion(message);
+        raise_error(PyExc_AssertionError, message);
 }
 
 // The protocol checks. They hold whatever the interpreter's optimisation
