@@ -62,8 +62,7 @@ py::object column_at(py::handle x, py::handle position) {
 
 // An encoder needs at least one category: a column with no value at all would
 // fail deep inside scikit-learn with a message that names no column.
-void require_some_value(const Frame& f, py::handle self, const py::object& column,
-                        py::handle position) {
+void require_some_value(py::handle self, const py::object& column, py::handle position) {
     if (py::len(column) == 0 ||
         !py::module_::import("pandas").attr("isna")(column).attr("all")().cast<bool>())
         return;
@@ -94,7 +93,7 @@ void build_categorical_block(const Frame& f, py::handle self, py::handle x, py::
             continue;
         }
         py::object column = column_at(x, position);
-        require_some_value(f, self, column, position);
+        require_some_value(self, column, position);
         py::object category_val = f.global("np").attr("unique")(column);
         auto category_num = static_cast<py::ssize_t>(py::len(category_val));
         if (equals(strategy, "one_hot")) {

@@ -52,9 +52,9 @@ py::object constructor_names(const Frame& f, py::handle self, const py::object& 
     py::object n_in = py::getattr(fitted, "n_features_in_", py::none());
     if (names.attr("ndim").cast<int>() != 1 ||
         (!n_in.is_none() && !equals(py::int_(py::len(names)), n_in)))
-        raise_value_error("feature_names should hold one name per input feature (" +
-                          py::str(n_in).cast<std::string>() + " features), got " +
-                          py::repr(given).cast<std::string>());
+        raise_error(PyExc_ValueError, "feature_names should hold one name per input feature (" +
+                                          py::str(n_in).cast<std::string>() + " features), got " +
+                                          py::repr(given).cast<std::string>());
     return names;
 }
 
