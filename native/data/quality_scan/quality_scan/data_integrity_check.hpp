@@ -8,8 +8,9 @@ namespace zeka::quality_scan {
 
 // Method bodies; `f[0]` is the instance (no instance for the static methods).
 // Every method reads its module names from the frame at call time. The
-// closure of each holds the package's own `string_baseform` and
-// `is_string_column`, so a method can tell whether the module names are
+// closure of each holds the package's own `string_baseform`,
+// `is_string_column`, `symmetric_theil_u_correlation` and
+// `correlation_ratio`, so a method can tell whether the module names are
 // still bound to them.
 py::object init(Frame& f);               // __init__(data, meta_info)
 py::object is_single_value(Frame& f);    // is_single_value()
@@ -25,7 +26,8 @@ py::object check_mixed_percentage(Frame& f);     // static _check_mixed_percenta
 py::object get_special_samples(Frame& f);        // static _get_special_samples(column_data)
 
 // The class, bound as the module attribute `DataIntegrityCheck`; `own_helpers`
-// is the closure every method carries: (string_baseform, is_string_column).
+// is the closure every method carries: (string_baseform, is_string_column,
+// symmetric_theil_u_correlation, correlation_ratio).
 void define_data_integrity_check(py::module_ module, py::tuple own_helpers);
 
 // The columns of `data` one by one, by position (a label may repeat).

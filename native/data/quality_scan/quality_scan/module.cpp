@@ -18,11 +18,13 @@ ZEKA_MODULE(quality_scan, m) {
     zeka::import_from(
         m, utils,
         {"string_baseform", "is_string_column", "truncate_string", "format_list", "format_number"});
-    zeka::import_from(m, zeka::import_relative(m, ".correlation"),
-                      {"symmetric_theil_u_correlation", "correlation_ratio"});
-    // The methods keep the package's own string_baseform and is_string_column,
-    // to know whether the module names still refer to them (and the text
-    // kernels may serve).
+    py::module_ correlation = zeka::import_relative(m, ".correlation");
+    zeka::import_from(m, correlation, {"symmetric_theil_u_correlation", "correlation_ratio"});
+    // The methods keep the package's own string_baseform, is_string_column
+    // and association measures, to know whether the module names still refer
+    // to them (and the text and association kernels may serve).
     zeka::quality_scan::define_data_integrity_check(
-        m, py::make_tuple(utils.attr("string_baseform"), utils.attr("is_string_column")));
+        m, py::make_tuple(utils.attr("string_baseform"), utils.attr("is_string_column"),
+                          correlation.attr("symmetric_theil_u_correlation"),
+                          correlation.attr("correlation_ratio")));
 }
