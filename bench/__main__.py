@@ -3,6 +3,7 @@
 Each benchmark measures our modules against a baseline in the same run and
 prints ratios; extra arguments are passed on to every benchmark.
 """
+
 import pathlib
 import subprocess
 import sys

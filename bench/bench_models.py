@@ -27,6 +27,7 @@ and flags a family that is worse than its peer by more than 0.01 AUC, 0.05 log-l
     python bench/bench_models.py [--datasets diabetes fair ...] [--families glm xgb1 ...]
                                  [--folds 5] [--seed 0]
 """
+
 import argparse
 import time
 import warnings
@@ -48,8 +49,13 @@ FAMILIES = list(FAMILY_KEYS)
 WORKFLOW_FIXED = {
     "xgb1": {"feature_names": None, "feature_types": None},
     "xgb2": {"feature_names": None, "feature_types": None},
-    "gaminet": {"normalize": True, "reg_clarity": 0.1, "loss_threshold": 0.01,
-                "warm_start": True, "verbose": False},
+    "gaminet": {
+        "normalize": True,
+        "reg_clarity": 0.1,
+        "loss_threshold": 0.01,
+        "warm_start": True,
+        "verbose": False,
+    },
 }
 
 LIMITS = {"auc": 0.01, "logloss": 0.05, "r2": 0.03, "time": 3.0}
@@ -70,8 +76,11 @@ def load(name):
 
     if name == "randhie":
         frame = datasets.randhie.load_pandas().data
-        return frame.drop(columns="mdvis").to_numpy(float), frame["mdvis"].to_numpy(float), \
-            "regression"
+        return (
+            frame.drop(columns="mdvis").to_numpy(float),
+            frame["mdvis"].to_numpy(float),
+            "regression",
+        )
     if name == "fair":
         frame = datasets.fair.load_pandas().data
         y = (frame["affairs"] > 0).to_numpy(int)
@@ -93,51 +102,74 @@ def peer(family, task):
     if family == "glm":
         from sklearn.linear_model import LogisticRegression, Ridge
 
-        return make_pipeline(StandardScaler(),
-                             Ridge() if regression else LogisticRegression(max_iter=1000))
+        return make_pipeline(
+            StandardScaler(), Ridge() if regression else LogisticRegression(max_iter=1000)
+        )
     if family == "gam":
         from pygam import LinearGAM, LogisticGAM
 
-        return (LinearGAM if regression else LogisticGAM)(n_splines=20, spline_order=3,
-                                                           lam=0.6, max_iter=100)
+        return (LinearGAM if regression else LogisticGAM)(
+            n_splines=20, spline_order=3, lam=0.6, max_iter=100
+        )
     if family == "tree":
         from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 
         return (DecisionTreeRegressor if regression else DecisionTreeClassifier)(
-            max_depth=5, min_samples_leaf=5, random_state=0)
+            max_depth=5, min_samples_leaf=5, random_state=0
+        )
     if family == "figs":
         from imodels import FIGSClassifier, FIGSRegressor
 
-        return (FIGSRegressor if regression else FIGSClassifier)(max_rules=100, max_depth=5,
-                                                                 random_state=0)
+        return (FIGSRegressor if regression else FIGSClassifier)(
+            max_rules=100, max_depth=5, random_state=0
+        )
     if family in ("xgb1", "xgb2"):
         from xgboost import XGBClassifier, XGBRegressor
 
         return (XGBRegressor if regression else XGBClassifier)(
-            max_depth=1 if family == "xgb1" else 2, n_estimators=100, learning_rate=0.3,
-            gamma=0, reg_alpha=0, reg_lambda=1, max_bin=256, tree_method="hist", n_jobs=1,
-            random_state=0)
+            max_depth=1 if family == "xgb1" else 2,
+            n_estimators=100,
+            learning_rate=0.3,
+            gamma=0,
+            reg_alpha=0,
+            reg_lambda=1,
+            max_bin=256,
+            tree_method="hist",
+            n_jobs=1,
+            random_state=0,
+        )
     if family == "ebm":
-        from interpret.glassbox import (ExplainableBoostingClassifier,
-                                        ExplainableBoostingRegressor)
+        from interpret.glassbox import ExplainableBoostingClassifier, ExplainableBoostingRegressor
 
         cls = ExplainableBoostingRegressor if regression else ExplainableBoostingClassifier
-        return cls(interactions=10, outer_bags=8, inner_bags=0, max_bins=256,
-                   max_interaction_bins=32, max_rounds=5000, early_stopping_rounds=50,
-                   early_stopping_tolerance=1e-4, n_jobs=1, random_state=0)
+        return cls(
+            interactions=10,
+            outer_bags=8,
+            inner_bags=0,
+            max_bins=256,
+            max_interaction_bins=32,
+            max_rounds=5000,
+            early_stopping_rounds=50,
+            early_stopping_tolerance=1e-4,
+            n_jobs=1,
+            random_state=0,
+        )
     if family in ("gaminet", "reludnn"):
         from sklearn.neural_network import MLPClassifier, MLPRegressor
 
         cls = MLPRegressor if regression else MLPClassifier
-        return make_pipeline(StandardScaler(), cls(hidden_layer_sizes=(40, 40), max_iter=1000,
-                                                   early_stopping=True, random_state=0))
+        return make_pipeline(
+            StandardScaler(),
+            cls(hidden_layer_sizes=(40, 40), max_iter=1000, early_stopping=True, random_state=0),
+        )
     raise ValueError(family)
 
 
 def cross_validate(make, X, y, task, folds, seed):
     """Metrics averaged over the folds, and the total fit time."""
     splitter = (KFold if task == "regression" else StratifiedKFold)(
-        folds, shuffle=True, random_state=seed)
+        folds, shuffle=True, random_state=seed
+    )
     per_fold = []
     seconds = 0.0
     for fit_rows, test_rows in splitter.split(X, y):
@@ -181,18 +213,34 @@ def show(dataset, family, task, mine, theirs, ratio, seconds):
         metric = "R2 %7.3f vs %7.3f" % (mine["r2"], theirs["r2"])
     else:
         metric = "AUC %.3f vs %.3f  log-loss %.3f vs %.3f" % (
-            mine["auc"], theirs["auc"], mine["logloss"], theirs["logloss"])
+            mine["auc"],
+            theirs["auc"],
+            mine["logloss"],
+            theirs["logloss"],
+        )
     found = flags(task, mine, theirs, ratio)
-    print("%-14s %-8s %-42s time x%5.2f (%6.1fs)  %s" % (
-        dataset, family, metric, ratio, seconds,
-        ("OUTSIDE: " + ", ".join(found)) if found else "ok"), flush=True)
+    print(
+        "%-14s %-8s %-42s time x%5.2f (%6.1fs)  %s"
+        % (
+            dataset,
+            family,
+            metric,
+            ratio,
+            seconds,
+            ("OUTSIDE: " + ", ".join(found)) if found else "ok",
+        ),
+        flush=True,
+    )
     return found
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--datasets", nargs="+",
-                        default=["diabetes", "breast_cancer", "randhie", "fair", "friedman1"])
+    parser.add_argument(
+        "--datasets",
+        nargs="+",
+        default=["diabetes", "breast_cancer", "randhie", "fair", "friedman1"],
+    )
     parser.add_argument("--families", nargs="+", default=FAMILIES)
     parser.add_argument("--folds", type=int, default=5)
     parser.add_argument("--seed", type=int, default=0)
@@ -204,8 +252,7 @@ def main(argv=None):
         print("== %s: %s, %d rows x %d features" % (dataset, task, *X.shape), flush=True)
         for family in args.families:
             mine, t_ours = cross_validate(ours(family, task), X, y, task, args.folds, args.seed)
-            theirs, t_peer = cross_validate(peer(family, task), X, y, task, args.folds,
-                                            args.seed)
+            theirs, t_peer = cross_validate(peer(family, task), X, y, task, args.folds, args.seed)
             found = show(dataset, family, task, mine, theirs, t_ours / t_peer, t_ours)
             if found:
                 outside.append("%s/%s (%s)" % (dataset, family, ", ".join(found)))

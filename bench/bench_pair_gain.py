@@ -9,6 +9,7 @@ ratio (numpy / native).
 
     python bench/bench_pair_gain.py [--repeat R]
 """
+
 import argparse
 import time
 from itertools import combinations
@@ -31,10 +32,11 @@ def rank_pairs_numpy(bins, edges, y, w, loss, F, candidates=None, chunk=256):
     side = int(sizes.max()) if len(sizes) else 1
     gains = []
     for start in range(0, len(candidates), chunk):
-        part = np.array(candidates[start:start + chunk], dtype=np.intp).reshape(-1, 2)
+        part = np.array(candidates[start : start + chunk], dtype=np.intp).reshape(-1, 2)
         L = len(part)
-        cells = (np.arange(L)[:, None] * side + bins[:, part[:, 0]].T) * side \
-            + bins[:, part[:, 1]].T
+        cells = (np.arange(L)[:, None] * side + bins[:, part[:, 0]].T) * side + bins[
+            :, part[:, 1]
+        ].T
         size = L * side * side
         hist_g = np.bincount(cells.ravel(), np.tile(wg, L), size).reshape(L, side, side)
         hist_h = np.bincount(cells.ravel(), np.tile(wh, L), size).reshape(L, side, side)
@@ -84,9 +86,11 @@ def main(argv=None):
         assert ranking == rank_pairs_numpy(*args), name
         numpy_time = best_time(lambda: rank_pairs_numpy(*args), options.repeat)
         native_time = best_time(lambda: _pair_terms.rank_pairs(*args), options.repeat)
-        print("%-14s %4d pairs  numpy %8.2f ms  native %6.2f ms  (x%5.1f)"
-              % (name, len(ranking), numpy_time * 1e3, native_time * 1e3,
-                 numpy_time / native_time), flush=True)
+        print(
+            "%-14s %4d pairs  numpy %8.2f ms  native %6.2f ms  (x%5.1f)"
+            % (name, len(ranking), numpy_time * 1e3, native_time * 1e3, numpy_time / native_time),
+            flush=True,
+        )
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@ Results are checked equal before anything is timed. Prints the time ratio
 
     python bench/bench_quality_scan.py [--rows N] [--corr-rows N]
 """
+
 import argparse
 import pathlib
 import subprocess
@@ -30,8 +31,27 @@ HERE = pathlib.Path(__file__).parent
 sys.path.insert(0, str(HERE.parent / "tests"))
 from reference import quality_scan as reference  # noqa: E402
 
-WORDS = np.array(["alpha", "beta", "gamma", "delta", "épsilon", "zeta", "eta", "théta",
-                  "iota", "kappa", "lambda", "mu", "nu", "xi", "omicron", "pi"], dtype=object)
+WORDS = np.array(
+    [
+        "alpha",
+        "beta",
+        "gamma",
+        "delta",
+        "épsilon",
+        "zeta",
+        "eta",
+        "théta",
+        "iota",
+        "kappa",
+        "lambda",
+        "mu",
+        "nu",
+        "xi",
+        "omicron",
+        "pi",
+    ],
+    dtype=object,
+)
 SPECIAL = np.array(["??", "---", "#", "!!!", " ", "***"], dtype=object)
 NUMBERS = np.array(["1", "2.5", "-3", "1e5", " 42 ", "nan", "0.001", "7_000"], dtype=object)
 
@@ -42,13 +62,13 @@ def make_frame(rows, seed=0):
     for c in range(10):
         values = WORDS[rng.integers(0, len(WORDS), rows)]
         kind = rng.random(rows)
-        values[kind < 0.02] = "long text " * 8                    # rare long values
+        values[kind < 0.02] = "long text " * 8  # rare long values
         special = kind > 0.97
         values[special] = SPECIAL[rng.integers(0, len(SPECIAL), special.sum())]
-        if c % 2:                                                # numbers mixed with words
+        if c % 2:  # numbers mixed with words
             numeric = (kind > 0.4) & (kind < 0.7)
             values[numeric] = NUMBERS[rng.integers(0, len(NUMBERS), numeric.sum())]
-        values[(kind > 0.1) & (kind < 0.13)] = None             # missing values
+        values[(kind > 0.1) & (kind < 0.13)] = None  # missing values
         values[(kind > 0.13) & (kind < 0.14)] = np.nan
         columns[f"c{c}"] = values
     return pd.DataFrame(columns, dtype=object)
@@ -65,9 +85,11 @@ def best_time(function, repeat):
 
 def compare(name, ours, baseline, values, repeat):
     t_ours, t_base = best_time(ours, repeat), best_time(baseline, 1)
-    print(f"{name:28s} ours {t_ours:7.3f}s  baseline {t_base:7.3f}s  "
-          f"speed-up {t_base / t_ours:6.1f}x  ours {t_ours / values * 1e9:6.1f} ns/value",
-          flush=True)
+    print(
+        f"{name:28s} ours {t_ours:7.3f}s  baseline {t_base:7.3f}s  "
+        f"speed-up {t_base / t_ours:6.1f}x  ours {t_ours / values * 1e9:6.1f} ns/value",
+        flush=True,
+    )
 
 
 def part_checks(rows, repeat):
@@ -75,17 +97,28 @@ def part_checks(rows, repeat):
     check = qs.DataIntegrityCheck(frame, None)
     values = frame.size
     cases = [
-        ("long_string", check.long_string,
-         lambda: reference.long_string(frame, format_list=utils.format_list)),
-        ("special_characters", check.special_characters,
-         lambda: reference.special_characters(frame)),
+        (
+            "long_string",
+            check.long_string,
+            lambda: reference.long_string(frame, format_list=utils.format_list),
+        ),
+        (
+            "special_characters",
+            check.special_characters,
+            lambda: reference.special_characters(frame),
+        ),
         ("mixed_data_type", check.mixed_data_type, lambda: reference.mixed_data_type(frame)),
-        ("single_column_check", lambda: check.single_column_check().data,
-         lambda: reference.single_column_check(frame, format_list=utils.format_list)),
+        (
+            "single_column_check",
+            lambda: check.single_column_check().data,
+            lambda: reference.single_column_check(frame, format_list=utils.format_list),
+        ),
     ]
-    print(f"frame: {rows:,} rows x {frame.shape[1]} object columns "
-          f"({frame.memory_usage(deep=True).sum() / 2**20:.0f} MiB deep)")
-    for name, ours, baseline in cases:
+    print(
+        f"frame: {rows:,} rows x {frame.shape[1]} object columns "
+        f"({frame.memory_usage(deep=True).sum() / 2**20:.0f} MiB deep)"
+    )
+    for _name, ours, baseline in cases:
         pd.testing.assert_frame_equal(ours(), baseline())
     print("results equal")
     for name, ours, baseline in cases:
@@ -103,7 +136,8 @@ def part_correlation(rows, repeat):
         meta[f"cat{c}"] = "categorical"
     for c in range(10):
         data[f"num{c}"] = rng.normal(size=rows) + (c % 3) * np.asarray(
-            [v if v is not None else 0 for v in data[f"cat{c}"]], dtype=float)
+            [v if v is not None else 0 for v in data[f"cat{c}"]], dtype=float
+        )
         meta[f"num{c}"] = "numerical"
     frame = pd.DataFrame(data)
     check = qs.DataIntegrityCheck(frame, meta)
@@ -148,8 +182,10 @@ def part_memory(rows):
         print("memory probe failed:", out.stderr.strip().splitlines()[-1:])
         return
     deep, extra = map(int, out.stdout.split())
-    print(f"single_column_check peak memory above the frame: {extra / 2**20:.0f} MiB "
-          f"= {extra / deep:.1%} of the frame's deep size ({deep / 2**20:.0f} MiB)")
+    print(
+        f"single_column_check peak memory above the frame: {extra / 2**20:.0f} MiB "
+        f"= {extra / deep:.1%} of the frame's deep size ({deep / 2**20:.0f} MiB)"
+    )
 
 
 def part_kernels():
@@ -157,9 +193,21 @@ def part_kernels():
     root = HERE.parent
     sources = sorted(str(p) for p in (root / "native" / "kernels" / "text").glob("*.cpp"))
     binary = pathlib.Path("/tmp") / "zeka_bench_text_kernels"
-    build = subprocess.run(["g++", "-std=c++17", "-O3", "-DNDEBUG", f"-I{root / 'native'}",
-                            str(HERE / "kernels" / "bench_text_kernels.cpp"), *sources,
-                            "-o", str(binary)], capture_output=True, text=True)
+    build = subprocess.run(
+        [
+            "g++",
+            "-std=c++17",
+            "-O3",
+            "-DNDEBUG",
+            f"-I{root / 'native'}",
+            str(HERE / "kernels" / "bench_text_kernels.cpp"),
+            *sources,
+            "-o",
+            str(binary),
+        ],
+        capture_output=True,
+        text=True,
+    )
     if build.returncode != 0:
         print("kernel benchmark not built:", build.stderr.strip()[-300:])
         return

@@ -9,6 +9,7 @@ best of the repeats).
 
     python bench/bench_subnet.py [--repeat R] [--steps S]
 """
+
 import argparse
 import time
 
@@ -37,8 +38,12 @@ def step_parts(bank, U, d_out, native):
     update = optimizer.step if native else optimizer.step_numpy
     out, cache = forward(U)
     grads = backward(cache, d_out)
-    return (lambda: forward(U)), (lambda: backward(cache, d_out)), (lambda: update(grads)), \
-        (out, grads)
+    return (
+        (lambda: forward(U)),
+        (lambda: backward(cache, d_out)),
+        (lambda: update(grads)),
+        (out, grads),
+    )
 
 
 def check_equal(bank, U, d_out):
@@ -73,8 +78,9 @@ def main(argv=None):
             times[native] = [best_time(part, options.steps, options.repeat) for part in parts]
         cells = []
         for label, ref, ours in zip(["forward", "backward", "adam"], times[False], times[True]):
-            cells.append("%s %6.1f us -> %6.1f us (x%4.1f)" % (label, ref * 1e6, ours * 1e6,
-                                                              ref / ours))
+            cells.append(
+                "%s %6.1f us -> %6.1f us (x%4.1f)" % (label, ref * 1e6, ours * 1e6, ref / ours)
+            )
         print("%-21s %s" % (name, "  ".join(cells)), flush=True)
 
 

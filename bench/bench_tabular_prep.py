@@ -7,6 +7,7 @@ the repeats) and the peak traced memory of one run of each.
 
     python bench/bench_tabular_prep.py [--rows N] [--repeat R]
 """
+
 import argparse
 import resource
 import time
@@ -47,18 +48,30 @@ def baseline_pipeline(x, nums, cats):
     for p in cats:
         values = np.unique(x[:, p])
         steps = [
-            ("ordinal", OrdinalEncoder(categories=[values], handle_unknown="use_encoded_value",
-                                       unknown_value=np.nan)),
+            (
+                "ordinal",
+                OrdinalEncoder(
+                    categories=[values], handle_unknown="use_encoded_value", unknown_value=np.nan
+                ),
+            ),
             ("handle_unknown", SimpleImputer(missing_values=np.nan, strategy="most_frequent")),
-            ("one_hot", OneHotEncoder(**{dense: False}, drop="first",
-                                      categories=[np.arange(len(values), dtype=np.float64)])),
+            (
+                "one_hot",
+                OneHotEncoder(
+                    **{dense: False},
+                    drop="first",
+                    categories=[np.arange(len(values), dtype=np.float64)],
+                ),
+            ),
         ]
         entries.append((str(p), Pipeline(steps=steps), [p]))
         widths[p] = len(values) - 1
-    numerical = Pipeline(steps=[("ntrans", passthrough("ntrans", nums)),
-                                ("scaling", StandardScaler())])
-    union = FeatureUnion(transformer_list=[("ntransformer", numerical),
-                                           ("ctransformer", ColumnTransformer(entries))])
+    numerical = Pipeline(
+        steps=[("ntrans", passthrough("ntrans", nums)), ("scaling", StandardScaler())]
+    )
+    union = FeatureUnion(
+        transformer_list=[("ntransformer", numerical), ("ctransformer", ColumnTransformer(entries))]
+    )
     starts = np.cumsum([0] + [1] * len(nums) + [widths[p] for p in cats])
     sizes = [1] * len(nums) + [widths[p] for p in cats]
     order = np.argsort(nums + cats)
@@ -105,27 +118,37 @@ def main(argv=None):
     runs = {"ours": run_ours, "baseline": run_baseline}
     times = {"ours": [], "baseline": []}
     for i in range(args.repeat):  # interleaved, alternating who goes first
-        for name in (["ours", "baseline"] if i % 2 == 0 else ["baseline", "ours"]):
+        for name in ["ours", "baseline"] if i % 2 == 0 else ["baseline", "ours"]:
             times[name].append(timed(runs[name], x_fit, x_new))
     wall = {name: [t[0] for t in ts] for name, ts in times.items()}
     cpu = {name: [t[1] for t in ts] for name, ts in times.items()}
-    peaks = {"ours": traced_peak(run_ours, x_fit, x_new),
-             "baseline": traced_peak(run_baseline, x_fit, x_new)}
+    peaks = {
+        "ours": traced_peak(run_ours, x_fit, x_new),
+        "baseline": traced_peak(run_baseline, x_fit, x_new),
+    }
 
-    print(f"DataPreprocessor fit_transform + transform, {args.rows} x {N_FEATURES} "
-          f"({len(NUMERICAL)} numerical, {len(CATEGORICAL)} categorical), "
-          f"{args.repeat} repeats")
+    print(
+        f"DataPreprocessor fit_transform + transform, {args.rows} x {N_FEATURES} "
+        f"({len(NUMERICAL)} numerical, {len(CATEGORICAL)} categorical), "
+        f"{args.repeat} repeats"
+    )
     for name in ["ours", "baseline"]:
-        print(f"  {name:9s} wall best {min(wall[name]):7.3f} s, median "
-              f"{np.median(wall[name]):7.3f} s;  CPU best {min(cpu[name]):7.3f} s;  "
-              f"peak traced memory {peaks[name] / 2**20:8.1f} MiB")
+        print(
+            f"  {name:9s} wall best {min(wall[name]):7.3f} s, median "
+            f"{np.median(wall[name]):7.3f} s;  CPU best {min(cpu[name]):7.3f} s;  "
+            f"peak traced memory {peaks[name] / 2**20:8.1f} MiB"
+        )
     for label, t in [("wall", wall), ("CPU", cpu)]:
-        print(f"  {label} time ratio ours/baseline: best "
-              f"{min(t['ours']) / min(t['baseline']):.3f}, median "
-              f"{np.median(t['ours']) / np.median(t['baseline']):.3f}   (target <= 1.05)")
+        print(
+            f"  {label} time ratio ours/baseline: best "
+            f"{min(t['ours']) / min(t['baseline']):.3f}, median "
+            f"{np.median(t['ours']) / np.median(t['baseline']):.3f}   (target <= 1.05)"
+        )
     print(f"  peak memory ratio ours/baseline: {peaks['ours'] / peaks['baseline']:.3f}")
-    print(f"  process max RSS: {resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**10:.1f} "
-          "MiB (inputs included)")
+    print(
+        f"  process max RSS: {resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 2**10:.1f} "
+        "MiB (inputs included)"
+    )
 
 
 if __name__ == "__main__":

@@ -14,6 +14,7 @@ checked close first.
 
     python bench/bench_variable_screen.py [--rows N] [--repeat R] [--dcor-features K]
 """
+
 import argparse
 import math
 import subprocess
@@ -120,9 +121,12 @@ def memory_probe(side, rows):
     /proc/self/clear_refs), so earlier peaks do not hide the test's own."""
     x, y = make_data(rows)
     column = np.ascontiguousarray(x[:, [3]])
-    test = {"ours": lambda a, b: conditional_independence_test(
-                a, b, None, method="rcit", num_f=25, num_f2=5, n_subsamples=100, seed=0),
-            "numpy": numpy_rit}[side]
+    test = {
+        "ours": lambda a, b: conditional_independence_test(
+            a, b, None, method="rcit", num_f=25, num_f2=5, n_subsamples=100, seed=0
+        ),
+        "numpy": numpy_rit,
+    }[side]
     test(column[:1000], y[:1000])  # first-call set-up outside the measurement
     with open("/proc/self/clear_refs", "w") as clear:
         clear.write("5")
@@ -143,28 +147,36 @@ def bench_rit(rows, repeat):
     times = {"ours": [], "numpy": []}
     runs = {"ours": ours_rit, "numpy": baseline_rit}
     for i in range(repeat):  # interleaved, alternating who goes first
-        for name in (["ours", "numpy"] if i % 2 == 0 else ["numpy", "ours"]):
+        for name in ["ours", "numpy"] if i % 2 == 0 else ["numpy", "ours"]:
             times[name].append(timed(lambda: runs[name](x, y))[1:])
-    print(f'"rit" scores, {rows} rows x {N_FEATURES} features, {repeat} repeats '
-          f"(p-values agree to rtol 1e-6; smallest {min(ours):.3g})")
+    print(
+        f'"rit" scores, {rows} rows x {N_FEATURES} features, {repeat} repeats '
+        f"(p-values agree to rtol 1e-6; smallest {min(ours):.3g})"
+    )
     for name in ["ours", "numpy"]:
         wall = [t[0] for t in times[name]]
         cpu = [t[1] for t in times[name]]
-        print(f"  {name:6s} wall best {min(wall):7.3f} s, median {np.median(wall):7.3f} s;  "
-              f"CPU best {min(cpu):7.3f} s")
+        print(
+            f"  {name:6s} wall best {min(wall):7.3f} s, median {np.median(wall):7.3f} s;  "
+            f"CPU best {min(cpu):7.3f} s"
+        )
     for label, k in [("wall", 0), ("CPU", 1)]:
         best = min(t[k] for t in times["numpy"]) / min(t[k] for t in times["ours"])
         median = np.median([t[k] for t in times["numpy"]]) / np.median(
-            [t[k] for t in times["ours"]])
-        print(f"  {label} speed-up numpy/ours: best {best:.2f}x, median {median:.2f}x   "
-              f"(target >= 2)")
+            [t[k] for t in times["ours"]]
+        )
+        print(
+            f"  {label} speed-up numpy/ours: best {best:.2f}x, median {median:.2f}x   (target >= 2)"
+        )
     print("  extra memory of one test (peak resident growth, fresh process, Linux):")
     for side in ["ours", "numpy"]:
         growth = {n: probe_in_subprocess(side, n) for n in (rows, 4 * rows)}
         slope = (growth[4 * rows] - growth[rows]) / (3 * rows)
-        print(f"    {side:6s} {growth[rows] / 2**20:7.1f} MiB at {rows} rows, "
-              f"{growth[4 * rows] / 2**20:7.1f} MiB at {4 * rows} rows: "
-              f"{slope:6.1f} bytes per row = {slope / 8:5.1f} float64 columns")
+        print(
+            f"    {side:6s} {growth[rows] / 2**20:7.1f} MiB at {rows} rows, "
+            f"{growth[4 * rows] / 2**20:7.1f} MiB at {4 * rows} rows: "
+            f"{slope:6.1f} bytes per row = {slope / 8:5.1f} float64 columns"
+        )
 
 
 def ours_dcor(x, y, features):
@@ -188,8 +200,10 @@ def bench_dcor(rows, features):
     fallback, t_fallback, _ = timed(lambda: fallback_dcor(x, y, features))
     np.testing.assert_allclose(ours, fallback, rtol=1e-7, err_msg="distance correlations differ")
     print(f'"dcor" scores, {rows} rows ({min(rows, 5000)} sampled) x {features} features')
-    print(f"  dcor {t_ours:7.3f} s, statsmodels fallback {t_fallback:7.3f} s: "
-          f"speed-up {t_fallback / t_ours:.1f}x")
+    print(
+        f"  dcor {t_ours:7.3f} s, statsmodels fallback {t_fallback:7.3f} s: "
+        f"speed-up {t_fallback / t_ours:.1f}x"
+    )
 
 
 def main(argv=None):

@@ -18,6 +18,7 @@ runs a small deterministic profile through tests/test_fuzz.py. ``--shard 1/2`` a
 ``--shard 2/2`` split the entry points between two processes (every second one each),
 so that the full profile can use two cores.
 """
+
 import argparse
 import faulthandler
 import importlib
@@ -49,10 +50,37 @@ HANG_SECONDS = 10
 # Words the modules give meaning to, so that generated calls reach past the
 # first argument check.
 VOCABULARY = list(FAMILY_KEYS) + [
-    "novelty", "if", "unit_norm", "minmax", "one_hot", "ordinal", "MSE", "AUC", "ACC",
-    "regression", "classification", "pfi", "cor", "rit", "dcor", "rcit", "bar", "beeswarm",
-    "waterfall", "dependence", "kernel", "exact", "max_epochs", "l1_regularization", "True",
-    "1, 2", "[1, 2]", "nan", " 1_0 ", "inf"]
+    "novelty",
+    "if",
+    "unit_norm",
+    "minmax",
+    "one_hot",
+    "ordinal",
+    "MSE",
+    "AUC",
+    "ACC",
+    "regression",
+    "classification",
+    "pfi",
+    "cor",
+    "rit",
+    "dcor",
+    "rcit",
+    "bar",
+    "beeswarm",
+    "waterfall",
+    "dependence",
+    "kernel",
+    "exact",
+    "max_epochs",
+    "l1_regularization",
+    "True",
+    "1, 2",
+    "[1, 2]",
+    "nan",
+    " 1_0 ",
+    "inf",
+]
 
 
 class Raising:
@@ -88,25 +116,35 @@ class Replacing:
 
 
 def frames():
-    column = st.sampled_from([
-        lambda n: np.arange(n, dtype=float),
-        lambda n: pd.array([1, None] * n, dtype="Int64")[:n],
-        lambda n: pd.array([True, None] * n, dtype="boolean")[:n],
-        lambda n: pd.Categorical(["a", "b"] * n)[:n],
-        lambda n: pd.array(["x", None] * n, dtype="string")[:n],
-        lambda n: pd.date_range("2020", periods=n),
-        lambda n: np.array(["1.5", None, np.nan, pd.NA, b"b", "abc", 3, "\ud800"] * n,
-                           dtype=object)[:n],
-        lambda n: np.full(n, np.nan),
-        lambda n: np.array([1 + 2j] * n),
-    ])
-    labels = st.sampled_from([["a", "b", "c"], [0, 1, 2], ["a", "a", "b"], [("t", 1), ("t", 2), 3],
-                              ["index", "y", "target"]])
+    column = st.sampled_from(
+        [
+            lambda n: np.arange(n, dtype=float),
+            lambda n: pd.array([1, None] * n, dtype="Int64")[:n],
+            lambda n: pd.array([True, None] * n, dtype="boolean")[:n],
+            lambda n: pd.Categorical(["a", "b"] * n)[:n],
+            lambda n: pd.array(["x", None] * n, dtype="string")[:n],
+            lambda n: pd.date_range("2020", periods=n),
+            lambda n: np.array(
+                ["1.5", None, np.nan, pd.NA, b"b", "abc", 3, "\ud800"] * n, dtype=object
+            )[:n],
+            lambda n: np.full(n, np.nan),
+            lambda n: np.array([1 + 2j] * n),
+        ]
+    )
+    labels = st.sampled_from(
+        [
+            ["a", "b", "c"],
+            [0, 1, 2],
+            ["a", "a", "b"],
+            [("t", 1), ("t", 2), 3],
+            ["index", "y", "target"],
+        ]
+    )
 
     @st.composite
     def build(draw):
         n = draw(st.sampled_from([0, 1, 2, 7]))
-        names = draw(labels)[:draw(st.integers(0, 3))]
+        names = draw(labels)[: draw(st.integers(0, 3))]
         data = [pd.Series(draw(column)(n)) for _ in names]
         frame = pd.concat(data, axis=1) if data else pd.DataFrame(index=range(n))
         frame.columns = names
@@ -119,24 +157,43 @@ def frames():
 
 def values(module):
     atoms = st.one_of(
-        st.none(), st.booleans(), st.integers(-2 ** 70, 2 ** 70), st.sampled_from([0, 1, 2, -1]),
-        st.floats(allow_nan=True, allow_infinity=True), st.complex_numbers(),
-        st.text(st.characters(codec=None, exclude_categories=()), max_size=20), st.binary(max_size=8),
-        st.sampled_from(VOCABULARY), st.sampled_from([pd.NA, pd.NaT, np.nan, "x" * 1_000_000]),
+        st.none(),
+        st.booleans(),
+        st.integers(-(2**70), 2**70),
+        st.sampled_from([0, 1, 2, -1]),
+        st.floats(allow_nan=True, allow_infinity=True),
+        st.complex_numbers(),
+        st.text(st.characters(codec=None, exclude_categories=()), max_size=20),
+        st.binary(max_size=8),
+        st.sampled_from(VOCABULARY),
+        st.sampled_from([pd.NA, pd.NaT, np.nan, "x" * 1_000_000]),
         st.builds(Raising),
     )
     arrays = hnp.arrays(
-        st.sampled_from([np.float64, np.int64, np.bool_, np.complex128, "datetime64[ns]",
-                         np.float32]),
-        hnp.array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=4))
-    replacing = st.builds(Replacing, st.just(module), st.sampled_from(public_names(module)),
-                          st.one_of(st.sampled_from([None, 0]), st.builds(Raising)))
+        st.sampled_from(
+            [np.float64, np.int64, np.bool_, np.complex128, "datetime64[ns]", np.float32]
+        ),
+        hnp.array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=4),
+    )
+    replacing = st.builds(
+        Replacing,
+        st.just(module),
+        st.sampled_from(public_names(module)),
+        st.one_of(st.sampled_from([None, 0]), st.builds(Raising)),
+    )
     object_arrays = st.lists(atoms, max_size=5).map(object_array)
     leaves = st.one_of(atoms, arrays, object_arrays, frames(), replacing)
-    return st.recursive(leaves, lambda inner: st.one_of(
-        st.lists(inner, max_size=4), st.tuples(inner, inner),
-        st.dictionaries(st.one_of(st.sampled_from(VOCABULARY), st.integers(0, 3)), inner,
-                        max_size=3)), max_leaves=6)
+    return st.recursive(
+        leaves,
+        lambda inner: st.one_of(
+            st.lists(inner, max_size=4),
+            st.tuples(inner, inner),
+            st.dictionaries(
+                st.one_of(st.sampled_from(VOCABULARY), st.integers(0, 3)), inner, max_size=3
+            ),
+        ),
+        max_leaves=6,
+    )
 
 
 def object_array(items):
@@ -156,8 +213,10 @@ def is_native_function(value, module):
     # shadowed by its instances' __module__ member.
     if repr(type(value)) == "<class 'zeka.function'>":
         return True
-    return (isinstance(value, types.BuiltinFunctionType)
-            and getattr(value, "__module__", None) == module.__name__)
+    return (
+        isinstance(value, types.BuiltinFunctionType)
+        and getattr(value, "__module__", None) == module.__name__
+    )
 
 
 def small_data():
@@ -183,18 +242,25 @@ def instances(module):
         made["OneClassSVM"].fit(x)
     elif name == "workbench":
         from zeka.config.estimator_settings import model_param_items
-        made["ModelAPI"] = module.ModelAPI(dataset, model_list=["glm"],
-                                           model_item=model_param_items)
+
+        made["ModelAPI"] = module.ModelAPI(
+            dataset, model_list=["glm"], model_item=model_param_items
+        )
     elif name == "quality_scan":
         made["DataIntegrityCheck"] = module.DataIntegrityCheck(frame, None)
     elif name == "variable_screen":
         made["FeatureSelection"] = module.FeatureSelection(
-            method="cor", X=x, y=frame["y"].to_numpy(), feature_names=["a", "b", "c"])
+            method="cor", X=x, y=frame["y"].to_numpy(), feature_names=["a", "b", "c"]
+        )
     elif name == "shap":
         from sklearn.linear_model import LinearRegression
-        made["SHAP"] = module.SHAP(LinearRegression().fit(x, frame["y"]),
-                                   feature_names=["a", "b", "c"], masker_sample_size=20,
-                                   sample_size=20)
+
+        made["SHAP"] = module.SHAP(
+            LinearRegression().fit(x, frame["y"]),
+            feature_names=["a", "b", "c"],
+            masker_sample_size=20,
+            sample_size=20,
+        )
         made["SHAP"].fit(x)
     return made
 
@@ -245,10 +311,18 @@ def fuzz_entry_point(module, label, function, examples, derandomize):
     count = [0]
     snapshot = dict(vars(module))
 
-    @settings(max_examples=examples, deadline=None, database=None, derandomize=derandomize,
-              suppress_health_check=list(HealthCheck), phases=[Phase.generate])
-    @given(args=st.lists(values(module), max_size=len(names) + 1),
-           kwargs=st.dictionaries(keyword, values(module), max_size=2))
+    @settings(
+        max_examples=examples,
+        deadline=None,
+        database=None,
+        derandomize=derandomize,
+        suppress_health_check=list(HealthCheck),
+        phases=[Phase.generate],
+    )
+    @given(
+        args=st.lists(values(module), max_size=len(names) + 1),
+        kwargs=st.dictionaries(keyword, values(module), max_size=2),
+    )
     def run(args, kwargs):
         count[0] += 1
         faulthandler.dump_traceback_later(HANG_SECONDS, exit=True)
@@ -283,10 +357,15 @@ def main(argv=None):
     parser.add_argument("--examples", type=int, default=10_000)
     parser.add_argument("--module", action="append", help="only these modules (repeatable)")
     parser.add_argument("--derandomize", action="store_true")
-    parser.add_argument("--entry", action="append",
-                        help="only these entry points, by label (repeatable)")
-    parser.add_argument("--shard", default="1/1", type=shard,
-                        help="I/N: only every N-th entry point, starting at the I-th")
+    parser.add_argument(
+        "--entry", action="append", help="only these entry points, by label (repeatable)"
+    )
+    parser.add_argument(
+        "--shard",
+        default="1/1",
+        type=shard,
+        help="I/N: only every N-th entry point, starting at the I-th",
+    )
     options = parser.parse_args(argv)
     index, shards = options.shard
     warnings.simplefilter("ignore")
@@ -303,11 +382,15 @@ def main(argv=None):
             if options.entry and label not in options.entry:
                 continue
             start = time.perf_counter()
-            count, failures = fuzz_entry_point(module, label, function, options.examples,
-                                               options.derandomize)
+            count, failures = fuzz_entry_point(
+                module, label, function, options.examples, options.derandomize
+            )
             seconds = time.perf_counter() - start
-            print(f"{module_name:40s} {label:45s} {count:7d} examples {seconds:8.1f} s "
-                  f"{len(failures)} failures", flush=True)
+            print(
+                f"{module_name:40s} {label:45s} {count:7d} examples {seconds:8.1f} s "
+                f"{len(failures)} failures",
+                flush=True,
+            )
             for failure in failures:
                 print("    FAIL", failure, flush=True)
             total_failures += len(failures)

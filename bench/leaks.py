@@ -10,6 +10,7 @@ show at least that), caches that fill once amortising towards 0.
 
     python bench/leaks.py [--calls N] [--only SUBSTRING]
 """
+
 import argparse
 import gc
 import pathlib
@@ -74,8 +75,7 @@ def landed_cases():
         ("DataPreprocessor.transform (error)", prep.transform, (x[:, :2],)),
         ("DataPreprocessor.fit_transform", prep.fit_transform, (x,)),
         ("OneClassSVM.fit", OneClassSVM(standardization=True).fit, (x,)),
-        ("OneClassSVM.fit (refused)", OneClassSVM(nu=1.0).fit,
-         (x, None, np.linspace(0.5, 2, 40))),
+        ("OneClassSVM.fit (refused)", OneClassSVM(nu=1.0).fit, (x, None, np.linspace(0.5, 2, 40))),
         ("OneClassSVM.decision_function", detector.decision_function, (x,)),
         ("OneClassSVM.predict", detector.predict, (x,)),
         ("OneClassSVM.predict (error)", detector.predict, ("x",)),
@@ -94,10 +94,12 @@ def selection_cases():
     x, z = matrix(), matrix(seed=1)
     selector = FeatureSelection("cor", X=x, y=z[:, 0], feature_names=list("abcd"))
     return [
-        ("conditional_independence_test", conditional_independence_test,
-         (x[:, :2], z[:, :1], z[:, 2:])),
-        ("conditional_independence_test (error)", conditional_independence_test,
-         (x, z[:7], None)),
+        (
+            "conditional_independence_test",
+            conditional_independence_test,
+            (x[:, :2], z[:, :1], z[:, 2:]),
+        ),
+        ("conditional_independence_test (error)", conditional_independence_test, (x, z[:7], None)),
         ("FeatureSelection.variable_screen", selector.variable_screen, ()),
     ]
 
@@ -118,8 +120,11 @@ def quality_cases():
         ("DataIntegrityCheck.mixed_data_type", check.mixed_data_type, ()),
         ("DataIntegrityCheck() (error)", quality.DataIntegrityCheck, (data, [])),
         ("string_baseform", utils.string_baseform, ("a-b c!", True)),
-        ("symmetric_theil_u_correlation", correlation.symmetric_theil_u_correlation,
-         (letters, letters[::-1].reset_index(drop=True))),
+        (
+            "symmetric_theil_u_correlation",
+            correlation.symmetric_theil_u_correlation,
+            (letters, letters[::-1].reset_index(drop=True)),
+        ),
         ("correlation_ratio", correlation.correlation_ratio, (letters, pd.Series(range(40)))),
     ]
 
@@ -148,22 +153,48 @@ def model_kernel_cases():
     bins = rng.randint(0, 8, (4, 40)).astype(np.int64)
     g, h = rng.normal(size=40), np.ones(40)
     hist_g, hist_h = _boost_tree.bin_sums(bins, 8, None, [g, h], 4)
-    split = (hist_g, hist_h, np.full(4, 7), np.zeros(4), g.sum(), h.sum(), 0.0, -np.inf,
-             np.inf, 1.0, 0.0, 0.0, 1.0)
+    split = (
+        hist_g,
+        hist_h,
+        np.full(4, 7),
+        np.zeros(4),
+        g.sum(),
+        h.sum(),
+        0.0,
+        -np.inf,
+        np.inf,
+        1.0,
+        0.0,
+        0.0,
+        1.0,
+    )
     main = SubnetBank(3, 1, [4], rng)
-    network = ((main.weights, main.biases, main.monotone,
-                rng.normal(size=(3, 40, 1)).astype(np.float32)), None,
-               np.zeros((0, 2), np.int64), np.ones(3), np.zeros(0), np.zeros(1), g, h)
+    network = (
+        (main.weights, main.biases, main.monotone, rng.normal(size=(3, 40, 1)).astype(np.float32)),
+        None,
+        np.zeros((0, 2), np.int64),
+        np.ones(3),
+        np.zeros(0),
+        np.zeros(1),
+        g,
+        h,
+    )
     return [
         ("bin_sums", _boost_tree.bin_sums, (bins, 8, np.arange(0, 40, 3), [g, h], 4)),
         ("bin_sums (error)", _boost_tree.bin_sums, (bins, 4, None, [g], 1)),
         ("best_split", _boost_tree.best_split, split),
         ("best_split (error)", _boost_tree.best_split, split[:9] + (-1.0,) + split[10:]),
         ("additive_loss", _subnet.additive_loss, network + (np.arange(10), False, 0.0)),
-        ("additive_loss (error)", _subnet.additive_loss,
-         network + (np.arange(10) + 35, False, 0.0)),
-        ("pair_gains", _pair_gain.pair_gains,
-         (bins.T.copy(), np.full(4, 8), np.array([[0, 1], [2, 3]]), g, h, 0.01)),
+        (
+            "additive_loss (error)",
+            _subnet.additive_loss,
+            network + (np.arange(10) + 35, False, 0.0),
+        ),
+        (
+            "pair_gains",
+            _pair_gain.pair_gains,
+            (bins.T.copy(), np.full(4, 8), np.array([[0, 1], [2, 3]]), g, h, 0.01),
+        ),
     ]
 
 
@@ -171,6 +202,7 @@ def growth_per_call(call, args, calls):
     """(objects, argument references, traced bytes) gained per call, measured
     over the second half of the calls, after caches that fill once (types'
     attribute caches, interned names, library memoisation) have filled."""
+
     def run(n):
         for _ in range(n):
             try:
@@ -180,8 +212,11 @@ def growth_per_call(call, args, calls):
 
     def state():
         gc.collect()
-        return (len(gc.get_objects()), sum(sys.getrefcount(a) for a in args),
-                tracemalloc.get_traced_memory()[0])
+        return (
+            len(gc.get_objects()),
+            sum(sys.getrefcount(a) for a in args),
+            tracemalloc.get_traced_memory()[0],
+        )
 
     run(WARM_UP)
     tracemalloc.start()
@@ -201,8 +236,9 @@ def main(argv=None):
     warnings.simplefilter("ignore")
     print(f"{'entry point':45s} {'objects/call':>13s} {'refs/call':>10s} {'bytes/call':>11s}")
     leaking = []
-    cases = (landed_cases() + selection_cases() + quality_cases() + shap_cases()
-             + model_kernel_cases())
+    cases = (
+        landed_cases() + selection_cases() + quality_cases() + shap_cases() + model_kernel_cases()
+    )
     for label, call, args in cases:
         if options.only not in label:
             continue
@@ -212,8 +248,11 @@ def main(argv=None):
             leaking.append(label)
     print("leaks:", ", ".join(leaking) if leaking else "none")
     covered = {module_of(call) for _, call, _ in cases}
-    uncovered = [name for name in installed_native_modules()
-                 if name not in covered and has_entry_points(name)]
+    uncovered = [
+        name
+        for name in installed_native_modules()
+        if name not in covered and has_entry_points(name)
+    ]
     print("native modules without a case:", ", ".join(uncovered) if uncovered else "none")
     return 1 if leaking or uncovered else 0
 
@@ -221,8 +260,11 @@ def main(argv=None):
 def has_entry_points(module_name):
     """Whether a module defines anything callable (a table-only module does not)."""
     module = sys.modules.get(module_name) or __import__(module_name, fromlist=["_"])
-    return any(callable(value) and getattr(value, "__module__", None) == module_name
-               for name, value in vars(module).items() if not name.startswith("_"))
+    return any(
+        callable(value) and getattr(value, "__module__", None) == module_name
+        for name, value in vars(module).items()
+        if not name.startswith("_")
+    )
 
 
 def module_of(call):

@@ -1,5 +1,6 @@
 """help() and repr of native functions and methods read as they do for functions written in
 Python: name, signature, docstring, module."""
+
 import inspect
 import pickle
 import pydoc
@@ -16,10 +17,19 @@ from zeka.data.quality_scan import utils
 from zeka.data.tabular_prep import DataPreprocessor
 from zeka.workflow import workbench
 
-FUNCTIONS = [es.param_render, es.model_param_specific, utils.format_list,
-             core.conditional_independence_test, workbench.__sklearn_is_fitted__]
-METHODS = [DataPreprocessor.fit, DataPreprocessor.get_feature_names_out, OneClassSVM.predict,
-           OneClassSVM.set_params]
+FUNCTIONS = [
+    es.param_render,
+    es.model_param_specific,
+    utils.format_list,
+    core.conditional_independence_test,
+    workbench.__sklearn_is_fitted__,
+]
+METHODS = [
+    DataPreprocessor.fit,
+    DataPreprocessor.get_feature_names_out,
+    OneClassSVM.predict,
+    OneClassSVM.set_params,
+]
 
 
 def text_help(thing):
@@ -28,8 +38,10 @@ def text_help(thing):
 
 def twin(function):
     """A function written in Python with the native one's name, signature, doc and module."""
+
     def python_function(*args, **kwargs):
         pass
+
     for name in ("__name__", "__qualname__", "__module__", "__doc__"):
         setattr(python_function, name, getattr(function, name))
     python_function.__signature__ = inspect.signature(function)
@@ -40,8 +52,10 @@ def twin(function):
 def test_help_reads_like_a_python_functions(function):
     page = text_help(function)
     title, _, body = page.partition("\n\n")
-    assert title == (f"Python Library Documentation: function {function.__name__} "
-                     f"in module {function.__module__}")
+    assert title == (
+        f"Python Library Documentation: function {function.__name__} "
+        f"in module {function.__module__}"
+    )
     # the body is what pydoc writes for a Python function with the same name, signature
     # and docstring, and it has all three
     assert body == text_help(twin(function)).partition("\n\n")[2]
@@ -64,23 +78,31 @@ def test_native_functions_pass_for_python_functions_and_keep_their_own_type(func
     with pytest.raises(OSError):
         inspect.getsource(function)
     assert pickle.loads(pickle.dumps(function)) is function
-    assert re.fullmatch(rf"<function {re.escape(function.__qualname__)} at 0x[0-9a-f]+>",
-                        repr(function))
+    assert re.fullmatch(
+        rf"<function {re.escape(function.__qualname__)} at 0x[0-9a-f]+>", repr(function)
+    )
 
 
 def test_bound_methods_and_the_class_page():
     detector = OneClassSVM()
-    assert re.fullmatch(r"<bound method OneClassSVM\.predict of OneClassSVM\(\)>",
-                        repr(detector.predict))
+    assert re.fullmatch(
+        r"<bound method OneClassSVM\.predict of OneClassSVM\(\)>", repr(detector.predict)
+    )
     assert text_help(detector.predict).startswith(
         "Python Library Documentation: method predict in module "
         "zeka.data.outlier_detection.novelty\n\npredict(X=None, scale=True, threshold=0.9) "
-        "method of zeka.data.outlier_detection.novelty.OneClassSVM instance\n")
+        "method of zeka.data.outlier_detection.novelty.OneClassSVM instance\n"
+    )
 
     page = text_help(DataPreprocessor)
-    for method in ("fit(self, x)", "transform(self, x)", "fit_transform(self, x)",
-                   "get_params(self, deep=True)", "set_params(self, **params)",
-                   "get_feature_names_out(self, input_features=None)",
-                   "set_output(self, *, transform=None)"):
+    for method in (
+        "fit(self, x)",
+        "transform(self, x)",
+        "fit_transform(self, x)",
+        "get_params(self, deep=True)",
+        "set_params(self, **params)",
+        "get_feature_names_out(self, input_features=None)",
+        "set_output(self, *, transform=None)",
+    ):
         assert "\n |  " + method + "\n" in page
     assert " |      Fit the preprocessing pipeline on x; returns None.\n" in page

@@ -5,6 +5,7 @@ failing) and compares the inputs with their copies by content: frames with
 ``equals`` and their dtypes, arrays exactly, objects by their attributes or
 their pickled state, anything else by joblib's content hash.
 """
+
 import copy
 
 import joblib
@@ -88,17 +89,27 @@ def trained():
 # id -> a function returning (the callable, its arguments)
 CASES = {
     "DataPreprocessor()": lambda: (DataPreprocessor, ([0, 2, 3], [1])),
-    "DataPreprocessor.fit_transform": lambda: (DataPreprocessor([0, 2], [1]).fit_transform,
-                                               (matrix(),)),
-    "DataPreprocessor.fit": lambda: (DataPreprocessor([0, 2], [1], None, "ordinal").fit,
-                                     (matrix(),)),
+    "DataPreprocessor.fit_transform": lambda: (
+        DataPreprocessor([0, 2], [1]).fit_transform,
+        (matrix(),),
+    ),
+    "DataPreprocessor.fit": lambda: (
+        DataPreprocessor([0, 2], [1], None, "ordinal").fit,
+        (matrix(),),
+    ),
     "DataPreprocessor.transform": lambda: (fitted_preprocessor().transform, (matrix(7, 1),)),
-    "DataPreprocessor.fit_transform bad": lambda: (DataPreprocessor([0], [9]).fit_transform,
-                                                   (matrix(),)),
-    "OneClassSVM.fit": lambda: (OneClassSVM(standardization=True).fit,
-                                (matrix(), None, np.linspace(0.5, 2, 40))),
-    "OneClassSVM.fit refused": lambda: (OneClassSVM(nu=1.0).fit,
-                                        (matrix(), None, np.linspace(0.5, 2, 40))),
+    "DataPreprocessor.fit_transform bad": lambda: (
+        DataPreprocessor([0], [9]).fit_transform,
+        (matrix(),),
+    ),
+    "OneClassSVM.fit": lambda: (
+        OneClassSVM(standardization=True).fit,
+        (matrix(), None, np.linspace(0.5, 2, 40)),
+    ),
+    "OneClassSVM.fit refused": lambda: (
+        OneClassSVM(nu=1.0).fit,
+        (matrix(), None, np.linspace(0.5, 2, 40)),
+    ),
     "OneClassSVM.decision_function": lambda: (fitted_detector().decision_function, (matrix(5),)),
     "OneClassSVM.predict": lambda: (fitted_detector().predict, (matrix(5), True, 0.5)),
     "ModelAPI()": lambda: (ModelAPI, (dataset(), ["glm", "tree"], es.model_param_items)),
@@ -107,16 +118,22 @@ CASES = {
     "ModelAPI.evaluate": lambda: (lambda made: (made[0].evaluate, (made[1],)))(trained()),
     "ModelAPI.get_leaderboard": lambda: (trained()[0].get_leaderboard, ("MSE",)),
     "param_render": lambda: (es.param_render, ("gaminet", "max_epochs", [1, 2])),
-    "model_param_specific bad": lambda: (es.model_param_specific,
-                                         (copy.deepcopy(es.model_param_items), object())),
+    "model_param_specific bad": lambda: (
+        es.model_param_specific,
+        (copy.deepcopy(es.model_param_items), object()),
+    ),
     "model_param_specific missing model": lambda: (
         es.model_param_specific,
-        ({k: dict(v) for k, v in es.model_param_items.items() if k != "gaminet"}, dataset())),
-    "conditional_independence_test": lambda: (conditional_independence_test,
-                                              (matrix()[:, :2], matrix(seed=1)[:, :1],
-                                               matrix(seed=2)[:, 2:])),
-    "conditional_independence_test bad": lambda: (conditional_independence_test,
-                                                  (matrix(), matrix(7), None)),
+        ({k: dict(v) for k, v in es.model_param_items.items() if k != "gaminet"}, dataset()),
+    ),
+    "conditional_independence_test": lambda: (
+        conditional_independence_test,
+        (matrix()[:, :2], matrix(seed=1)[:, :1], matrix(seed=2)[:, 2:]),
+    ),
+    "conditional_independence_test bad": lambda: (
+        conditional_independence_test,
+        (matrix(), matrix(7), None),
+    ),
 }
 
 
@@ -126,8 +143,9 @@ def screening(method):
     x, y = matrix(), matrix(seed=3)[:, 0]
 
     def call(x, y, estimator):
-        FeatureSelection(method, estimator=estimator, X=x, y=y,
-                         feature_names=list("abcd")).variable_screen()
+        FeatureSelection(
+            method, estimator=estimator, X=x, y=y, feature_names=list("abcd")
+        ).variable_screen()
 
     return call, (x, y, LinearRegression().fit(x, y))
 
@@ -149,7 +167,8 @@ def explaining(then):
 CASES["SHAP.global_explain_data"] = lambda: explaining(lambda s, row: s.global_explain_data())
 CASES["SHAP.local_explain_data"] = lambda: explaining(lambda s, row: s.local_explain_data(row))
 CASES["SHAP.local_explain_data bad"] = lambda: explaining(
-    lambda s, row: s.local_explain_data(row[:2]))
+    lambda s, row: s.local_explain_data(row[:2])
+)
 
 
 def integrity(frame, meta_info):
@@ -159,14 +178,21 @@ def integrity(frame, meta_info):
 
 
 def messy_frame():
-    frame = pd.DataFrame({"t": ["1.5", "w", None, "%%", "x" * 90] * 4,
-                          "c": pd.Categorical(list("ab") * 10), "n": np.arange(20.0)})
+    frame = pd.DataFrame(
+        {
+            "t": ["1.5", "w", None, "%%", "x" * 90] * 4,
+            "c": pd.Categorical(list("ab") * 10),
+            "n": np.arange(20.0),
+        }
+    )
     frame.index.name = "index"
     return frame
 
 
 CASES["DataIntegrityCheck checks"] = lambda: (
-    integrity, (messy_frame(), {"t": "categorical", "c": "categorical", "n": "numerical"}))
+    integrity,
+    (messy_frame(), {"t": "categorical", "c": "categorical", "n": "numerical"}),
+)
 CASES["DataIntegrityCheck bad meta_info"] = lambda: (integrity, (messy_frame(), []))
 
 

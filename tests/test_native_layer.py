@@ -1,4 +1,5 @@
 """Properties every native module shares: Python-style functions, lean exports."""
+
 import copy
 import gc
 import importlib
@@ -32,18 +33,22 @@ def built_modules():
 def test_extension_exports_only_its_init_function(module):
     path = pathlib.Path(module.__file__)
     assert path.suffix == ".so"
-    out = subprocess.run(["nm", "-D", "--defined-only", str(path)], capture_output=True,
-                         text=True, check=True).stdout
+    out = subprocess.run(
+        ["nm", "-D", "--defined-only", str(path)], capture_output=True, text=True, check=True
+    ).stdout
     symbols = [line.split()[-1] for line in out.splitlines() if line.strip()]
     leaf = module.__name__.rsplit(".", 1)[-1]
     assert symbols == [f"PyInit_{leaf}"]
 
 
-@pytest.mark.parametrize("module, dependency", [
-    ("zeka.config.estimator_settings", "packaging.version"),
-    ("zeka.config.estimator_settings", "ipywidgets"),
-    ("zeka.config.misc_settings", "sklearn.metrics"),
-])
+@pytest.mark.parametrize(
+    "module, dependency",
+    [
+        ("zeka.config.estimator_settings", "packaging.version"),
+        ("zeka.config.estimator_settings", "ipywidgets"),
+        ("zeka.config.misc_settings", "sklearn.metrics"),
+    ],
+)
 def test_a_failed_import_of_a_dependency_fails_the_import_with_that_error(module, dependency):
     script = textwrap.dedent(f"""
         import sys
@@ -55,8 +60,9 @@ def test_a_failed_import_of_a_dependency_fails_the_import_with_that_error(module
         else:
             print("imported")
     """)
-    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                         check=True).stdout.strip()
+    out = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, check=True
+    ).stdout.strip()
     assert out == f"ModuleNotFoundError import of {dependency} halted; None in sys.modules"
 
 
@@ -122,15 +128,18 @@ def test_calls_leave_no_garbage_behind():
     assert len(gc.get_objects()) - before < 50
 
 
-@pytest.mark.parametrize("use", [
-    "f = T(); gc.collect()",
-    "repr(T())",
-    "T()()",
-    "inspect.signature(T())",
-    "object.__new__(T)",
-    "T.__new__(T)",
-    "type('Sub', (T,), {})",
-])
+@pytest.mark.parametrize(
+    "use",
+    [
+        "f = T(); gc.collect()",
+        "repr(T())",
+        "T()()",
+        "inspect.signature(T())",
+        "object.__new__(T)",
+        "T.__new__(T)",
+        "type('Sub', (T,), {})",
+    ],
+)
 def test_the_function_type_cannot_be_instantiated_or_subclassed_from_python(use):
     # An instance made from Python would have no code to run: each of these
     # crashed the interpreter while the type could be instantiated.
@@ -147,8 +156,10 @@ def test_the_function_type_cannot_be_instantiated_or_subclassed_from_python(use)
     assert (run.returncode, run.stdout.strip()) == (0, "TypeError"), run.stderr
 
 
-@pytest.mark.parametrize("attribute, value", [
-    ("__module__", 3), ("__doc__", b"x"), ("__module__", None), ("__dict__", {"a": 1})])
+@pytest.mark.parametrize(
+    "attribute, value",
+    [("__module__", 3), ("__doc__", b"x"), ("__module__", None), ("__dict__", {"a": 1})],
+)
 def test_function_attributes_take_odd_values_and_deletion(attribute, value):
     function = es.param_render
     saved = getattr(function, attribute)

@@ -1,5 +1,6 @@
 """Native kernels release the GIL; calls from several threads at once must
 give exactly what the same calls give one after another."""
+
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -31,15 +32,20 @@ def refused_fit(seed):
 
 def messy_frame(seed, rows=4000):
     rng = np.random.default_rng(seed)
-    words = np.array(["alpha", "beta", "%%", "12.5", " 1_000 ", "x" * 60, None, "nan", "--"],
-                     dtype=object)
+    words = np.array(
+        ["alpha", "beta", "%%", "12.5", " 1_000 ", "x" * 60, None, "nan", "--"], dtype=object
+    )
     return pd.DataFrame({f"c{i}": rng.choice(words, rows) for i in range(4)})
 
 
 def integrity_checks(seed):
     check = DataIntegrityCheck(messy_frame(seed), None)
-    tables = [check.long_string(), check.special_characters(), check.mixed_data_type(),
-              check.single_column_check().data]
+    tables = [
+        check.long_string(),
+        check.special_characters(),
+        check.mixed_data_type(),
+        check.single_column_check().data,
+    ]
     return [table.to_json() for table in tables]
 
 
@@ -47,16 +53,19 @@ def association(seed):
     rng = np.random.default_rng(seed)
     codes = rng.integers(0, 5, 50_000).astype(float)
     other = (codes + rng.integers(0, 3, 50_000)).astype(float)
-    return (symmetric_theil_u_correlation(codes, other),
-            correlation_ratio(codes, other + rng.normal(size=50_000)))
+    return (
+        symmetric_theil_u_correlation(codes, other),
+        correlation_ratio(codes, other + rng.normal(size=50_000)),
+    )
 
 
 def pair_scores(seed):
     rng = np.random.default_rng(seed)
     bins = rng.integers(0, 16, size=(5000, 12))
     pairs = np.array([(j, k) for j in range(12) for k in range(j + 1, 12)])
-    return pair_gains(bins, np.full(12, 16), pairs, rng.normal(size=5000),
-                      rng.uniform(size=5000), 0.005).tolist()
+    return pair_gains(
+        bins, np.full(12, 16), pairs, rng.normal(size=5000), rng.uniform(size=5000), 0.005
+    ).tolist()
 
 
 def boosted_trees(seed):
@@ -67,9 +76,14 @@ def boosted_trees(seed):
     return XGB2Regressor(n_estimators=10).fit(X, y).predict(X[:100]).tolist()
 
 
-CALLS = {"conditional_independence_test": independence, "OneClassSVM.fit refused": refused_fit,
-         "DataIntegrityCheck checks": integrity_checks, "association measures": association,
-         "pair_gains": pair_scores, "XGB2Regressor.fit": boosted_trees}
+CALLS = {
+    "conditional_independence_test": independence,
+    "OneClassSVM.fit refused": refused_fit,
+    "DataIntegrityCheck checks": integrity_checks,
+    "association measures": association,
+    "pair_gains": pair_scores,
+    "XGB2Regressor.fit": boosted_trees,
+}
 
 
 @pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())

@@ -2,6 +2,7 @@
 extension module, mypy's stubtest against the built modules, and the typed
 example under ``mypy --strict`` (and run, so its annotations are what the
 modules really return)."""
+
 import pathlib
 import subprocess
 import sys
@@ -21,8 +22,11 @@ def run(command, cwd):
 
 
 def test_every_native_module_has_its_stub_installed():
-    missing = [name for name in installed_native_modules()
-               if not (PACKAGE.joinpath(*name.split(".")[1:]).with_suffix(".pyi")).is_file()]
+    missing = [
+        name
+        for name in installed_native_modules()
+        if not (PACKAGE.joinpath(*name.split(".")[1:]).with_suffix(".pyi")).is_file()
+    ]
     assert missing == []
     assert (PACKAGE / "py.typed").is_file()
 
@@ -30,14 +34,35 @@ def test_every_native_module_has_its_stub_installed():
 def test_stubs_match_the_built_modules(tmp_path):
     # Run outside the source tree so that the installed package (with its
     # stubs) is what mypy and the import machinery find.
-    result = run([sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(CONFIG),
-                  *installed_native_modules()], cwd=tmp_path)
+    result = run(
+        [
+            sys.executable,
+            "-m",
+            "mypy.stubtest",
+            "--mypy-config-file",
+            str(CONFIG),
+            *installed_native_modules(),
+        ],
+        cwd=tmp_path,
+    )
     assert result.returncode == 0, result.stdout[-6000:] + result.stderr[-3000:]
 
 
 def test_typed_example_passes_mypy_strict(tmp_path):
-    result = run([sys.executable, "-m", "mypy", "--strict", "--config-file", str(CONFIG),
-                  "--cache-dir", str(tmp_path / "cache"), str(EXAMPLE)], cwd=tmp_path)
+    result = run(
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--config-file",
+            str(CONFIG),
+            "--cache-dir",
+            str(tmp_path / "cache"),
+            str(EXAMPLE),
+        ],
+        cwd=tmp_path,
+    )
     assert result.returncode == 0, result.stdout[-6000:] + result.stderr[-3000:]
 
 

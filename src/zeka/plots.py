@@ -11,8 +11,10 @@ def _feature_position(feature, scaler):
     count = scaler.n_features_in_
     if isinstance(feature, (int, np.integer)) and not isinstance(feature, bool):
         if not -count <= feature < count:
-            raise IndexError(f"feature position {feature} is out of range for a scaler "
-                             f"fitted on {count} features")
+            raise IndexError(
+                f"feature position {feature} is out of range for a scaler "
+                f"fitted on {count} features"
+            )
         return int(feature) % count
     names = getattr(scaler, "feature_names_in_", None)
     if names is not None:
@@ -22,8 +24,10 @@ def _feature_position(feature, scaler):
         raise ValueError(f"feature {feature!r} is not among the scaler's features")
     if count == 1:
         return 0
-    raise ValueError(f"cannot place feature {feature!r}: the scaler was fitted without "
-                     "feature names; give the feature's position instead")
+    raise ValueError(
+        f"cannot place feature {feature!r}: the scaler was fitted without "
+        "feature names; give the feature's position instead"
+    )
 
 
 def _column_map(scaler, position, method, values):
@@ -54,8 +58,10 @@ def scale_plot_ticks(ax, feature, scaler, axis=0):
         raise ValueError(f"axis must be 0 (horizontal) or 1 (vertical), not {axis!r}")
     position = _feature_position(feature, scaler)
     get_lim, set_lim, set_ticks, set_labels = (
-        (ax.get_xlim, ax.set_xlim, ax.set_xticks, ax.set_xticklabels) if axis == 0 else
-        (ax.get_ylim, ax.set_ylim, ax.set_yticks, ax.set_yticklabels))
+        (ax.get_xlim, ax.set_xlim, ax.set_xticks, ax.set_xticklabels)
+        if axis == 0
+        else (ax.get_ylim, ax.set_ylim, ax.set_yticks, ax.set_yticklabels)
+    )
     limits = get_lim()
     low, high = np.sort(_column_map(scaler, position, "inverse_transform", limits))
     original = MaxNLocator(nbins=6).tick_values(low, high)

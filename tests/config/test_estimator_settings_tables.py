@@ -91,10 +91,18 @@ EXPECTED_MODEL_PARAMS = {
         **MONOTONE,
         "subnet_size_main_effect": ["Text", ["[20,]", "[40,40]..."], "Subnet1_size", [20]],
         "subnet_size_interaction": ["Text", ["[20,20]", "[40,40]..."], "Subnet2_size", [20, 20]],
-        "max_epochs": ["Text", ["1000, 1000, 1000", "1000, 1000, 1000"], "Max_epochs",
-                       [1000, 1000, 1000]],
-        "learning_rates": ["Text", ["1e-3, 1e-3, 1e-4", "1e-3, 1e-3, 1e-4"], "Learning_rates",
-                           [0.001, 0.001, 0.0001]],
+        "max_epochs": [
+            "Text",
+            ["1000, 1000, 1000", "1000, 1000, 1000"],
+            "Max_epochs",
+            [1000, 1000, 1000],
+        ],
+        "learning_rates": [
+            "Text",
+            ["1e-3, 1e-3, 1e-4", "1e-3, 1e-3, 1e-4"],
+            "Learning_rates",
+            [0.001, 0.001, 0.0001],
+        ],
         "n_jobs": fixed(8),
         "early_stop_thres": fixed(["auto", "auto", "auto"]),
         "random_state": int_box(0, 0, 10000, "Random_state"),
@@ -128,8 +136,9 @@ EXPECTED_OD_PARAMS = {
     },
     "cb": {
         "n_clusters": int_box(10, 1, 1000, "n_clusters"),
-        "clustering_method": dropdown("KMeans", ["KMeans", "Gaussian Mixture Model"],
-                                      "clustering_method"),
+        "clustering_method": dropdown(
+            "KMeans", ["KMeans", "Gaussian Mixture Model"], "clustering_method"
+        ),
         "clustering_threshold": float_box(0.1, 0, 1.0, "clustering_threshold"),
         "use_weights": dropdown("False", ["False", "True"], "use_weights"),
         "standardization": STANDARDIZATION,
@@ -138,8 +147,9 @@ EXPECTED_OD_PARAMS = {
     "pca": {
         "cumulative_variance": float_box(0.9, 0, 1, "cumulative_variance"),
         "d_reduction_method": dropdown("pca", ["pca", "sparse_pca"], "method"),
-        "score_type": dropdown("mahalanobis", ["mahalanobis", "reconstruction_error"],
-                               "score_type"),
+        "score_type": dropdown(
+            "mahalanobis", ["mahalanobis", "reconstruction_error"], "score_type"
+        ),
         "tol": float_box(0.0, 0, 1, "tol"),
         "alpha": float_box(0.1, 0, 1.0, "alpha"),
         "standardization": STANDARDIZATION,
@@ -148,8 +158,9 @@ EXPECTED_OD_PARAMS = {
     "cbtree": {
         "max_depth": int_box(4, 1, 100, "max_depth"),
         "max_leaves": int_box(10, 1, 1000, "max_leaves"),
-        "distance_measure": dropdown("ReconstErr", ["ReconstErr", "Euclidean", "PSI", "WD1", "KS"],
-                                     "distance_measure"),
+        "distance_measure": dropdown(
+            "ReconstErr", ["ReconstErr", "Euclidean", "PSI", "WD1", "KS"], "distance_measure"
+        ),
         "min_distance": float_box(0.2, 0, 1, "min_distance"),
         "min_samples_leaf": int_box(50, 1, 10000, "min_samples_leaf"),
         "standardization": STANDARDIZATION,
@@ -200,21 +211,50 @@ def fresh():
 def test_module_names_are_bound_in_order():
     names = [n for n in vars(es) if not n.startswith("__")]
     assert names == [
-        "ast", "json", "sklearn", "widgets", "version", "model_name_items", "model_param_items",
-        "model_param_specific", "INTERPRET_PANEL_SETTING", "INTERPRET_SUPPORT", "od_param_items",
-        "NEED_RENDER_MODEL_PARAMS", "NEED_RENDER_OD_PARAMS", "NEED_RENDER_PARAMS", "param_render",
+        "ast",
+        "json",
+        "sklearn",
+        "widgets",
+        "version",
+        "model_name_items",
+        "model_param_items",
+        "model_param_specific",
+        "INTERPRET_PANEL_SETTING",
+        "INTERPRET_SUPPORT",
+        "od_param_items",
+        "NEED_RENDER_MODEL_PARAMS",
+        "NEED_RENDER_OD_PARAMS",
+        "NEED_RENDER_PARAMS",
+        "param_render",
     ]
-    import ast, json, sklearn, ipywidgets
+    import ast
+    import json
+
+    import ipywidgets
+    import sklearn
     from packaging import version
 
     assert (es.ast, es.json, es.sklearn, es.widgets, es.version) == (
-        ast, json, sklearn, ipywidgets, version)
+        ast,
+        json,
+        sklearn,
+        ipywidgets,
+        version,
+    )
 
 
 def test_model_names():
     assert es.model_name_items == {
-        "glm": "GLM", "gam": "GAM", "tree": "Tree", "figs": "FIGS", "xgb1": "XGB1",
-        "xgb2": "XGB2", "ebm": "EBM", "gaminet": "GAMI-Net", "reludnn": "ReLU-DNN"}
+        "glm": "GLM",
+        "gam": "GAM",
+        "tree": "Tree",
+        "figs": "FIGS",
+        "xgb1": "XGB1",
+        "xgb2": "XGB2",
+        "ebm": "EBM",
+        "gaminet": "GAMI-Net",
+        "reludnn": "ReLU-DNN",
+    }
     assert list(es.model_name_items) == MODEL_KEYS
 
 
@@ -248,17 +288,30 @@ def lists_in(value):
 
 
 def test_no_two_entries_share_a_list():
-    tables = [es.model_param_items, es.od_param_items, es.INTERPRET_PANEL_SETTING,
-              es.INTERPRET_SUPPORT, es.NEED_RENDER_MODEL_PARAMS, es.NEED_RENDER_OD_PARAMS]
+    tables = [
+        es.model_param_items,
+        es.od_param_items,
+        es.INTERPRET_PANEL_SETTING,
+        es.INTERPRET_SUPPORT,
+        es.NEED_RENDER_MODEL_PARAMS,
+        es.NEED_RENDER_OD_PARAMS,
+    ]
     ids = [id(lst) for table in tables for lst in lists_in(table)]
     assert len(ids) == len(set(ids))
 
 
 def test_interpretation_tables():
     assert es.INTERPRET_PANEL_SETTING == {
-        "glm": [], "gam": [], "tree": [], "figs": [], "xgb1": ["ei"],
-        "xgb2": ["ei", "inter", "local_ei"], "ebm": ["ei", "inter", "local_ei"],
-        "gaminet": ["ei", "inter", "local_ei"], "reludnn": ["ei", "llm"]}
+        "glm": [],
+        "gam": [],
+        "tree": [],
+        "figs": [],
+        "xgb1": ["ei"],
+        "xgb2": ["ei", "inter", "local_ei"],
+        "ebm": ["ei", "inter", "local_ei"],
+        "gaminet": ["ei", "inter", "local_ei"],
+        "reludnn": ["ei", "llm"],
+    }
     additive = ["global_fi", "global_ei", "global_effect_plot", "local_ei", "local_fi"]
     assert es.INTERPRET_SUPPORT == {
         "glm": ["global_fi", "local_fi", "glm_coef_plot", "glm_coef_table"],
@@ -266,23 +319,45 @@ def test_interpretation_tables():
         "tree": ["tree_global", "tree_local"],
         "figs": ["figs_heatmap", "tree_global", "tree_local"],
         "xgb1": ["global_fi", "global_effect_plot", "local_fi", "xgb1_woe", "xgb1_iv"],
-        "xgb2": additive, "ebm": additive, "gaminet": additive,
-        "reludnn": ["global_fi", "global_effect_plot", "llm_pc", "llm_violin", "llm_summary",
-                    "local_fi"]}
+        "xgb2": additive,
+        "ebm": additive,
+        "gaminet": additive,
+        "reludnn": [
+            "global_fi",
+            "global_effect_plot",
+            "llm_pc",
+            "llm_violin",
+            "llm_summary",
+            "local_fi",
+        ],
+    }
 
 
 def test_render_tables():
     mono = ["mono_increasing_list", "mono_decreasing_list"]
     assert es.NEED_RENDER_MODEL_PARAMS == {
-        "glm": [], "gam": [], "tree": [], "figs": [], "xgb1": mono, "xgb2": mono, "ebm": [],
-        "gaminet": ["subnet_size_main_effect", "subnet_size_interaction", "max_epochs",
-                    "learning_rates"] + mono,
-        "reludnn": ["hidden_layer_sizes"]}
+        "glm": [],
+        "gam": [],
+        "tree": [],
+        "figs": [],
+        "xgb1": mono,
+        "xgb2": mono,
+        "ebm": [],
+        "gaminet": [
+            "subnet_size_main_effect",
+            "subnet_size_interaction",
+            "max_epochs",
+            "learning_rates",
+        ]
+        + mono,
+        "reludnn": ["hidden_layer_sizes"],
+    }
     assert es.NEED_RENDER_OD_PARAMS == {
         "if": ["bootstrap", "standardization"],
         "cb": ["use_weights", "clustering_method", "standardization"],
         "pca": ["whiten", "standardization"],
-        **{key: ["standardization"] for key in ["cbtree", "knn", "hbos", "novelty", "ecod"]}}
+        **{key: ["standardization"] for key in ["cbtree", "knn", "hbos", "novelty", "ecod"]},
+    }
     union = es.NEED_RENDER_PARAMS
     assert union is not es.NEED_RENDER_MODEL_PARAMS and union is not es.NEED_RENDER_OD_PARAMS
     for source in (es.NEED_RENDER_MODEL_PARAMS, es.NEED_RENDER_OD_PARAMS):

@@ -4,26 +4,41 @@ from sklearn.metrics import get_scorer
 from zeka.config import misc_settings as ms
 
 SCORER_NAMES = {
-    "MSE": "neg_mean_squared_error", "MAE": "neg_mean_absolute_error", "R2": "r2",
-    "ACC": "accuracy", "AUC": "roc_auc", "F1": "f1", "LogLoss": "neg_log_loss",
+    "MSE": "neg_mean_squared_error",
+    "MAE": "neg_mean_absolute_error",
+    "R2": "r2",
+    "ACC": "accuracy",
+    "AUC": "roc_auc",
+    "F1": "f1",
+    "LogLoss": "neg_log_loss",
     "Brier": "neg_brier_score",
 }
 
 
 def test_module_names_are_bound_in_order():
     names = [n for n in vars(ms) if not n.startswith("__")]
-    assert names == ["get_scorer", "REG_METRICS_ADDITIVE", "CLS_METRICS_ADDITIVE", "REG_METRICS",
-                     "CLS_METRICS", "METRICS", "DATASET_NAMES"]
+    assert names == [
+        "get_scorer",
+        "REG_METRICS_ADDITIVE",
+        "CLS_METRICS_ADDITIVE",
+        "REG_METRICS",
+        "CLS_METRICS",
+        "METRICS",
+        "DATASET_NAMES",
+    ]
     assert ms.get_scorer is get_scorer
 
 
-@pytest.mark.parametrize("table, keys", [
-    ("REG_METRICS_ADDITIVE", ["MSE", "MAE"]),
-    ("CLS_METRICS_ADDITIVE", ["ACC", "LogLoss", "Brier"]),
-    ("REG_METRICS", ["MSE", "MAE", "R2"]),
-    ("CLS_METRICS", ["ACC", "AUC", "F1", "LogLoss", "Brier"]),
-    ("METRICS", ["MSE", "MAE", "R2", "ACC", "AUC", "F1", "LogLoss", "Brier"]),
-])
+@pytest.mark.parametrize(
+    "table, keys",
+    [
+        ("REG_METRICS_ADDITIVE", ["MSE", "MAE"]),
+        ("CLS_METRICS_ADDITIVE", ["ACC", "LogLoss", "Brier"]),
+        ("REG_METRICS", ["MSE", "MAE", "R2"]),
+        ("CLS_METRICS", ["ACC", "AUC", "F1", "LogLoss", "Brier"]),
+        ("METRICS", ["MSE", "MAE", "R2", "ACC", "AUC", "F1", "LogLoss", "Brier"]),
+    ],
+)
 def test_metric_tables_hold_the_named_scorers(table, keys):
     scorers = getattr(ms, table)
     assert list(scorers) == keys
@@ -50,8 +65,8 @@ def test_metrics_is_a_separate_dict():
 
 
 def test_error_metrics_are_negated():
-    from sklearn.linear_model import LinearRegression
     import numpy as np
+    from sklearn.linear_model import LinearRegression
 
     x = np.arange(10.0).reshape(-1, 1)
     y = x.ravel() ** 2

@@ -10,10 +10,15 @@ from zeka.data.datasets.registry import DATASET_SOURCES
 NAMES = list(misc_settings.DATASET_NAMES)
 
 TASKS = {
-    "SimuCredit_raw": "classification", "SimuCredit_trim1": "classification",
-    "SimuCredit_trim2": "classification", "SimuHousing": "regression",
-    "SimuRegression": "regression", "SimuClassification": "classification",
-    "Friedman1": "regression", "Hastie10": "classification", "Diabetes": "regression",
+    "SimuCredit_raw": "classification",
+    "SimuCredit_trim1": "classification",
+    "SimuCredit_trim2": "classification",
+    "SimuHousing": "regression",
+    "SimuRegression": "regression",
+    "SimuClassification": "classification",
+    "Friedman1": "regression",
+    "Hastie10": "classification",
+    "Diabetes": "regression",
     "BreastCancer": "classification",
 }
 
@@ -30,16 +35,18 @@ def raw_credit():
 
 def mixed_frame(n=200, seed=3):
     rng = np.random.default_rng(seed)
-    return pd.DataFrame({
-        "amount": rng.normal(size=n),
-        "age": rng.integers(18, 90, size=n),
-        "children": rng.integers(0, 4, size=n),
-        "colour": rng.choice(["red", "green", "blue"], size=n),
-        "flag": rng.uniform(size=n) < 0.5,
-        "rating": rng.integers(1, 6, size=n).astype(float),
-        "grade": pd.Categorical(rng.choice(["a", "b"], size=n)),
-        "y": rng.normal(size=n),
-    })
+    return pd.DataFrame(
+        {
+            "amount": rng.normal(size=n),
+            "age": rng.integers(18, 90, size=n),
+            "children": rng.integers(0, 4, size=n),
+            "colour": rng.choice(["red", "green", "blue"], size=n),
+            "flag": rng.uniform(size=n) < 0.5,
+            "rating": rng.integers(1, 6, size=n).astype(float),
+            "grade": pd.Categorical(rng.choice(["a", "b"], size=n)),
+            "y": rng.normal(size=n),
+        }
+    )
 
 
 def test_every_table_name_has_a_builder():
@@ -80,8 +87,10 @@ def test_split_partitions_the_rows(name, loaded):
     assert len(train) + len(test) == n
     assert np.array_equal(np.sort(np.concatenate([train, test])), np.arange(n))
     assert len(test) == int(np.ceil(0.2 * n))
-    for part, x, y, w in ((train, dataset.train_x, dataset.train_y, dataset.train_sample_weight),
-                          (test, dataset.test_x, dataset.test_y, dataset.test_sample_weight)):
+    for part, x, y, w in (
+        (train, dataset.train_x, dataset.train_y, dataset.train_sample_weight),
+        (test, dataset.test_x, dataset.test_y, dataset.test_sample_weight),
+    ):
         assert len(x) == len(y) == len(w) == len(part)
         np.testing.assert_array_equal(y, dataset.y[part])
 
@@ -117,19 +126,27 @@ def test_raw_data_is_held_by_reference_and_left_unchanged():
 def test_feature_types_are_inferred_from_dtypes():
     dataset = Dataset(mixed_frame(), "y")
     assert dict(zip(dataset.feature_names, dataset.feature_types)) == {
-        "amount": "numerical", "age": "numerical", "children": "categorical",
-        "colour": "categorical", "flag": "categorical", "rating": "categorical",
-        "grade": "categorical"}
+        "amount": "numerical",
+        "age": "numerical",
+        "children": "categorical",
+        "colour": "categorical",
+        "flag": "categorical",
+        "rating": "categorical",
+        "grade": "categorical",
+    }
 
 
-@pytest.mark.parametrize("values, expected", [
-    (pd.Series([0.5, 1.0, 2.0, np.nan]), "numerical"),
-    (pd.Series([1.0, 2.0, np.nan, 2.0]), "categorical"),
-    (pd.Series(np.arange(11)), "numerical"),
-    (pd.Series(np.arange(10)), "categorical"),
-    (pd.Series(["1", "2"], dtype=object), "categorical"),
-    (pd.Series([np.nan, np.nan]), "numerical"),
-])
+@pytest.mark.parametrize(
+    "values, expected",
+    [
+        (pd.Series([0.5, 1.0, 2.0, np.nan]), "numerical"),
+        (pd.Series([1.0, 2.0, np.nan, 2.0]), "categorical"),
+        (pd.Series(np.arange(11)), "numerical"),
+        (pd.Series(np.arange(10)), "categorical"),
+        (pd.Series(["1", "2"], dtype=object), "categorical"),
+        (pd.Series([np.nan, np.nan]), "numerical"),
+    ],
+)
 def test_infer_feature_type(values, expected):
     assert infer_feature_type(values) == expected
 
@@ -140,27 +157,38 @@ def test_feature_types_can_be_overridden():
     types = dict(zip(by_name.feature_names, by_name.feature_types))
     assert types["children"] == "numerical" and types["amount"] == "categorical"
     assert types["colour"] == "categorical"
-    full = ["numerical", "categorical", "numerical", "categorical", "categorical", "numerical",
-            "categorical"]
+    full = [
+        "numerical",
+        "categorical",
+        "numerical",
+        "categorical",
+        "categorical",
+        "numerical",
+        "categorical",
+    ]
     listed = Dataset(frame, "y", feature_types=full)
     assert listed.feature_types == full
     assert listed.preprocessing.cfeature_index_list == [1, 3, 4, 6]
     assert by_name.preprocessing.nfeature_index_list == [1, 2]
 
 
-@pytest.mark.parametrize("feature_types, message", [
-    (["numerical"], "7 features"),
-    ({"nope": "numerical"}, "not features"),
-    ({"age": "ordinal"}, "'numerical' or 'categorical'"),
-    ({"colour": "numerical"}, "not numbers"),
-])
+@pytest.mark.parametrize(
+    "feature_types, message",
+    [
+        (["numerical"], "7 features"),
+        ({"nope": "numerical"}, "not features"),
+        ({"age": "ordinal"}, "'numerical' or 'categorical'"),
+        ({"colour": "numerical"}, "not numbers"),
+    ],
+)
 def test_bad_feature_types_are_refused(feature_types, message):
     with pytest.raises(ValueError, match=message):
         Dataset(mixed_frame(), "y", feature_types=feature_types)
 
 
-@pytest.mark.parametrize("task_type, scorers", [("regression", "REG_METRICS"),
-                                                ("classification", "CLS_METRICS")])
+@pytest.mark.parametrize(
+    "task_type, scorers", [("regression", "REG_METRICS"), ("classification", "CLS_METRICS")]
+)
 def test_scoring_holds_the_scorers_of_the_task(task_type, scorers):
     name = next(n for n in NAMES if TASKS[n] == task_type)
     table = getattr(misc_settings, scorers)
@@ -172,11 +200,14 @@ def test_scoring_holds_the_scorers_of_the_task(task_type, scorers):
     assert len(table) == len(second.scoring) == len(first.scoring) + 1
 
 
-@pytest.mark.parametrize("labels, expected_classes", [
-    (["no", "yes"], ["no", "yes"]),
-    ([-1, 1], [-1, 1]),
-    ([True, False], [False, True]),
-])
+@pytest.mark.parametrize(
+    "labels, expected_classes",
+    [
+        (["no", "yes"], ["no", "yes"]),
+        ([-1, 1], [-1, 1]),
+        ([True, False], [False, True]),
+    ],
+)
 def test_binary_targets_are_coded_0_1(labels, expected_classes):
     frame = mixed_frame()
     y = np.resize(np.array(labels, dtype=object), len(frame))
@@ -193,19 +224,22 @@ def test_numeric_target_with_many_values_is_regression():
     np.testing.assert_array_equal(dataset.y, mixed_frame()["y"].to_numpy())
 
 
-@pytest.mark.parametrize("change, kwargs, error, message", [
-    (None, {"target": "missing"}, ValueError, "not a column"),
-    ("nan_target", {}, ValueError, "missing values"),
-    ("three_text_classes", {}, ValueError, "only binary"),
-    ("three_int_classes", {"task_type": "classification"}, ValueError, "only binary"),
-    ("text_target", {"task_type": "regression"}, ValueError, "must be numeric"),
-    (None, {"task_type": "ranking"}, ValueError, "task_type"),
-    (None, {"test_ratio": 1.0}, ValueError, "test_ratio"),
-    (None, {"sample_weight": np.ones(5)}, ValueError, "one weight per row"),
-    (None, {"sample_weight": -np.ones(200)}, ValueError, "non-negative"),
-    (None, {"normalize": "zscore"}, ValueError, "normalize"),
-    (None, {"encoding": "binary"}, ValueError, "encoding"),
-])
+@pytest.mark.parametrize(
+    "change, kwargs, error, message",
+    [
+        (None, {"target": "missing"}, ValueError, "not a column"),
+        ("nan_target", {}, ValueError, "missing values"),
+        ("three_text_classes", {}, ValueError, "only binary"),
+        ("three_int_classes", {"task_type": "classification"}, ValueError, "only binary"),
+        ("text_target", {"task_type": "regression"}, ValueError, "must be numeric"),
+        (None, {"task_type": "ranking"}, ValueError, "task_type"),
+        (None, {"test_ratio": 1.0}, ValueError, "test_ratio"),
+        (None, {"sample_weight": np.ones(5)}, ValueError, "one weight per row"),
+        (None, {"sample_weight": -np.ones(200)}, ValueError, "non-negative"),
+        (None, {"normalize": "zscore"}, ValueError, "normalize"),
+        (None, {"encoding": "binary"}, ValueError, "encoding"),
+    ],
+)
 def test_bad_input_is_refused(change, kwargs, error, message):
     frame = mixed_frame()
     if change == "nan_target":
@@ -240,8 +274,9 @@ def test_load_dataset_passes_options_on():
     assert len(dataset.test_index) == 600
     raw = dataset.raw_data
     types = dict(zip(dataset.feature_names, dataset.feature_types))
-    levels = [raw[n].iloc[dataset.train_index].nunique() for n, t in types.items()
-              if t == "categorical"]
+    levels = [
+        raw[n].iloc[dataset.train_index].nunique() for n, t in types.items() if t == "categorical"
+    ]
     n_numerical = list(types.values()).count("numerical")
     assert dataset.train_x.shape[1] == n_numerical + sum(k - 1 for k in levels)
     # without scaling the numerical columns keep their values
@@ -343,14 +378,17 @@ def test_trimmed_credit_tables_remove_the_problems(raw_credit):
     assert set(trim2["Education"]) <= set(credit.EDUCATION)
     assert set(trim2["LoanPurpose"]) <= set(credit.PURPOSE)
     # rows that were complete in trim1 are unchanged in trim2
-    complete = trim1.notna().all(axis=1) & trim1["Education"].isin(credit.EDUCATION) \
+    complete = (
+        trim1.notna().all(axis=1)
+        & trim1["Education"].isin(credit.EDUCATION)
         & trim1["LoanPurpose"].isin(credit.PURPOSE)
+    )
     pd.testing.assert_frame_equal(trim1[complete].astype(object), trim2[complete].astype(object))
 
 
-
-@pytest.mark.parametrize("factor, word", [(1e300, "large"), (1e160, "large"), (1e-300, "small"),
-                                          (1e-310, "small")])
+@pytest.mark.parametrize(
+    "factor, word", [(1e300, "large"), (1e160, "large"), (1e-300, "small"), (1e-310, "small")]
+)
 def test_a_feature_too_extreme_to_standardise_is_named(factor, word):
     frame = mixed_frame()
     frame["amount"] = frame["amount"] * factor

@@ -1,5 +1,6 @@
 """scikit-learn's estimator conventions on DataPreprocessor and OneClassSVM, checked against
 scikit-learn's own BaseEstimator and encoders."""
+
 import re
 
 import numpy as np
@@ -17,15 +18,31 @@ from sklearn.utils.validation import check_is_fitted
 from zeka.data.outlier_detection.novelty import OneClassSVM
 from zeka.data.tabular_prep import DataPreprocessor
 
-SVM_DEFAULTS = dict(kernel="rbf", degree=3, gamma="scale", coef0=0.0, tol=0.001, nu=0.5,
-                    shrinking=True, cache_size=200, verbose=False, max_iter=-1)
+SVM_DEFAULTS = dict(
+    kernel="rbf",
+    degree=3,
+    gamma="scale",
+    coef0=0.0,
+    tol=0.001,
+    nu=0.5,
+    shrinking=True,
+    cache_size=200,
+    verbose=False,
+    max_iter=-1,
+)
 
 
 class PrepReference(BaseEstimator):
     """scikit-learn's BaseEstimator with DataPreprocessor's constructor."""
 
-    def __init__(self, nfeature_index_list, cfeature_index_list, normalize_strategy="unit_norm",
-                 encode_strategy="one_hot", feature_names=None):
+    def __init__(
+        self,
+        nfeature_index_list,
+        cfeature_index_list,
+        normalize_strategy="unit_norm",
+        encode_strategy="one_hot",
+        feature_names=None,
+    ):
         self.nfeature_index_list = nfeature_index_list
         self.cfeature_index_list = cfeature_index_list
         self.normalize_strategy = normalize_strategy
@@ -36,9 +53,20 @@ class PrepReference(BaseEstimator):
 class SvmReference(BaseEstimator):
     """scikit-learn's BaseEstimator with OneClassSVM's constructor."""
 
-    def __init__(self, kernel="rbf", degree=3, gamma="scale", coef0=0.0, tol=0.001, nu=0.5,
-                 shrinking=True, cache_size=200, verbose=False, max_iter=-1,
-                 standardization=True):
+    def __init__(
+        self,
+        kernel="rbf",
+        degree=3,
+        gamma="scale",
+        coef0=0.0,
+        tol=0.001,
+        nu=0.5,
+        shrinking=True,
+        cache_size=200,
+        verbose=False,
+        max_iter=-1,
+        standardization=True,
+    ):
         for name, value in list(locals().items())[1:]:
             setattr(self, name, value)
 
@@ -150,8 +178,9 @@ def test_deep_parameters_reach_a_nested_estimator():
         prep.set_params(feature_names__nope=1)
 
 
-@pytest.mark.parametrize("make", [lambda: DataPreprocessor([0, 2, 4], [1, 3]),
-                                  lambda: OneClassSVM(nu=0.3)])
+@pytest.mark.parametrize(
+    "make", [lambda: DataPreprocessor([0, 2, 4], [1, 3]), lambda: OneClassSVM(nu=0.3)]
+)
 def test_notebook_display_shows_the_estimator_and_its_fitted_state(make):
     estimator = make()
     name = type(estimator).__name__
@@ -196,8 +225,9 @@ def expected_column(x, name, names):
 
 @pytest.mark.parametrize("normalize", ["unit_norm", "minmax", None])
 @pytest.mark.parametrize("encode", ["one_hot", "ordinal", None])
-@pytest.mark.parametrize("nums, cats", [([4, 0, 2], [3, 1]), ([0, 2, 4], [1, 3]), ([], [3, 1]),
-                                        ([2, 0], [])])
+@pytest.mark.parametrize(
+    "nums, cats", [([4, 0, 2], [3, 1]), ([0, 2, 4], [1, 3]), ([], [3, 1]), ([2, 0], [])]
+)
 def test_pandas_output_is_labelled_one_name_per_column(normalize, encode, nums, cats):
     x = mixed(50)
     prep = DataPreprocessor(nums, cats, normalize, encode)
@@ -234,8 +264,11 @@ def test_names_come_from_input_features_or_fitted_frame_columns():
         prep.get_feature_names_out(["income", "age"])
 
 
-@pytest.mark.parametrize("labels", [None, [f"c{i}" for i in range(5)], [4, 3, 2, 1, 0]],
-                         ids=["array", "named frame", "frame labelled backwards"])
+@pytest.mark.parametrize(
+    "labels",
+    [None, [f"c{i}" for i in range(5)], [4, 3, 2, 1, 0]],
+    ids=["array", "named frame", "frame labelled backwards"],
+)
 @pytest.mark.parametrize("encode", ["one_hot", "ordinal"])
 def test_constructor_feature_names_name_the_outputs(labels, encode):
     """Positions address a frame's columns as they do an array's, whatever the labels."""

@@ -10,7 +10,6 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 from numpy.testing import assert_allclose, assert_array_equal
 from sklearn.base import TransformerMixin
-from sklearn.compose import ColumnTransformer
 from sklearn.pipeline import FeatureUnion, Pipeline
 from sklearn.preprocessing import MinMaxScaler, OneHotEncoder, StandardScaler
 
@@ -52,37 +51,64 @@ def mixed(rows, seed=0, levels=(3, 2)):
 
 def test_module_attributes_in_order():
     public = [name for name in vars(tp) if not name.startswith("_")]
-    assert public == ["np", "TransformerMixin", "ColumnTransformer", "SimpleImputer",
-                      "FeatureUnion", "Pipeline", "MinMaxScaler", "OneHotEncoder",
-                      "OrdinalEncoder", "StandardScaler", "DataPreprocessor"]
+    assert public == [
+        "np",
+        "TransformerMixin",
+        "ColumnTransformer",
+        "SimpleImputer",
+        "FeatureUnion",
+        "Pipeline",
+        "MinMaxScaler",
+        "OneHotEncoder",
+        "OrdinalEncoder",
+        "StandardScaler",
+        "DataPreprocessor",
+    ]
     assert tp.np is np and tp.TransformerMixin is TransformerMixin and tp.Pipeline is Pipeline
 
 
 def failed_import(module, dependency):
     """What importing `module` raises when `dependency` cannot be imported."""
-    script = (f"import sys; sys.modules[{dependency!r}] = None\n"
-              f"try:\n    import {module}\nexcept BaseException as e:\n"
-              f"    print(type(e).__name__, e)")
-    return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                          check=True).stdout.strip()
+    script = (
+        f"import sys; sys.modules[{dependency!r}] = None\n"
+        f"try:\n    import {module}\nexcept BaseException as e:\n"
+        f"    print(type(e).__name__, e)"
+    )
+    return subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, check=True
+    ).stdout.strip()
 
 
 def test_a_failed_dependency_import_fails_the_import_with_that_error():
     assert failed_import("zeka.data.tabular_prep", "sklearn.impute") == (
-        "ModuleNotFoundError import of sklearn.impute halted; None in sys.modules")
+        "ModuleNotFoundError import of sklearn.impute halted; None in sys.modules"
+    )
 
 
 def test_class_shape_and_signatures():
     assert DataPreprocessor.__bases__ == (TransformerMixin,)
     assert (DataPreprocessor.__module__, DataPreprocessor.__qualname__) == (
-        "zeka.data.tabular_prep", "DataPreprocessor")
+        "zeka.data.tabular_prep",
+        "DataPreprocessor",
+    )
     methods = [n for n in vars(DataPreprocessor) if callable(vars(DataPreprocessor)[n])]
-    assert methods == ["__init__", "fit_transform", "fit", "transform", "get_params",
-                       "set_params", "get_feature_names_out", "__sklearn_tags__", "__repr__",
-                       "_repr_html_", "_repr_mimebundle_"]
+    assert methods == [
+        "__init__",
+        "fit_transform",
+        "fit",
+        "transform",
+        "get_params",
+        "set_params",
+        "get_feature_names_out",
+        "__sklearn_tags__",
+        "__repr__",
+        "_repr_html_",
+        "_repr_mimebundle_",
+    ]
     assert str(inspect.signature(DataPreprocessor)) == (
         "(nfeature_index_list, cfeature_index_list, normalize_strategy='unit_norm', "
-        "encode_strategy='one_hot', feature_names=None)")
+        "encode_strategy='one_hot', feature_names=None)"
+    )
     obj = DataPreprocessor([0], [1])
     for name in ["fit_transform", "fit", "transform"]:
         assert str(inspect.signature(getattr(DataPreprocessor, name))) == "(self, x)"
@@ -93,8 +119,13 @@ def test_class_shape_and_signatures():
 def test_init_keeps_arguments_by_reference():
     nums, cats, names = [0, 2], [1], object()
     obj = DataPreprocessor(nums, cats, "minmax", "ordinal", names)
-    assert list(vars(obj)) == ["nfeature_index_list", "cfeature_index_list",
-                               "normalize_strategy", "encode_strategy", "feature_names"]
+    assert list(vars(obj)) == [
+        "nfeature_index_list",
+        "cfeature_index_list",
+        "normalize_strategy",
+        "encode_strategy",
+        "feature_names",
+    ]
     assert obj.nfeature_index_list is nums and obj.cfeature_index_list is cats
     assert obj.feature_names is names
 
@@ -154,8 +185,11 @@ def test_transform_new_rows_with_unseen_categories(encode):
     obj = DataPreprocessor([0, 2, 4], [1, 3], encode_strategy=encode)
     fitted = obj.fit_transform(x_fit)
     assert_allclose(obj.transform(x_fit), fitted)
-    assert_allclose(obj.transform(x_new), expected(x_fit, x_new, [0, 2, 4], [1, 3], "unit_norm",
-                                                   encode), atol=1e-12)
+    assert_allclose(
+        obj.transform(x_new),
+        expected(x_fit, x_new, [0, 2, 4], [1, 3], "unit_norm", encode),
+        atol=1e-12,
+    )
 
 
 def test_pipeline_structure():
@@ -171,7 +205,9 @@ def test_pipeline_structure():
     assert ntrans.transformers[0][:2] == ("ntrans", "passthrough") and ntrans.remainder == "drop"
     assert ntrans.transformers[0][2] is obj.nfeature_index_list
     assert [(name, cols) for name, _, cols in obj.ctransformer.transformers] == [
-        ("1", [1]), ("3", [3])]
+        ("1", [1]),
+        ("3", [3]),
+    ]
     steps = obj.ctransformer.transformers[0][1].named_steps
     assert list(steps) == ["ordinal", "handle_unknown", "one_hot"]
     assert steps["ordinal"].handle_unknown == "use_encoded_value"
@@ -257,7 +293,7 @@ def test_any_layout_of_features_and_levels(levels, seed):
     rng = np.random.default_rng(seed)
     n_features = 2 * len(levels)
     order = [int(p) for p in rng.permutation(n_features)]
-    nums, cats = order[: len(levels)], order[len(levels):]
+    nums, cats = order[: len(levels)], order[len(levels) :]
     x = rng.normal(size=(40, n_features))
     for p, k in zip(cats, levels):
         x[:, p] = np.arange(40) % k
@@ -266,10 +302,13 @@ def test_any_layout_of_features_and_levels(levels, seed):
 
 
 @pytest.mark.parametrize("encode", ["one_hot", "ordinal"])
-@pytest.mark.parametrize("as_frame, feature_names, shown", [
-    (False, None, "at position 1"), (True, None, "'b'"), (False, ["p", "q", "r"], "'q'")])
-def test_an_all_missing_categorical_column_is_named_in_the_error(encode, as_frame,
-                                                                 feature_names, shown):
+@pytest.mark.parametrize(
+    "as_frame, feature_names, shown",
+    [(False, None, "at position 1"), (True, None, "'b'"), (False, ["p", "q", "r"], "'q'")],
+)
+def test_an_all_missing_categorical_column_is_named_in_the_error(
+    encode, as_frame, feature_names, shown
+):
     import pandas as pd
 
     x = np.random.default_rng(0).integers(0, 3, size=(12, 3)).astype(float)

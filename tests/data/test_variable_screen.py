@@ -5,8 +5,8 @@ import dcor
 import numpy as np
 import pandas as pd
 import pytest
-from scipy import stats
 from numpy.testing import assert_allclose, assert_array_equal
+from scipy import stats
 from sklearn.base import is_regressor
 from sklearn.inspection import permutation_importance
 from sklearn.linear_model import LinearRegression, LogisticRegression
@@ -28,34 +28,57 @@ def make_data(n=300, seed=0):
 
 def selector(method="pfi", **kwargs):
     x, y = make_data()
-    return FeatureSelection(method=method, X=x, y=y, feature_names=list(NAMES), target_name="t",
-                            **kwargs)
+    return FeatureSelection(
+        method=method, X=x, y=y, feature_names=list(NAMES), target_name="t", **kwargs
+    )
 
 
 def test_module_attributes_and_class_shape():
     assert [n for n in vars(vs) if not n.startswith("_")] == [
-        "np", "pd", "is_regressor", "permutation_importance", "conditional_independence_test",
-        "FeatureSelection"]
+        "np",
+        "pd",
+        "is_regressor",
+        "permutation_importance",
+        "conditional_independence_test",
+        "FeatureSelection",
+    ]
     assert vs.np is np and vs.pd is pd and vs.is_regressor is is_regressor
     assert vs.permutation_importance is permutation_importance
     assert vs.conditional_independence_test is conditional_independence_test
     assert FeatureSelection.__bases__ == (object,) and FeatureSelection.__doc__ is None
     assert [n for n in vars(FeatureSelection) if callable(vars(FeatureSelection)[n])] == [
-        "__init__", "_cal_pfi", "_cal_corr", "_cal_rit", "_cal_distcorr",
-        "_compute_feature_ind", "variable_screen"]
+        "__init__",
+        "_cal_pfi",
+        "_cal_corr",
+        "_cal_rit",
+        "_cal_distcorr",
+        "_compute_feature_ind",
+        "variable_screen",
+    ]
     assert str(inspect.signature(FeatureSelection)) == (
         "(method='pfi', algorithm='pearson', estimator=None, threshold=1, X=None, y=None, "
-        "feature_names=None, target_name=None, random_state=0)")
+        "feature_names=None, target_name=None, random_state=0)"
+    )
     assert str(inspect.signature(FeatureSelection._compute_feature_ind)) == (
-        "(self, fi, method='accumulated', select_larger=True)")
+        "(self, fi, method='accumulated', select_larger=True)"
+    )
     assert str(inspect.signature(selector()._cal_corr)) == "(algorithm='pearson')"
 
 
 def test_construction_stores_arguments_by_reference_in_order():
     args = ["rit", "kendall", object(), 0.3, np.ones((3, 2)), np.ones((3, 1)), ["p", "q"], "t", 9]
     fs = FeatureSelection(*args)
-    assert list(vars(fs)) == ["method", "algorithm", "threshold", "estimator", "X", "y",
-                              "feature_names", "target_name", "random_state"]
+    assert list(vars(fs)) == [
+        "method",
+        "algorithm",
+        "threshold",
+        "estimator",
+        "X",
+        "y",
+        "feature_names",
+        "target_name",
+        "random_state",
+    ]
     order = [0, 1, 3, 2, 4, 5, 6, 7, 8]
     assert all(v is args[i] for v, i in zip(vars(fs).values(), order))
     defaults = vars(FeatureSelection())
@@ -72,8 +95,14 @@ def test_pfi_is_sklearns_permutation_importance_clipped_and_normalised(classifie
         fs.estimator = LogisticRegression().fit(fs.X, fs.y.ravel())
     else:
         fs.estimator = LinearRegression().fit(fs.X, y.ravel())
-    raw = permutation_importance(fs.estimator, fs.X, fs.y.ravel(), n_repeats=1, random_state=0,
-                                 scoring="roc_auc" if classifier else "neg_mean_squared_error")
+    raw = permutation_importance(
+        fs.estimator,
+        fs.X,
+        fs.y.ravel(),
+        n_repeats=1,
+        random_state=0,
+        scoring="roc_auc" if classifier else "neg_mean_squared_error",
+    )
     want = np.clip(raw["importances_mean"], 0, None)
     got = fs._cal_pfi()
     assert (raw["importances_mean"] < 0).any()  # the clipping matters here
@@ -100,8 +129,7 @@ MEASURES = {"pearson": stats.pearsonr, "spearman": stats.spearmanr, "kendall": s
 def test_corr_is_the_correlation_with_the_response(algorithm):
     fs = selector(algorithm="pearson")
     fs.X[:, 2] = 7.0  # constant: undefined correlation, reported as 0
-    want = [0.0 if i == 2 else MEASURES[algorithm](fs.X[:, i], fs.y.ravel())[0]
-            for i in range(4)]
+    want = [0.0 if i == 2 else MEASURES[algorithm](fs.X[:, i], fs.y.ravel())[0] for i in range(4)]
     got = fs._cal_corr(algorithm=algorithm)
     assert isinstance(got, np.ndarray) and got.shape == (4,)
     assert_allclose(got, want, atol=1e-12)
@@ -135,9 +163,12 @@ def test_corr_needs_a_list_of_names_and_a_column_response():
 def test_rit_calls_the_test_per_column_with_fixed_settings(monkeypatch):
     fs = selector(random_state=42)
     got = fs._cal_rit()
-    want = [conditional_independence_test(fs.X[:, [i]], fs.y, None, method="rcit", num_f=25,
-                                          num_f2=5, n_subsamples=100, seed=0)[0]
-            for i in range(4)]
+    want = [
+        conditional_independence_test(
+            fs.X[:, [i]], fs.y, None, method="rcit", num_f=25, num_f2=5, n_subsamples=100, seed=0
+        )[0]
+        for i in range(4)
+    ]
     assert type(got) is list and got == want
     assert max(got[:2]) < 1e-4 < min(got[2:])  # the dependent features stand out
     fs.random_state = 7
@@ -206,20 +237,25 @@ def test_distcorr_is_dcors_and_falls_back_to_statsmodels(monkeypatch):
     monkeypatch.setitem(sys.modules, "dcor", None)  # the import fails
     fs.random_state = 1
     fallback = fs._cal_distcorr()
-    assert_allclose(fallback, [dist_dependence_measures.distance_correlation(
-        fs.X[ind, i], fs.y[ind]) for i in range(4)])
+    assert_allclose(
+        fallback,
+        [dist_dependence_measures.distance_correlation(fs.X[ind, i], fs.y[ind]) for i in range(4)],
+    )
     assert_allclose(fallback, got, rtol=1e-7)
 
 
-@pytest.mark.parametrize("fi,threshold,selected,cut_point", [
-    ([0.2, 0.5, 0.3], 0.7, [1, 2], 2),
-    ([0.2, 0.5, 0.3], 0.8, [1, 2], 2),
-    ([0.2, 0.5, 0.3], 1, [1, 2, 0], 3),  # 0.5 + 0.3 + 0.2 rounds to just below 1
-    ([0.25, 0.5, 0.25], 1, [1, 2, 0], 3),
-    ([0.5, 0.5], 5, [1, 0], 2),
-    (np.array([-0.2, 0.6, 0.6]), 1.1, [2, 1], 2),
-    ([0.7, -0.5, 0.2], 1.0, [0, 2, 1], 3),  # signed: the sum falls back below
-])
+@pytest.mark.parametrize(
+    "fi,threshold,selected,cut_point",
+    [
+        ([0.2, 0.5, 0.3], 0.7, [1, 2], 2),
+        ([0.2, 0.5, 0.3], 0.8, [1, 2], 2),
+        ([0.2, 0.5, 0.3], 1, [1, 2, 0], 3),  # 0.5 + 0.3 + 0.2 rounds to just below 1
+        ([0.25, 0.5, 0.25], 1, [1, 2, 0], 3),
+        ([0.5, 0.5], 5, [1, 0], 2),
+        (np.array([-0.2, 0.6, 0.6]), 1.1, [2, 1], 2),
+        ([0.7, -0.5, 0.2], 1.0, [0, 2, 1], 3),  # signed: the sum falls back below
+    ],
+)
 def test_accumulated_rule(fi, threshold, selected, cut_point):
     fs = FeatureSelection(threshold=threshold)
     got = fs._compute_feature_ind(fi)
@@ -227,13 +263,16 @@ def test_accumulated_rule(fi, threshold, selected, cut_point):
     assert all(isinstance(i, np.integer) for i in got)
 
 
-@pytest.mark.parametrize("fi,threshold,larger,selected", [
-    ([0.9, -0.95, 0.1], 0.5, True, [0, 1]),  # signed order: -0.95 comes last
-    ([0.9, -0.95, 0.1], 0.9, True, [1]),  # equal to the threshold: not selected
-    ([0.9, -0.95, 0.1], 1, True, []),
-    ([0.04, 0.5, 0.01, 0.05], 0.05, False, [0, 2]),
-    ([0.04, 0.5, 0.01, 1.0], 1, False, [1, 0, 2]),
-])
+@pytest.mark.parametrize(
+    "fi,threshold,larger,selected",
+    [
+        ([0.9, -0.95, 0.1], 0.5, True, [0, 1]),  # signed order: -0.95 comes last
+        ([0.9, -0.95, 0.1], 0.9, True, [1]),  # equal to the threshold: not selected
+        ([0.9, -0.95, 0.1], 1, True, []),
+        ([0.04, 0.5, 0.01, 0.05], 0.05, False, [0, 2]),
+        ([0.04, 0.5, 0.01, 1.0], 1, False, [1, 0, 2]),
+    ],
+)
 def test_absolute_rule(fi, threshold, larger, selected):
     fs = FeatureSelection(threshold=threshold)
     assert fs._compute_feature_ind(fi, method="absolute", select_larger=larger) == selected
@@ -246,20 +285,28 @@ def test_unknown_rule_selects_nothing():
     assert fs.cut_point == 2
 
 
-@pytest.mark.parametrize("method,score,rule", [
-    ("pfi", "_cal_pfi", ("accumulated", True)),
-    ("cor", "_cal_corr", ("absolute", True)),
-    ("rit", "_cal_rit", ("absolute", False)),
-    ("dcor", "_cal_distcorr", ("absolute", True)),
-])
+@pytest.mark.parametrize(
+    "method,score,rule",
+    [
+        ("pfi", "_cal_pfi", ("accumulated", True)),
+        ("cor", "_cal_corr", ("absolute", True)),
+        ("rit", "_cal_rit", ("absolute", False)),
+        ("dcor", "_cal_distcorr", ("absolute", True)),
+    ],
+)
 def test_variable_screen_dispatch(method, score, rule, monkeypatch):
     calls = []
     fs = selector(method=method, algorithm="spearman")
-    monkeypatch.setattr(FeatureSelection, score,
-                        lambda self, **kw: calls.append(kw) or [0.1, 0.7, 0.3])
-    monkeypatch.setattr(FeatureSelection, "_compute_feature_ind",
-                        lambda self, fi, method="accumulated", select_larger=True:
-                        calls.append((method, select_larger)) or ["picked"])
+    monkeypatch.setattr(
+        FeatureSelection, score, lambda self, **kw: calls.append(kw) or [0.1, 0.7, 0.3]
+    )
+    monkeypatch.setattr(
+        FeatureSelection,
+        "_compute_feature_ind",
+        lambda self, fi, method="accumulated", select_larger=True: (
+            calls.append((method, select_larger)) or ["picked"]
+        ),
+    )
     fi, selected = fs.variable_screen()
     assert fi == [0.1, 0.7, 0.3] and selected == ["picked"]
     assert calls == [{"algorithm": "spearman"} if method == "cor" else {}, rule]

@@ -11,9 +11,15 @@ RAW = np.column_stack([np.linspace(0, 50, 11), np.linspace(1000, 3000, 11)])
 NAMED = MinMaxScaler().fit(pd.DataFrame(RAW, columns=["a", "b"]))
 
 
-@pytest.mark.parametrize("scaler, feature", [(StandardScaler().fit(RAW), 1),
-                                             (StandardScaler().fit(RAW), [1, 0]),
-                                             (NAMED, "b"), (NAMED, ["b"])])
+@pytest.mark.parametrize(
+    "scaler, feature",
+    [
+        (StandardScaler().fit(RAW), 1),
+        (StandardScaler().fit(RAW), [1, 0]),
+        (NAMED, "b"),
+        (NAMED, ["b"]),
+    ],
+)
 @pytest.mark.parametrize("axis", [0, 1])
 def test_ticks_are_labelled_in_original_units(scaler, feature, axis):
     fig, ax = plt.subplots()

@@ -18,11 +18,11 @@ from zeka.explainer import shap as zs
 from zeka.explainer.shap import SHAP
 
 matplotlib.use("Agg")
-OLD_SHAP_NEW_MATPLOTLIB = (Version(shap.__version__) < Version("0.42")
-                           and Version(matplotlib.__version__) >= Version("3.6"))
+OLD_SHAP_NEW_MATPLOTLIB = Version(shap.__version__) < Version("0.42") and Version(
+    matplotlib.__version__
+) >= Version("3.6")
 # KernelExplainer's own default (l1_reg="auto") warns on recent shap.
-kernel_warning = pytest.mark.filterwarnings(
-    "ignore:l1_reg='auto' is deprecated:DeprecationWarning")
+kernel_warning = pytest.mark.filterwarnings("ignore:l1_reg='auto' is deprecated:DeprecationWarning")
 
 
 def fitted(model, n_features, classes=0, rows=30):
@@ -51,29 +51,62 @@ def assert_additive(model, x, result):
 
 def test_module_and_class_shape():
     assert [n for n in vars(zs) if not n.startswith("_")] == [
-        "shap", "np", "pd", "plt", "is_regressor", "is_classifier", "scatter_", "TestDataResult",
-        "scale_plot_ticks", "ZekaWarning", "ZekaInfo", "ZekaError", "SHAP"]
+        "shap",
+        "np",
+        "pd",
+        "plt",
+        "is_regressor",
+        "is_classifier",
+        "scatter_",
+        "TestDataResult",
+        "scale_plot_ticks",
+        "ZekaWarning",
+        "ZekaInfo",
+        "ZekaError",
+        "SHAP",
+    ]
     assert zs.shap is shap and zs.ZekaError is ZekaError and SHAP.__bases__ == (object,)
     assert [n for n in vars(SHAP) if not n.startswith("__") or n == "__init__"] == [
-        "__init__", "fit", "global_explain_data", "get_global_explain", "local_explain_data",
-        "plot_shap"]
+        "__init__",
+        "fit",
+        "global_explain_data",
+        "get_global_explain",
+        "local_explain_data",
+        "plot_shap",
+    ]
     assert isinstance(vars(SHAP)["plot_shap"], staticmethod) and SHAP.__doc__.startswith(
-        "SHapley Additive exPlanations.")
+        "SHapley Additive exPlanations."
+    )
     assert str(inspect.signature(SHAP)) == (
-        "(estimator, feature_names=None, masker_sample_size=500, sample_size=500, random_state=0)")
+        "(estimator, feature_names=None, masker_sample_size=500, sample_size=500, random_state=0)"
+    )
     assert str(inspect.signature(SHAP.plot_shap)) == (
-        "(explain_result, plot_type, max_show=10, scaler=None, figsize=(8, 6))")
+        "(explain_result, plot_type, max_show=10, scaler=None, figsize=(8, 6))"
+    )
 
 
-@pytest.mark.parametrize("model, method", [(LinearRegression(), "predict"),
-                                           (LogisticRegression(), "predict_proba"),
-                                           (StandardScaler(), None)])
+@pytest.mark.parametrize(
+    "model, method",
+    [
+        (LinearRegression(), "predict"),
+        (LogisticRegression(), "predict_proba"),
+        (StandardScaler(), None),
+    ],
+)
 def test_construction(model, method):
     s = SHAP(model, ["a"], 7, None, 3)
-    assert vars(s) == {"estimator": model, "feature_names": ["a"], "random_state": 3,
-                       **({"predict_func": getattr(model, method)} if method else {}),
-                       "masker_sample_size": 7, "sample_size": None, "x": None,
-                       "shap_explainer": None, "shap_tag": None, "shap_val": None}
+    assert vars(s) == {
+        "estimator": model,
+        "feature_names": ["a"],
+        "random_state": 3,
+        **({"predict_func": getattr(model, method)} if method else {}),
+        "masker_sample_size": 7,
+        "sample_size": None,
+        "x": None,
+        "shap_explainer": None,
+        "shap_tag": None,
+        "shap_val": None,
+    }
 
 
 def test_generic_linear_path():
@@ -99,17 +132,23 @@ def test_generic_linear_path():
     s = SHAP(model, sample_size=None)
     s.fit(x)
     explanation = s.global_explain_data().value["shap_values"]
-    assert_allclose(explanation.values.sum(axis=1) + explanation.base_values,
-                    model.decision_function(x)[:, 1], atol=1e-6)
+    assert_allclose(
+        explanation.values.sum(axis=1) + explanation.base_values,
+        model.decision_function(x)[:, 1],
+        atol=1e-6,
+    )
 
 
 @kernel_warning
 @pytest.mark.parametrize("classes", [0, 2, 3])
-@pytest.mark.parametrize("n_features, explainer, tag", [(15, shap.explainers.Exact, "other"),
-                                                        (16, shap.KernelExplainer, "kernel")])
+@pytest.mark.parametrize(
+    "n_features, explainer, tag",
+    [(15, shap.explainers.Exact, "other"), (16, shap.KernelExplainer, "kernel")],
+)
 def test_fallbacks_add_up_to_the_model_output(n_features, explainer, tag, classes):
-    model, x = fitted(pipeline(LogisticRegression() if classes else LinearRegression()),
-                      n_features, classes)
+    model, x = fitted(
+        pipeline(LogisticRegression() if classes else LinearRegression()), n_features, classes
+    )
     names = [f"f{i}" for i in range(n_features)]
     s = SHAP(model, names, masker_sample_size=4, sample_size=3)
     s.fit(x)
@@ -138,8 +177,9 @@ def test_kernel_local_explanation_of_a_column_output():
     assert_additive(model, x[2], s.local_explain_data(x[2]))
 
 
-@pytest.mark.parametrize("features, expected", [(["b", "a"], "b"), ("b", "b"), (None, None),
-                                                (("a", "b"), ("a", "b"))])
+@pytest.mark.parametrize(
+    "features, expected", [(["b", "a"], "b"), ("b", "b"), (None, None), (("a", "b"), ("a", "b"))]
+)
 def test_selected_feature(features, expected):
     model, x = fitted(LinearRegression(), 2)
     s = SHAP(model, ["a", "b"], sample_size=5)
@@ -147,8 +187,11 @@ def test_selected_feature(features, expected):
     s.fit(x)
     assert s.global_explain_data(features).value["feature"] == expected
     assert s.get_global_explain(features).value == {
-        "feature": expected, "sample_size": 5, "feature_names": ["a", "b"],
-        "shap_values": s.shap_val}
+        "feature": expected,
+        "sample_size": 5,
+        "feature_names": ["a", "b"],
+        "shap_values": s.shap_val,
+    }
 
 
 @kernel_warning
@@ -184,14 +227,20 @@ def test_masker_keeps_every_row_without_a_sample_size():
     # the base value is the mean prediction over all rows, not over 100
     s = SHAP(model, masker_sample_size=None, sample_size=None)
     s.fit(x)
-    assert_allclose(s.global_explain_data().value["shap_values"].base_values,
-                    model.predict(x).mean(), atol=1e-9)
+    assert_allclose(
+        s.global_explain_data().value["shap_values"].base_values, model.predict(x).mean(), atol=1e-9
+    )
 
 
 @kernel_warning
-@pytest.mark.parametrize("make_model, n_features",
-                         [(LinearRegression, 3), (lambda: pipeline(LinearRegression()), 3),
-                          (lambda: pipeline(LinearRegression()), 16)])
+@pytest.mark.parametrize(
+    "make_model, n_features",
+    [
+        (LinearRegression, 3),
+        (lambda: pipeline(LinearRegression()), 3),
+        (lambda: pipeline(LinearRegression()), 16),
+    ],
+)
 def test_frame_background_is_read_by_position(make_model, n_features):
     model, x = fitted(make_model(), n_features, rows=8)
     frame = pd.DataFrame(x, columns=[f"X{i}" for i in range(n_features)])
@@ -209,8 +258,9 @@ def test_frame_background_is_read_by_position(make_model, n_features):
     pd.testing.assert_frame_equal(frame, before)
 
 
-@pytest.mark.parametrize("make_model", [LinearRegression, lambda: pipeline(LinearRegression())],
-                         ids=["generic", "exact"])
+@pytest.mark.parametrize(
+    "make_model", [LinearRegression, lambda: pipeline(LinearRegression())], ids=["generic", "exact"]
+)
 def test_bad_input_gives_a_result_or_the_libraries_error(make_model):
     model, x = fitted(make_model(), 3)
     params = model.get_params()

@@ -1,4 +1,5 @@
 """The association kernels against numpy definitions and scikit-learn."""
+
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -27,14 +28,18 @@ def eta_numpy(groups, y):
     if len(y) == 0 or np.all(y == y[0]):
         return 0.0
     total = ((y - y.mean()) ** 2).sum()
-    between = sum(((y[groups == g].mean() - y.mean()) ** 2) * (groups == g).sum()
-                  for g in np.unique(groups))
+    between = sum(
+        ((y[groups == g].mean() - y.mean()) ** 2) * (groups == g).sum() for g in np.unique(groups)
+    )
     return float(np.sqrt(min(between / total, 1.0)))
 
 
-codes = st.integers(1, 60).flatmap(lambda n: st.tuples(
-    hnp.arrays(np.float64, n, elements=st.integers(0, 5).map(float)),
-    hnp.arrays(np.float64, n, elements=st.sampled_from([0.0, -0.0, 1.5, -2.0, 1e300, 7.0]))))
+codes = st.integers(1, 60).flatmap(
+    lambda n: st.tuples(
+        hnp.arrays(np.float64, n, elements=st.integers(0, 5).map(float)),
+        hnp.arrays(np.float64, n, elements=st.sampled_from([0.0, -0.0, 1.5, -2.0, 1e300, 7.0])),
+    )
+)
 
 
 @settings(max_examples=300, deadline=None)
@@ -50,10 +55,18 @@ def test_symmetric_theil_u_matches_numpy_and_sklearn(pair):
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.integers(1, 60).flatmap(lambda n: st.tuples(
-    hnp.arrays(np.float64, n, elements=st.integers(0, 4).map(float)),
-    hnp.arrays(np.float64, n, elements=st.floats(-1e6, 1e6).filter(
-        lambda v: v == 0 or abs(v) > 1e-100)))))  # squares that do not underflow
+@given(
+    st.integers(1, 60).flatmap(
+        lambda n: st.tuples(
+            hnp.arrays(np.float64, n, elements=st.integers(0, 4).map(float)),
+            hnp.arrays(
+                np.float64,
+                n,
+                elements=st.floats(-1e6, 1e6).filter(lambda v: v == 0 or abs(v) > 1e-100),
+            ),
+        )
+    )
+)  # squares that do not underflow
 def test_correlation_ratio_matches_numpy(pair):
     groups, y = pair
     eta = correlation.correlation_ratio(groups, y)
@@ -61,24 +74,32 @@ def test_correlation_ratio_matches_numpy(pair):
     assert eta == pytest.approx(eta_numpy(groups, y), abs=1e-6)
 
 
-@pytest.mark.parametrize("x, y, expected", [
-    ([1, 1, 1], [2, 2, 2], 1.0),        # both constant
-    ([1, 1, 1], [1, 2, 3], 0.0),        # one constant
-    ([], [], 1.0),
-    ([0, 1, 0, 1], [5, 6, 5, 6], 1.0),  # each determines the other
-])
+@pytest.mark.parametrize(
+    "x, y, expected",
+    [
+        ([1, 1, 1], [2, 2, 2], 1.0),  # both constant
+        ([1, 1, 1], [1, 2, 3], 0.0),  # one constant
+        ([], [], 1.0),
+        ([0, 1, 0, 1], [5, 6, 5, 6], 1.0),  # each determines the other
+    ],
+)
 def test_theil_u_defined_values(x, y, expected):
-    assert correlation.symmetric_theil_u_correlation(np.array(x, float), np.array(y, float)) \
+    assert (
+        correlation.symmetric_theil_u_correlation(np.array(x, float), np.array(y, float))
         == expected
+    )
 
 
-@pytest.mark.parametrize("groups, y, expected", [
-    ([0, 1, 2], [4.0, 4.0, 4.0], 0.0),
-    ([0, 0, 0], [0.1, 0.1, 0.1], 0.0),
-    ([], [], 0.0),
-    ([0, 0, 1, 1], [1.0, 1.0, 3.0, 3.0], 1.0),
-    ([0, 0, 0], [1.0, 2.0, 3.0], 0.0),
-])
+@pytest.mark.parametrize(
+    "groups, y, expected",
+    [
+        ([0, 1, 2], [4.0, 4.0, 4.0], 0.0),
+        ([0, 0, 0], [0.1, 0.1, 0.1], 0.0),
+        ([], [], 0.0),
+        ([0, 0, 1, 1], [1.0, 1.0, 3.0, 3.0], 1.0),
+        ([0, 0, 0], [1.0, 2.0, 3.0], 0.0),
+    ],
+)
 def test_correlation_ratio_defined_values(groups, y, expected):
     assert correlation.correlation_ratio(np.array(groups, float), np.array(y)) == expected
 
@@ -92,10 +113,13 @@ def test_text_categories_and_nan_category():
     assert correlation.symmetric_theil_u_correlation(x, np.array([1.0, 2.0, np.nan, 1.0])) == 1.0
 
 
-@pytest.mark.parametrize("call", [
-    lambda: correlation.correlation_ratio(np.array([0.0, 1.0]), np.array([1.0])),
-    lambda: correlation.symmetric_theil_u_correlation(np.array([0.0, 1.0]), np.array([1.0])),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: correlation.correlation_ratio(np.array([0.0, 1.0]), np.array([1.0])),
+        lambda: correlation.symmetric_theil_u_correlation(np.array([0.0, 1.0]), np.array([1.0])),
+    ],
+)
 def test_kernel_length_error_is_value_error(call):
     with pytest.raises(ValueError, match="differ in length"):
         call()
@@ -112,5 +136,6 @@ def test_many_levels_use_sorted_joint_counts(shift):
     x = rng.integers(0, 1500, 4000).astype(float) + shift
     y = (x * 7 % 1100) + rng.integers(0, 2, 4000)
     assert correlation.symmetric_theil_u_correlation(x, y) == pytest.approx(
-        theil_u_numpy(x.tolist(), y.tolist()), abs=1e-9)
+        theil_u_numpy(x.tolist(), y.tolist()), abs=1e-9
+    )
     assert correlation.correlation_ratio(x, y) == pytest.approx(eta_numpy(x, y), abs=1e-9)

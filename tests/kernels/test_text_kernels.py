@@ -1,11 +1,11 @@
 """The text kernels (text length, special-only test, float syntax) against the
 interpreter's own len/str, str.isalnum and float, through the checks that use
 them."""
+
 import decimal
 
 import numpy as np
 import pandas as pd
-import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
@@ -13,7 +13,6 @@ from reference import quality_scan as reference
 from zeka.data.quality_scan import quality_scan as qs
 
 DIC = qs.DataIntegrityCheck
-
 
 
 def python_float_accepts(text):
@@ -30,15 +29,47 @@ def kernel_float_accepts(text):
 
 
 FLOAT_ALPHABET = list("0123456789_.eE+- \t\n\x0b\x0c\r\x1cinfatyINFATY") + [
-    "\xa0", "\u2003", "\x85", "\u3000", "\u0663", "\u0967", "\uff11", "\U0001d7d9", "\xb2",
-    "\x00", "\x7f", "\u00e9", "\ud800"]
-FLOAT_PIECES = ["inf", "Infinity", "nan", "NaN", "-", "+", "1_0", "e5", ".", "  ", "1e999",
-                "\u0661\u0662", "iNfInItY", "0x1", "1_", "_1", "\u2028"]
+    "\xa0",
+    "\u2003",
+    "\x85",
+    "\u3000",
+    "\u0663",
+    "\u0967",
+    "\uff11",
+    "\U0001d7d9",
+    "\xb2",
+    "\x00",
+    "\x7f",
+    "\u00e9",
+    "\ud800",
+]
+FLOAT_PIECES = [
+    "inf",
+    "Infinity",
+    "nan",
+    "NaN",
+    "-",
+    "+",
+    "1_0",
+    "e5",
+    ".",
+    "  ",
+    "1e999",
+    "\u0661\u0662",
+    "iNfInItY",
+    "0x1",
+    "1_",
+    "_1",
+    "\u2028",
+]
 
 
 @settings(max_examples=3000, deadline=None)
-@given(st.lists(st.one_of(st.sampled_from(FLOAT_ALPHABET), st.sampled_from(FLOAT_PIECES)),
-                max_size=8).map("".join))
+@given(
+    st.lists(
+        st.one_of(st.sampled_from(FLOAT_ALPHABET), st.sampled_from(FLOAT_PIECES)), max_size=8
+    ).map("".join)
+)
 @example(" 1_000.5e-3 ")
 @example("\u0663.\u0661\u0664")
 @example("1__0")
@@ -62,8 +93,9 @@ def test_float_syntax_matches_float_on_any_text(text):
 
 
 def test_float_of_other_values_is_the_builtin():
-    values = pd.Series(["x", 1, 2.5, b"3", b"x", bytearray(b"4"), True, np.float32(1)],
-                       dtype=object)
+    values = pd.Series(
+        ["x", 1, 2.5, b"3", b"x", bytearray(b"4"), True, np.float32(1)], dtype=object
+    )
     mix = DIC._check_mixed_percentage(values)
     assert mix["numbers"] == 6 / 8 and mix["strings_examples"] == {"x", b"x"}
 
@@ -80,8 +112,15 @@ def test_str_subclass_float_uses_its_own_conversion():
 
 SPECIAL_TEXTS = st.one_of(
     st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=6),
-    st.text(alphabet=st.sampled_from(list("!?# -_*\u00a0\u2014\u0301\u00e9\u0416\u0663\u4e2d"
-                                          "\u00b2\u2160\U0001f600\ud800\udfff")), max_size=4),
+    st.text(
+        alphabet=st.sampled_from(
+            list(
+                "!?# -_*\u00a0\u2014\u0301\u00e9\u0416\u0663\u4e2d"
+                "\u00b2\u2160\U0001f600\ud800\udfff"
+            )
+        ),
+        max_size=4,
+    ),
 )
 
 
@@ -101,15 +140,22 @@ def test_special_only_matches_isalnum(texts):
 MIXED_VALUES = st.one_of(
     st.text(max_size=12),
     st.text(alphabet=st.sampled_from(list("ab\u00e9\u4e2d\U0001f600\ud800")), max_size=30),
-    st.integers(), st.floats(), st.binary(max_size=5),
-    st.sampled_from([None, np.nan, pd.NA, pd.NaT, np.float64("nan"), decimal.Decimal("NaN"),
-                     np.int64(7), True]))
+    st.integers(),
+    st.floats(),
+    st.binary(max_size=5),
+    st.sampled_from(
+        [None, np.nan, pd.NA, pd.NaT, np.float64("nan"), decimal.Decimal("NaN"), np.int64(7), True]
+    ),
+)
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.lists(MIXED_VALUES, min_size=1, max_size=25),
-       st.floats(0, 1) | st.sampled_from([0.35, 0.5, 0.8, 1.0]),
-       st.integers(-3, 6) | st.floats(-3, 6) | st.just(np.int32(2)), st.booleans())
+@given(
+    st.lists(MIXED_VALUES, min_size=1, max_size=25),
+    st.floats(0, 1) | st.sampled_from([0.35, 0.5, 0.8, 1.0]),
+    st.integers(-3, 6) | st.floats(-3, 6) | st.just(np.int32(2)),
+    st.booleans(),
+)
 def test_text_lengths_match_len_of_str(values, quantile, difference, relabel):
     frame = pd.DataFrame({"v": pd.Series(values, dtype=object)})
     if relabel:  # the long values are reported by their row labels

@@ -12,14 +12,16 @@ from zeka.models._base import first_best
 from zeka.models._boost_tree import best_split, bin_sums
 
 
-def numpy_best_split(hist_g, hist_h, cuts, signs, G, H, weight, lower, upper, lam, alpha,
-                     gamma, min_child_weight):
+def numpy_best_split(
+    hist_g, hist_h, cuts, signs, G, H, weight, lower, upper, lam, alpha, gamma, min_child_weight
+):
     """The definition: every cut's children weights and gain as whole arrays."""
+
     def shrink(g):
         return np.sign(g) * np.maximum(np.abs(g) - alpha, 0.0)
 
     def score(g, h, w):
-        return -(g * w + 0.5 * (h + lam) * w ** 2 + alpha * np.abs(w))
+        return -(g * w + 0.5 * (h + lam) * w**2 + alpha * np.abs(w))
 
     if hist_g.shape[1] < 2:
         return None
@@ -42,7 +44,7 @@ def numpy_best_split(hist_g, hist_h, cuts, signs, G, H, weight, lower, upper, la
 
 @st.composite
 def nodes(draw):
-    rng = np.random.default_rng(draw(st.integers(0, 2 ** 32 - 1)))
+    rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
     p, width = draw(st.integers(1, 5)), draw(st.integers(1, 12))
     # gradients of few distinct values tie often; integers keep some sums exact
     hist_g = rng.integers(-3, 4, (p, width)) * draw(st.sampled_from([1.0, 0.1, 1e6]))
@@ -55,8 +57,21 @@ def nodes(draw):
     lam, alpha = draw(st.sampled_from([0.0, 1.0])), draw(st.sampled_from([0.0, 0.5]))
     lower, upper = draw(st.sampled_from([(-np.inf, np.inf), (-0.5, 0.25), (0.1, 0.1)]))
     weight = float(np.clip(-G / (H + lam) if H + lam > 0 else 0.0, lower, upper))
-    return (hist_g, hist_h, cuts, signs, G, H, weight, lower, upper, lam, alpha,
-            draw(st.sampled_from([0.0, 0.5])), draw(st.sampled_from([0.0, 1.0])))
+    return (
+        hist_g,
+        hist_h,
+        cuts,
+        signs,
+        G,
+        H,
+        weight,
+        lower,
+        upper,
+        lam,
+        alpha,
+        draw(st.sampled_from([0.0, 0.5])),
+        draw(st.sampled_from([0.0, 1.0])),
+    )
 
 
 @settings(max_examples=300, deadline=None)
@@ -67,22 +82,49 @@ def test_best_split_equals_numpy_definition_to_the_bit(node):
 
 def test_a_nan_gain_makes_no_split():
     hist = np.array([[1.0, -2.0, np.nan]])
-    node = (hist, np.ones((1, 3)), np.array([2]), np.zeros(1), np.nan, 3.0, 0.0,
-            -np.inf, np.inf, 1.0, 0.0, 0.0, 1.0)
+    node = (
+        hist,
+        np.ones((1, 3)),
+        np.array([2]),
+        np.zeros(1),
+        np.nan,
+        3.0,
+        0.0,
+        -np.inf,
+        np.inf,
+        1.0,
+        0.0,
+        0.0,
+        1.0,
+    )
     assert best_split(*node) is None is numpy_best_split(*node)
 
 
-@pytest.mark.parametrize("change, message", [
-    (lambda a: a.update(cuts=np.array([3])), "cuts holds 3, outside [0, 2]"),
-    (lambda a: a.update(signs=np.zeros(1, np.int64)), "signs must be a C-contiguous numpy"),
-    (lambda a: a.update(hist_hess=np.ones((1, 4))), "hist_hess has 4 entries along axis 1"),
-    (lambda a: a.update(gamma=-1.0), "gamma must be a number >= 0"),
-])
+@pytest.mark.parametrize(
+    "change, message",
+    [
+        (lambda a: a.update(cuts=np.array([3])), "cuts holds 3, outside [0, 2]"),
+        (lambda a: a.update(signs=np.zeros(1, np.int64)), "signs must be a C-contiguous numpy"),
+        (lambda a: a.update(hist_hess=np.ones((1, 4))), "hist_hess has 4 entries along axis 1"),
+        (lambda a: a.update(gamma=-1.0), "gamma must be a number >= 0"),
+    ],
+)
 def test_best_split_refuses_bad_arguments(change, message):
-    args = dict(hist_grad=np.array([[1.0, -1.0, 0.0]]), hist_hess=np.ones((1, 3)),
-                cuts=np.array([2]), signs=np.zeros(1), G=0.0, H=3.0, weight=0.0,
-                lower=-np.inf, upper=np.inf, reg_lambda=1.0, reg_alpha=0.0, gamma=0.0,
-                min_child_weight=1.0)
+    args = dict(
+        hist_grad=np.array([[1.0, -1.0, 0.0]]),
+        hist_hess=np.ones((1, 3)),
+        cuts=np.array([2]),
+        signs=np.zeros(1),
+        G=0.0,
+        H=3.0,
+        weight=0.0,
+        lower=-np.inf,
+        upper=np.inf,
+        reg_lambda=1.0,
+        reg_alpha=0.0,
+        gamma=0.0,
+        min_child_weight=1.0,
+    )
     change(args)
     with pytest.raises(ValueError, match=re.escape(message)):
         best_split(**args)
@@ -94,8 +136,10 @@ def numpy_bin_sums(bins, width, rows, v, lanes):
     taken = np.arange(bins.shape[1]) if rows is None else rows
     out = []
     for column in bins:
-        partials = [np.bincount(column[taken[taken % lanes == k]], v[taken[taken % lanes == k]],
-                                width) for k in range(lanes)]
+        partials = [
+            np.bincount(column[taken[taken % lanes == k]], v[taken[taken % lanes == k]], width)
+            for k in range(lanes)
+        ]
         total = partials[0]
         for partial in partials[1:]:
             total = total + partial
@@ -104,9 +148,15 @@ def numpy_bin_sums(bins, width, rows, v, lanes):
 
 
 @settings(max_examples=100, deadline=None)
-@given(seed=st.integers(0, 2 ** 32 - 1), n=st.integers(1, 300), p=st.integers(1, 4),
-       width=st.integers(1, 9), subset=st.booleans(), both=st.booleans(),
-       lanes=st.sampled_from([1, 2, 4, 8]))
+@given(
+    seed=st.integers(0, 2**32 - 1),
+    n=st.integers(1, 300),
+    p=st.integers(1, 4),
+    width=st.integers(1, 9),
+    subset=st.booleans(),
+    both=st.booleans(),
+    lanes=st.sampled_from([1, 2, 4, 8]),
+)
 def test_bin_sums_equal_numpy_definition_to_the_bit(seed, n, p, width, subset, both, lanes):
     rng = np.random.default_rng(seed)
     bins = rng.integers(0, width, (p, n))
@@ -128,13 +178,16 @@ def test_a_bin_of_the_same_rows_sums_alike_in_every_node():
     assert np.all(difference[0, :3] == 0.0)
 
 
-@pytest.mark.parametrize("bins, rows, values, message", [
-    (np.array([[0, 3]]), None, 1, "bins holds an index outside [0, 3)"),
-    (np.array([[0, -1]]), np.array([0]), 1, ""),   # a row left out is never read
-    (np.array([[0, 1]]), np.array([2]), 1, "rows holds 2, outside [0, 2)"),
-    (np.array([[0, 1]]), None, 3, "values must hold one or two arrays, got 3"),
-    (np.array([[0, 1]]), None, 1, "lanes must be 1, 2, 4 or 8, got 3"),
-])
+@pytest.mark.parametrize(
+    "bins, rows, values, message",
+    [
+        (np.array([[0, 3]]), None, 1, "bins holds an index outside [0, 3)"),
+        (np.array([[0, -1]]), np.array([0]), 1, ""),  # a row left out is never read
+        (np.array([[0, 1]]), np.array([2]), 1, "rows holds 2, outside [0, 2)"),
+        (np.array([[0, 1]]), None, 3, "values must hold one or two arrays, got 3"),
+        (np.array([[0, 1]]), None, 1, "lanes must be 1, 2, 4 or 8, got 3"),
+    ],
+)
 def test_bin_sums_checks_the_bins_it_reads(bins, rows, values, message):
     lanes = 3 if message.startswith("lanes") else 2
     call = lambda: bin_sums(bins, 3, rows, [np.ones(2)] * values, lanes)  # noqa: E731
@@ -151,6 +204,5 @@ def test_boosting_on_constant_features_predicts_the_mean(make):
     # no cut column at all, which the old numpy choice could not take the maximum of)
     X, y = np.ones((20, 2)), np.tile([0.0, 1.0], 10)
     model = make().fit(X, y)
-    scores = model.predict_proba(X)[:, 1] if hasattr(model, "predict_proba") else \
-        model.predict(X)
+    scores = model.predict_proba(X)[:, 1] if hasattr(model, "predict_proba") else model.predict(X)
     np.testing.assert_allclose(scores, 0.5, atol=1e-6)

@@ -23,15 +23,24 @@ CATALOGUES = {"regression": ZEKAREGRESSOR, "classification": ZEKACLASSIFIER}
 WORKFLOW_FIXED = {
     "xgb1": {"feature_names": None, "feature_types": None},
     "xgb2": {"feature_names": None, "feature_types": None},
-    "gaminet": {"normalize": True, "reg_clarity": 0.1, "loss_threshold": 0.01,
-                "warm_start": True, "verbose": False},
+    "gaminet": {
+        "normalize": True,
+        "reg_clarity": 0.1,
+        "loss_threshold": 0.01,
+        "warm_start": True,
+        "verbose": False,
+    },
 }
 
 # smaller training budgets for the slow families, to keep the suite short
 QUICK = {
     "ebm": {"outer_bags": 2, "max_rounds": 300, "interactions": 3},
-    "gaminet": {"max_epochs": [200, 100, 20], "learning_rates": [0.01, 0.01, 0.001],
-                "batch_size": 200, "interact_num": 3},
+    "gaminet": {
+        "max_epochs": [200, 100, 20],
+        "learning_rates": [0.01, 0.01, 0.001],
+        "batch_size": 200,
+        "interact_num": 3,
+    },
     "reludnn": {"max_epochs": 300, "learning_rate": 0.01, "batch_size": 100},
 }
 
@@ -52,8 +61,9 @@ def regression_data():
 
 @pytest.fixture(scope="module")
 def classification_data():
-    X, y = make_classification(n_samples=700, n_features=8, n_informative=4, n_redundant=0,
-                               class_sep=1.2, random_state=2)
+    X, y = make_classification(
+        n_samples=700, n_features=8, n_informative=4, n_redundant=0, class_sep=1.2, random_state=2
+    )
     labels = np.array(["no", "yes"])[y]
     return X[:500], labels[:500], X[500:], labels[500:]
 
@@ -99,8 +109,11 @@ def test_construction_as_the_workflow_does_it_and_parameter_round_trip(key, task
     assert est.get_params() == params
     copy = clone(est)
     assert copy is not est and copy.get_params() == params
-    changed = {name: value for name, value in params.items() if isinstance(value, int)
-               and not isinstance(value, bool)}
+    changed = {
+        name: value
+        for name, value in params.items()
+        if isinstance(value, int) and not isinstance(value, bool)
+    }
     if changed:
         name = sorted(changed)[0]
         assert copy.set_params(**{name: changed[name] + 1}) is copy
@@ -120,8 +133,9 @@ def test_regressors_learn_the_signal(key, regression_data, fitted_regressors):
 
 
 @pytest.mark.parametrize("key", KEYS)
-def test_classifiers_learn_the_signal_with_any_two_labels(key, classification_data,
-                                                          fitted_classifiers):
+def test_classifiers_learn_the_signal_with_any_two_labels(
+    key, classification_data, fitted_classifiers
+):
     X, y, X_test, y_test = classification_data
     est = fitted_classifiers[key]
     assert list(est.classes_) == ["no", "yes"]
@@ -136,8 +150,9 @@ def test_classifiers_learn_the_signal_with_any_two_labels(key, classification_da
 
 
 @pytest.mark.parametrize("key", KEYS)
-def test_clone_of_a_fitted_model_is_unfitted_and_gets_model_name(key, fitted_regressors,
-                                                                fitted_classifiers):
+def test_clone_of_a_fitted_model_is_unfitted_and_gets_model_name(
+    key, fitted_regressors, fitted_classifiers
+):
     for est in (fitted_regressors[key], fitted_classifiers[key]):
         check_is_fitted(est)
         X = np.random.RandomState(0).normal(size=(9000, est.n_features_in_))

@@ -19,15 +19,15 @@ KEYS = list(ZEKAREGRESSOR)
 @pytest.fixture(scope="module")
 def breast_cancer():
     X, y = load_breast_cancer(return_X_y=True)
-    X_train, X_test, y_train, y_test = train_test_split(X, y, test_size=0.3, stratify=y,
-                                                        random_state=0)
+    X_train, X_test, y_train, y_test = train_test_split(
+        X, y, test_size=0.3, stratify=y, random_state=0
+    )
     scaler = StandardScaler().fit(X_train)
     return scaler.transform(X_train), y_train, scaler.transform(X_test), y_test
 
 
 @pytest.mark.parametrize("key", ["glm", "gam"])
-def test_unpenalised_classifiers_stay_calibrated_on_nearly_separable_classes(key,
-                                                                             breast_cancer):
+def test_unpenalised_classifiers_stay_calibrated_on_nearly_separable_classes(key, breast_cancer):
     X, y, X_test, y_test = breast_cancer
     model = ZEKACLASSIFIER[key]().fit(X, y)
     p = model.predict_proba(X_test)[:, 1]
@@ -48,8 +48,9 @@ def test_figs_classifier_probabilities_are_never_certain(breast_cancer):
     assert log_loss(y_test, proba[:, 1]) < 0.45
 
 
-@pytest.mark.parametrize("bad, word", [(np.nan, "NaN"), (np.inf, "infinite"),
-                                       (-np.inf, "infinite")])
+@pytest.mark.parametrize(
+    "bad, word", [(np.nan, "NaN"), (np.inf, "infinite"), (-np.inf, "infinite")]
+)
 @pytest.mark.parametrize("task", ["regression", "classification"])
 @pytest.mark.parametrize("key", KEYS)
 def test_non_finite_target_is_refused(key, task, bad, word):
@@ -86,8 +87,13 @@ def test_classifiers_declare_and_enforce_two_classes(key):
 
 # deterministic settings, so that two fits can be compared exactly
 WEIGHT_PARAMS = {
-    "ebm": {"outer_bags": 1, "early_stopping_rounds": 0, "max_rounds": 40,
-            "interactions": 2, "max_bins": 16},
+    "ebm": {
+        "outer_bags": 1,
+        "early_stopping_rounds": 0,
+        "max_rounds": 40,
+        "interactions": 2,
+        "max_bins": 16,
+    },
     "xgb1": {"n_estimators": 30, "max_bin": 16},
     "xgb2": {"n_estimators": 30, "max_bin": 16},
     "figs": {"max_iter": 15},
@@ -110,5 +116,6 @@ def test_integer_weights_equal_repeated_rows(key, task):
     repeated = catalogue[key](**WEIGHT_PARAMS.get(key, {})).fit(X[rows], y[rows])
     X_new = np.random.RandomState(5).normal(size=(200, X.shape[1])) * X.std(axis=0)
     score = "decision_function" if task == "classification" else "predict"
-    np.testing.assert_allclose(getattr(weighted, score)(X_new), getattr(repeated, score)(X_new),
-                               rtol=1e-6, atol=1e-8)
+    np.testing.assert_allclose(
+        getattr(weighted, score)(X_new), getattr(repeated, score)(X_new), rtol=1e-6, atol=1e-8
+    )

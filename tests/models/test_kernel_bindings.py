@@ -1,5 +1,6 @@
 """The model-kernel modules are plain pybind11 functions: each has the parameters of its
 stub, a signature inspect and help() read, and refuses a wrong call with a TypeError."""
+
 import ast
 import inspect
 import pathlib
@@ -16,19 +17,26 @@ MODULES = [_subnet, _pair_gain, _boost_tree]
 def stub_parameters(module):
     """Function name -> parameter names, read from the module's stub."""
     stub = pathlib.Path(module.__file__).with_name(module.__name__.rsplit(".", 1)[1] + ".pyi")
-    return {node.name: [a.arg for a in node.args.args]
-            for node in ast.parse(stub.read_text()).body if isinstance(node, ast.FunctionDef)}
+    return {
+        node.name: [a.arg for a in node.args.args]
+        for node in ast.parse(stub.read_text()).body
+        if isinstance(node, ast.FunctionDef)
+    }
 
 
-FUNCTIONS = [(module, name, params) for module in MODULES
-             for name, params in stub_parameters(module).items()]
+FUNCTIONS = [
+    (module, name, params) for module in MODULES for name, params in stub_parameters(module).items()
+]
 IDS = [f"{module.__name__}.{name}" for module, name, _ in FUNCTIONS]
 
 
 def test_the_stubs_name_every_public_function():
     for module in MODULES:
-        public = {name for name, value in vars(module).items()
-                  if callable(value) and not name.startswith("_")}
+        public = {
+            name
+            for name, value in vars(module).items()
+            if callable(value) and not name.startswith("_")
+        }
         assert public == set(stub_parameters(module))
 
 
@@ -39,8 +47,10 @@ def test_signature_and_help(module, name, params):
     assert function.__module__ == module.__name__
     signature = inspect.signature(function)
     assert list(signature.parameters) == params
-    assert all(p.kind is p.POSITIONAL_OR_KEYWORD and p.default is p.empty
-               for p in signature.parameters.values())
+    assert all(
+        p.kind is p.POSITIONAL_OR_KEYWORD and p.default is p.empty
+        for p in signature.parameters.values()
+    )
     # the text signature is consumed, not left at the top of the docstring
     first_line = function.__doc__.splitlines()[0]
     assert first_line and not first_line.startswith(name + "(")

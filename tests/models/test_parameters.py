@@ -6,8 +6,11 @@ import pytest
 
 from zeka.models import ZEKACLASSIFIER, ZEKAREGRESSOR
 
-FAST_GAMINET = {"max_epochs": [150, 60, 20], "learning_rates": [0.01, 0.01, 0.001],
-                "batch_size": 200}
+FAST_GAMINET = {
+    "max_epochs": [150, 60, 20],
+    "learning_rates": [0.01, 0.01, 0.001],
+    "batch_size": 200,
+}
 
 
 @pytest.fixture(scope="module")
@@ -54,8 +57,11 @@ def test_monotonic_feature_lists_give_monotone_predictions(key, extra, bumpy):
 @pytest.mark.parametrize("key", ["xgb1", "xgb2"])
 def test_monotonic_lists_use_the_feature_names_keyword(key, bumpy):
     X, y = bumpy
-    est = ZEKAREGRESSOR[key](feature_names=["a", "b", "c", "d"], feature_types=["numerical"] * 4,
-                             mono_increasing_list=["a"]).fit(X, y)
+    est = ZEKAREGRESSOR[key](
+        feature_names=["a", "b", "c", "d"],
+        feature_types=["numerical"] * 4,
+        mono_increasing_list=["a"],
+    ).fit(X, y)
     assert list(est.monotone_constraints_) == [1, 0, 0, 0]
     assert np.all(np.diff(_profile(est, X, 0), axis=1) >= -1e-6)
     # a single name, as a text, stands for a list of one name
@@ -63,11 +69,14 @@ def test_monotonic_lists_use_the_feature_names_keyword(key, bumpy):
     assert list(single.fit(X, y).monotone_constraints_) == [0, -1, 0, 0]
 
 
-@pytest.mark.parametrize("lists,message", [
-    ({"mono_increasing_list": ["zz"]}, "unknown feature"),
-    ({"mono_increasing_list": ["a"], "mono_decreasing_list": ["a"]}, "both"),
-    ({"mono_increasing_list": [7]}, "out of range"),
-])
+@pytest.mark.parametrize(
+    "lists,message",
+    [
+        ({"mono_increasing_list": ["zz"]}, "unknown feature"),
+        ({"mono_increasing_list": ["a"], "mono_decreasing_list": ["a"]}, "both"),
+        ({"mono_increasing_list": [7]}, "out of range"),
+    ],
+)
 @pytest.mark.parametrize("key", ["xgb1", "xgb2", "gaminet"])
 def test_bad_monotonic_lists_are_rejected(key, lists, message, bumpy):
     X, y = bumpy
@@ -81,8 +90,9 @@ def test_gaminet_finds_interactions_but_not_of_monotone_features(bumpy):
     y = y + 3 * X[:, 0] * X[:, 2] + 3 * X[:, 2] * X[:, 3]
     free = ZEKAREGRESSOR["gaminet"](interact_num=6, **FAST_GAMINET).fit(X, y)
     assert (0, 2) in free.interaction_pairs_ and (2, 3) in free.interaction_pairs_
-    est = ZEKAREGRESSOR["gaminet"](mono_increasing_list=[0], interact_num=6,
-                                   **FAST_GAMINET).fit(X, y)
+    est = ZEKAREGRESSOR["gaminet"](mono_increasing_list=[0], interact_num=6, **FAST_GAMINET).fit(
+        X, y
+    )
     assert (2, 3) in est.interaction_pairs_
     assert all(0 not in pair for pair in est.interaction_pairs_)
 
@@ -119,14 +129,18 @@ def test_glm_matches_least_squares_and_honours_sample_weights():
 
 def test_gam_smoothness_penalty_smooths_the_terms(bumpy):
     X, y = bumpy
+
     def roughness(est):
         return sum(np.sum(np.diff(c, 2) ** 2) for c in est.term_coefficients().values())
+
     rough = ZEKAREGRESSOR["gam"](lam=0.001).fit(X, y)
     smooth = ZEKAREGRESSOR["gam"](lam=5.0).fit(X, y)
     assert roughness(smooth) < 0.2 * roughness(rough)
     assert all(len(c) == 20 for c in rough.term_coefficients().values())
-    assert all(len(c) == 8 for c in
-               ZEKAREGRESSOR["gam"](n_splines=8).fit(X, y).term_coefficients().values())
+    assert all(
+        len(c) == 8
+        for c in ZEKAREGRESSOR["gam"](n_splines=8).fit(X, y).term_coefficients().values()
+    )
 
 
 def test_tree_depth_leaf_size_and_criterion(bumpy):
@@ -160,8 +174,11 @@ def test_figs_respects_split_budget_and_depth(bumpy):
 @pytest.mark.parametrize("key,depth", [("xgb1", 1), ("xgb2", 2)])
 def test_boosting_rounds_depth_and_regularisation(key, depth, bumpy):
     X, y = bumpy
-    est = ZEKAREGRESSOR[key](n_estimators=30, refit_method="xgb") if key == "xgb1" else \
-        ZEKAREGRESSOR[key](n_estimators=30)
+    est = (
+        ZEKAREGRESSOR[key](n_estimators=30, refit_method="xgb")
+        if key == "xgb1"
+        else ZEKAREGRESSOR[key](n_estimators=30)
+    )
     est.fit(X, y)
     assert len(est.trees_) == 30
     assert max(int(tree["depth"].max()) for tree in est.trees_) == depth
@@ -190,11 +207,14 @@ def test_xgb1_is_a_sum_of_step_functions_and_refit_choice(bumpy):
         ZEKAREGRESSOR["xgb1"](refit_method="lasso").fit(X, y)
 
 
-@pytest.mark.parametrize("key,params", [
-    ("ebm", {"outer_bags": 2, "max_rounds": 100, "interactions": 2}),
-    ("gaminet", {**FAST_GAMINET, "interact_num": 2}),
-    ("reludnn", {"max_epochs": 40, "dropout_prob": 0.1}),
-])
+@pytest.mark.parametrize(
+    "key,params",
+    [
+        ("ebm", {"outer_bags": 2, "max_rounds": 100, "interactions": 2}),
+        ("gaminet", {**FAST_GAMINET, "interact_num": 2}),
+        ("reludnn", {"max_epochs": 40, "dropout_prob": 0.1}),
+    ],
+)
 def test_random_state_makes_training_reproducible(key, params, bumpy):
     X, y = bumpy
     first = ZEKAREGRESSOR[key](random_state=7, **params).fit(X, y).predict(X)
@@ -206,8 +226,13 @@ def test_random_state_makes_training_reproducible(key, params, bumpy):
 
 def test_ebm_terms_bins_and_interactions(bumpy):
     X, y = bumpy
-    est = ZEKAREGRESSOR["ebm"](outer_bags=2, max_rounds=200, interactions=2, max_bins=16,
-                               feature_names=["a", "b", "c", "d"]).fit(X, y)
+    est = ZEKAREGRESSOR["ebm"](
+        outer_bags=2,
+        max_rounds=200,
+        interactions=2,
+        max_bins=16,
+        feature_names=["a", "b", "c", "d"],
+    ).fit(X, y)
     assert len(est.pairs_) == 2
     assert est.term_names_[:4] == ["a", "b", "c", "d"]
     assert all(len(table) <= 16 for table in est.term_scores_[:4])
@@ -219,16 +244,18 @@ def test_ebm_terms_bins_and_interactions(bumpy):
 
 
 def test_ebm_early_stopping_rounds():
-    X, y = np.random.RandomState(0).normal(size=(300, 3)), np.random.RandomState(1).normal(
-        size=300)
+    X, y = np.random.RandomState(0).normal(size=(300, 3)), np.random.RandomState(1).normal(size=300)
     # pure noise: validation loss stops improving almost at once
     quick = ZEKAREGRESSOR["ebm"](outer_bags=1, interactions=0, early_stopping_rounds=5)
     quick.fit(X, y)
-    full = ZEKAREGRESSOR["ebm"](outer_bags=1, interactions=0, early_stopping_rounds=0,
-                                max_rounds=60).fit(X, y)
+    full = ZEKAREGRESSOR["ebm"](
+        outer_bags=1, interactions=0, early_stopping_rounds=0, max_rounds=60
+    ).fit(X, y)
     # without early stopping the noise is fitted harder
-    assert np.abs(full.predict(X) - full.intercept_).mean() > \
-        np.abs(quick.predict(X) - quick.intercept_).mean()
+    assert (
+        np.abs(full.predict(X) - full.intercept_).mean()
+        > np.abs(quick.predict(X) - quick.intercept_).mean()
+    )
 
 
 def test_ebm_early_stopping_ends_on_separable_data():
@@ -246,8 +273,9 @@ def test_reludnn_layers_sparsity_and_device(bumpy):
     X, y = bumpy
     est = ZEKAREGRESSOR["reludnn"](hidden_layer_sizes=[8, 4, 3], max_epochs=20).fit(X, y)
     assert [w.shape[1:] for w in est.network_.weights] == [(4, 8), (8, 4), (4, 3), (3, 1)]
-    sparse = ZEKAREGRESSOR["reludnn"](iht=True, threshold=0.3, max_epochs=20,
-                                      phase_epochs=5).fit(X, y)
+    sparse = ZEKAREGRESSOR["reludnn"](iht=True, threshold=0.3, max_epochs=20, phase_epochs=5).fit(
+        X, y
+    )
     first = sparse.network_.weights[0]
     assert np.mean(first == 0) > 0.2
     assert np.all((first == 0) | (np.abs(first) >= 0.3))
@@ -276,9 +304,11 @@ def test_reludnn_l1_penalty_shrinks_weights(bumpy):
     X, y = bumpy
 
     def total_weight(l1):
-        est = ZEKAREGRESSOR["reludnn"](l1_reg=l1, max_epochs=60, learning_rate=0.01,
-                                       n_epoch_no_change=60).fit(X, y)
+        est = ZEKAREGRESSOR["reludnn"](
+            l1_reg=l1, max_epochs=60, learning_rate=0.01, n_epoch_no_change=60
+        ).fit(X, y)
         return sum(np.abs(w).sum() for w in est.network_.weights)
+
     assert total_weight(0.01) < 0.5 * total_weight(0.0)
 
 
@@ -287,13 +317,18 @@ def test_gaminet_clarity_penalty_decorrelates_mains_and_interactions(bumpy):
     y = y + 3 * X[:, 0] * X[:, 2]
 
     def overlap(reg_clarity):
-        est = ZEKAREGRESSOR["gaminet"](reg_clarity=reg_clarity, interact_num=2,
-                                       **FAST_GAMINET).fit(X, y)
+        est = ZEKAREGRESSOR["gaminet"](reg_clarity=reg_clarity, interact_num=2, **FAST_GAMINET).fit(
+            X, y
+        )
         net = est.network_
         Z = (X - est.x_mean_) / est.x_scale_
         fm, _, fp, _ = net.outputs(Z)
-        return sum(abs(np.mean(fm[j] * fp[t])) + abs(np.mean(fm[k] * fp[t]))
-                   for t, (j, k) in enumerate(net.pairs) if net.pair_active[t])
+        return sum(
+            abs(np.mean(fm[j] * fp[t])) + abs(np.mean(fm[k] * fp[t]))
+            for t, (j, k) in enumerate(net.pairs)
+            if net.pair_active[t]
+        )
+
     assert overlap(1.0) < 0.3 * overlap(0.0)
 
 

@@ -1,6 +1,7 @@
 """The registry of model families against the other places that know the families: the
 native hyper-parameter tables, the training workflow and the package's exports. A family
 added to one of them and not to the others fails here."""
+
 import re
 
 import numpy as np
@@ -25,14 +26,15 @@ MODEL_TABLES = {
 
 
 def test_keys_and_display_names_are_those_of_the_settings_tables():
-    assert [(family.key, family.display_name) for family in FAMILIES] \
-        == list(es.model_name_items.items())
+    assert [(family.key, family.display_name) for family in FAMILIES] == list(
+        es.model_name_items.items()
+    )
 
 
 @pytest.mark.parametrize("name", list(MODEL_TABLES))
 def test_every_model_table_has_the_registry_keys_in_order(name):
     assert list(MODEL_TABLES[name]) == list(FAMILY_KEYS)
-    assert list(es.NEED_RENDER_PARAMS)[:len(FAMILY_KEYS)] == list(FAMILY_KEYS)
+    assert list(es.NEED_RENDER_PARAMS)[: len(FAMILY_KEYS)] == list(FAMILY_KEYS)
 
 
 def test_catalogues_and_exports_follow_the_registry():
@@ -56,12 +58,12 @@ def small_dataset(task_type):
     return dataset_module.Dataset(data, "y", task_type=task_type)
 
 
-@pytest.mark.parametrize("task_type, role", [("regression", "regressor"),
-                                             ("classification", "classifier")])
+@pytest.mark.parametrize(
+    "task_type, role", [("regression", "regressor"), ("classification", "classifier")]
+)
 def test_the_workflow_builds_every_registered_family(task_type, role):
     dataset = small_dataset(task_type)
-    api = workbench.ModelAPI(dataset, model_list=list(FAMILY_KEYS),
-                             model_item=es.model_param_items)
+    api = workbench.ModelAPI(dataset, model_list=list(FAMILY_KEYS), model_item=es.model_param_items)
     assert list(api.model_dict) == list(FAMILY_KEYS)
     for family in FAMILIES:
         assert type(api.model_dict[family.key].estimator) is getattr(family, role)
@@ -69,7 +71,8 @@ def test_the_workflow_builds_every_registered_family(task_type, role):
 
 def test_the_workflow_names_exactly_the_registered_families_when_rejecting_one():
     with pytest.raises(ZekaError) as info:
-        workbench.ModelAPI(small_dataset("regression"), model_list=["lightgbm"],
-                           model_item=es.model_param_items)
+        workbench.ModelAPI(
+            small_dataset("regression"), model_list=["lightgbm"], model_item=es.model_param_items
+        )
     supported = info.value.args[0].split("supported names are ", 1)[1]
     assert sorted(re.findall(r"'([^']*)'", supported)) == sorted(FAMILY_KEYS)

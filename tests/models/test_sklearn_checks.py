@@ -12,8 +12,12 @@ QUICK = {
     "xgb1": {"n_estimators": 10},
     "xgb2": {"n_estimators": 10},
     "ebm": {"outer_bags": 1, "max_rounds": 50, "interactions": 2},
-    "gaminet": {"max_epochs": [20, 10, 5], "batch_size": 200, "interact_num": 2,
-                "learning_rates": [0.01, 0.01, 0.001]},
+    "gaminet": {
+        "max_epochs": [20, 10, 5],
+        "batch_size": 200,
+        "interact_num": 2,
+        "learning_rates": [0.01, 0.01, 0.001],
+    },
     "reludnn": {"max_epochs": 20, "batch_size": 100},
     "figs": {"max_iter": 20},
 }
@@ -21,11 +25,15 @@ QUICK = {
 # checks that a documented design choice rules out (see "scikit-learn compatibility" in
 # the README), by estimator; an entry that starts to pass must be removed
 _LIST_DEFAULTS = "the parameter table gives list defaults ([] and the like), kept as they are"
-_RANDOM_SPLITS = ("rows are drawn at random (validation part, bags or mini-batches), so a "
-                  "weighted row and its copies agree only in distribution")
+_RANDOM_SPLITS = (
+    "rows are drawn at random (validation part, bags or mini-batches), so a "
+    "weighted row and its copies agree only in distribution"
+)
 _ROW_COUNT_LEAF = "min_samples_leaf counts rows, not weight"
-_TINY_RIDGE = ("on a rank-deficient design the tiny ridge that picks one exact fit agrees to "
-               "about 1e-6, the check asks 1e-7")
+_TINY_RIDGE = (
+    "on a rank-deficient design the tiny ridge that picks one exact fit agrees to "
+    "about 1e-6, the check asks 1e-7"
+)
 _BOTH = ("Regressor", "Classifier")
 EXPECTED_FAILURES = {
     "GLMRegressor": {"check_sample_weight_equivalence_on_dense_data": _TINY_RIDGE},
@@ -36,10 +44,14 @@ for _family, _checks in {
     "XGB1": {"check_parameters_default_constructible": _LIST_DEFAULTS},
     "XGB2": {"check_parameters_default_constructible": _LIST_DEFAULTS},
     "EBM": {"check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS},
-    "GAMINet": {"check_parameters_default_constructible": _LIST_DEFAULTS,
-                "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS},
-    "ReluDNN": {"check_parameters_default_constructible": _LIST_DEFAULTS,
-                "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS},
+    "GAMINet": {
+        "check_parameters_default_constructible": _LIST_DEFAULTS,
+        "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS,
+    },
+    "ReluDNN": {
+        "check_parameters_default_constructible": _LIST_DEFAULTS,
+        "check_sample_weight_equivalence_on_dense_data": _RANDOM_SPLITS,
+    },
 }.items():
     for _task in _BOTH:
         EXPECTED_FAILURES[_family + _task] = _checks
@@ -53,8 +65,8 @@ if Version(sklearn.__version__) < Version("1.7"):
         _name = _family + "Classifier"  # a fresh dict: the regressor may share the old one
         EXPECTED_FAILURES[_name] = {
             **EXPECTED_FAILURES.get(_name, {}),
-            "check_sample_weight_equivalence_on_dense_data":
-                "scikit-learn 1.6 gives the weighted and the repeated fit different targets"}
+            "check_sample_weight_equivalence_on_dense_data": "scikit-learn 1.6 gives the weighted and the repeated fit different targets",
+        }
 
 
 def _estimators():

@@ -14,7 +14,7 @@ from sklearn.model_selection import KFold, cross_val_score
 from sklearn.pipeline import make_pipeline
 from sklearn.preprocessing import StandardScaler
 
-from zeka.models import _losses, _pair_terms, _pair_gain, boosting, ebm, gaminet
+from zeka.models import _losses, _pair_gain, _pair_terms, boosting, ebm, gaminet
 from zeka.models._base import bin_edges, bin_matrix, sigmoid
 from zeka.models._nn import EarlyStopping
 from zeka.models.boosting import XGB1Classifier, XGB1Regressor
@@ -86,6 +86,7 @@ def test_xgb1_logistic_refit_is_calibrated_and_reports_its_penalty():
 
 class CountingAdam(gaminet.Adam):
     """Adam that keeps its instances, whose step counts ``t`` tell the steps taken."""
+
     made = []
 
     def __init__(self, *args, **kwargs):
@@ -99,8 +100,9 @@ def test_gaminet_takes_several_steps_per_epoch_when_the_batch_exceeds_the_rows(m
     rng = np.random.default_rng(0)
     X = rng.normal(size=(200, 3))
     y = np.sin(X[:, 0]) + 0.1 * rng.normal(size=200)
-    model = GAMINetRegressor(interact_num=0, max_epochs=[20, 1, 1],
-                             early_stop_thres=[50, 50, 50]).fit(X, y)
+    model = GAMINetRegressor(
+        interact_num=0, max_epochs=[20, 1, 1], early_stop_thres=[50, 50, 50]
+    ).fit(X, y)
     epochs = sum(model.n_epochs_)
     assert sum(adam.t for adam in CountingAdam.made) >= 4 * epochs
 
@@ -117,8 +119,7 @@ def test_early_stopping_progress_does_not_depend_on_the_first_loss():
 
 def test_gaminet_on_small_data_is_close_to_a_linear_reference(diabetes, ridge_r2):
     X, y = diabetes
-    model = GAMINetRegressor(normalize=True, reg_clarity=0.1, loss_threshold=0.01,
-                             warm_start=True)
+    model = GAMINetRegressor(normalize=True, reg_clarity=0.1, loss_threshold=0.01, warm_start=True)
     assert cv_r2(model, X, y) >= ridge_r2 - 0.05
 
 
@@ -159,8 +160,14 @@ def pair_tree_gains(bins, sizes, wg, wh, pairs):
 
 
 def native_gains(bins, sizes, wg, wh, pairs, share):
-    return _pair_gain.pair_gains(np.asarray(bins, np.int64), np.asarray(sizes, np.int64),
-                                 np.asarray(pairs, np.int64).reshape(-1, 2), wg, wh, share)
+    return _pair_gain.pair_gains(
+        np.asarray(bins, np.int64),
+        np.asarray(sizes, np.int64),
+        np.asarray(pairs, np.int64).reshape(-1, 2),
+        wg,
+        wh,
+        share,
+    )
 
 
 def assert_same_gains(got, expected):
@@ -182,8 +189,9 @@ def test_pairs_ranked_together_score_as_each_pair_alone(logistic):
     if logistic:
         y = (y > 0).astype(float)
     w = rng.uniform(0.5, 2.0, size=120)
-    edges = [bin_edges(X[:, j], bins, weights=w)
-             for j, bins in enumerate([32, 7, 4, 32, 12, 2, 12])]
+    edges = [
+        bin_edges(X[:, j], bins, weights=w) for j, bins in enumerate([32, 7, 4, 32, 12, 2, 12])
+    ]
     edges[0] = np.insert(edges[0], 5, edges[0][5])  # an empty bin among full ones
     edges[5] = np.append(edges[5], 10.0)  # an empty last bin
     bins = bin_matrix(X, edges)
@@ -198,8 +206,9 @@ def test_pairs_ranked_together_score_as_each_pair_alone(logistic):
     alone = dict(zip(pairs, gains))
     assert alone[(0, 4)] == alone[(0, 6)] and np.isfinite(alone[(0, 4)])
     for candidates in (pairs, pairs[::-1]):
-        expected = [pair for pair in sorted(candidates, key=lambda p: -alone[p])
-                    if np.isfinite(alone[pair])]
+        expected = [
+            pair for pair in sorted(candidates, key=lambda p: -alone[p]) if np.isfinite(alone[pair])
+        ]
         assert _pair_terms.rank_pairs(bins, edges, y, w, loss, F, candidates) == expected
         # ties keep the candidates' order
         first, second = ((0, 4), (0, 6)) if candidates is pairs else ((0, 6), (0, 4))
@@ -209,13 +218,14 @@ def test_pairs_ranked_together_score_as_each_pair_alone(logistic):
 
 @st.composite
 def pair_problems(draw):
-    seed = draw(st.integers(0, 2 ** 32 - 1))
+    seed = draw(st.integers(0, 2**32 - 1))
     rng = np.random.default_rng(seed)
     n = draw(st.sampled_from([0, 1, 5, 40]))
     sizes = draw(st.lists(st.integers(1, 9), min_size=2, max_size=4))
     # each feature uses a random subset of its bins, leaving others empty
-    bins = np.stack([rng.choice(rng.integers(0, size, size=2 + size), size=n)
-                     for size in sizes], axis=1).astype(np.int64)
+    bins = np.stack(
+        [rng.choice(rng.integers(0, size, size=2 + size), size=n) for size in sizes], axis=1
+    ).astype(np.int64)
     g = rng.normal(size=n) * draw(st.sampled_from([1.0, 1e-8, 1e6]))
     h = rng.uniform(0.0, 1.0, size=n)
     w = rng.choice([0.0, 0.5, 1.0, 3.0], size=n)  # zero weights: empty hessian cells
@@ -265,8 +275,9 @@ def test_child_histograms_by_difference_match_direct_sums():
     parent = grower._histograms(rows, g, h)
     for goes_left in (X[:, 0] < 0.3, X[:, 1] < -1.0):
         left, right = rows[goes_left], rows[~goes_left]
-        for child, rows_of in zip(grower._child_histograms(parent, left, right, g, h),
-                                  (left, right)):
+        for child, rows_of in zip(
+            grower._child_histograms(parent, left, right, g, h), (left, right)
+        ):
             direct = grower._histograms(rows_of, g, h)
             for by_difference, summed in zip(child, direct):
                 np.testing.assert_allclose(by_difference, summed, rtol=1e-12, atol=1e-12)

@@ -1,6 +1,7 @@
 """The native extension modules of the installed package, found on disk, and
 the ones the build declares; the export test, the fuzzer and the leak check
 all take their list from here."""
+
 import importlib.machinery
 import pathlib
 import re

@@ -4,6 +4,7 @@ calls: the reference of the tests and the baseline of bench/bench_quality_scan.p
 Helpers (the string-column test, the special-character test and the two
 association measures) are written here in plain Python and numpy as well.
 """
+
 from collections import defaultdict
 
 import numpy as np
@@ -57,8 +58,9 @@ def special_characters(data, n_most_common=2):
             rows.append([data.columns[i], str(share * 100) + "%", [k for k, _ in top]])
         else:
             rows.append([data.columns[i], "0.0%", []])
-    table = pd.DataFrame(rows, columns=["Column Name", "% Special-Only Samples",
-                                        "Most Common Special-Only Samples"])
+    table = pd.DataFrame(
+        rows, columns=["Column Name", "% Special-Only Samples", "Most Common Special-Only Samples"]
+    )
     return table.set_index(["Column Name"])
 
 
@@ -80,8 +82,12 @@ def check_mixed_percentage(column):
     nums = sum(column.apply(is_float))
     if nums == total or nums == 0:
         return None
-    return {"strings": np.abs(nums - total) / total, "numbers": nums / total,
-            "strings_examples": strings, "numbers_examples": numbers}
+    return {
+        "strings": np.abs(nums - total) / total,
+        "numbers": nums / total,
+        "strings_examples": strings,
+        "numbers_examples": numbers,
+    }
 
 
 def mixed_data_type(data):
@@ -92,8 +98,12 @@ def mixed_data_type(data):
         if mix is None:
             rows[i] = {"With mixed": False, "Categorical : Numerical": "-"}
         else:
-            rows[i] = {"With mixed": True, "Categorical : Numerical":
-                       str(np.round(mix["strings"], 4)) + " : " + str(np.round(mix["numbers"], 4))}
+            rows[i] = {
+                "With mixed": True,
+                "Categorical : Numerical": str(np.round(mix["strings"], 4))
+                + " : "
+                + str(np.round(mix["numbers"], 4)),
+            }
     result = pd.DataFrame.from_dict(rows).T
     if data.shape[1]:
         result.index = pd.Index(list(data.columns))
@@ -106,13 +116,25 @@ def single_column_check(data, format_list=list):
     null = pd.DataFrame(data.isna().sum() / data.shape[0], columns=["Null Ratio"])
     special = special_characters(data)
     special["% Special-Only Samples"] = special["% Special-Only Samples"].map(
-        lambda x: float(x[:-1]) / 100)
-    scol = pd.concat([single, null, mixed_data_type(data),
-                      long_string(data, format_list=format_list), special], axis=1)
-    scol.columns = [["Is Single Value", "Null Ratio", "Mixed Data Types", "Mixed Data Types",
-                     "Long String", "Long String", "Special Characters", "Special Characters"],
-                    ["", "", "Mixed", "Categorical : Numerical", "Num", "Index", "Ratio",
-                     "Example Samples"]]
+        lambda x: float(x[:-1]) / 100
+    )
+    scol = pd.concat(
+        [single, null, mixed_data_type(data), long_string(data, format_list=format_list), special],
+        axis=1,
+    )
+    scol.columns = [
+        [
+            "Is Single Value",
+            "Null Ratio",
+            "Mixed Data Types",
+            "Mixed Data Types",
+            "Long String",
+            "Long String",
+            "Special Characters",
+            "Special Characters",
+        ],
+        ["", "", "Mixed", "Categorical : Numerical", "Num", "Index", "Ratio", "Example Samples"],
+    ]
     return scol
 
 

@@ -14,6 +14,7 @@ model family does.
 The feature-selection step is left out: its distance-correlation library takes
 seconds to import and has nothing to do with stopping.
 """
+
 import dataclasses
 import os
 import signal
@@ -54,22 +55,28 @@ def with_signal(function, send, signum):
     def wrapped(*args, **kwargs):
         send(signum)
         return function(*args, **kwargs)
+
     return wrapped
 
 
 def announced(function, text):
     """Says on the real stdout (the steps redirect sys.stdout) what starts."""
+
     def wrapped(*args, **kwargs):
         print(text(*args), file=sys.__stdout__, flush=True)
         return function(*args, **kwargs)
+
     return wrapped
 
 
 def main(point, signal_name, mode, *report_args):
     from zeka.workflow.workbench import ModelAPI
 
-    send = {"direct": send_directly, "swallowed": send_in_weakref_callback,
-            "converted": send_and_convert}[mode]
+    send = {
+        "direct": send_directly,
+        "swallowed": send_in_weakref_callback,
+        "converted": send_and_convert,
+    }[mode]
     signum = getattr(signal, signal_name)
     chosen = []
     for step in steps.STEPS:
@@ -78,8 +85,11 @@ def main(point, signal_name, mode, *report_args):
         run = step.run
         if step.anchor == point:
             run = with_signal(run, send, signum)
-        chosen.append(dataclasses.replace(
-            step, run=announced(run, lambda state, section, a=step.anchor: "step " + a)))
+        chosen.append(
+            dataclasses.replace(
+                step, run=announced(run, lambda state, section, a=step.anchor: "step " + a)
+            )
+        )
     steps.STEPS = chosen
     if point == "render":
         road.Road.render = with_signal(road.Road.render, send, signum)

@@ -1,4 +1,5 @@
 """The report command end to end: the document it writes and the inputs it refuses."""
+
 import base64
 import copy
 import dataclasses
@@ -18,10 +19,26 @@ from zeka.report import cli
 PIL_Image = pytest.importorskip("PIL.Image")
 
 SECTIONS = ["integrity", "preparation", "features", "outliers", "models", "explanation"]
-MODULE_OF_SECTION = {"integrity": "zeka.data.quality_scan.quality_scan",
-                     "features": "zeka.data.variable_screen", "explanation": "zeka.explainer.shap"}
-VOID = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source",
-        "track", "wbr"}
+MODULE_OF_SECTION = {
+    "integrity": "zeka.data.quality_scan.quality_scan",
+    "features": "zeka.data.variable_screen",
+    "explanation": "zeka.explainer.shap",
+}
+VOID = {
+    "area",
+    "base",
+    "br",
+    "col",
+    "embed",
+    "hr",
+    "img",
+    "input",
+    "link",
+    "meta",
+    "source",
+    "track",
+    "wbr",
+}
 
 
 def module_missing(section):
@@ -111,12 +128,32 @@ def run_command(argv):
 def report(tmp_path_factory):
     folder = tmp_path_factory.mktemp("report")
     path = folder / "diabetes.html"
-    status, out, err = run_command(["report", "--dataset", "Diabetes", "--models", "glm,tree",
-                                    "--out", str(path), "--explain-rows", "30", "--quiet",
-                                    "--seed", "3"])
+    status, out, err = run_command(
+        [
+            "report",
+            "--dataset",
+            "Diabetes",
+            "--models",
+            "glm,tree",
+            "--out",
+            str(path),
+            "--explain-rows",
+            "30",
+            "--quiet",
+            "--seed",
+            "3",
+        ]
+    )
     text = path.read_text(encoding="utf-8")
-    return {"status": status, "out": out, "err": err, "path": path, "folder": folder,
-            "text": text, "doc": Document(text)}
+    return {
+        "status": status,
+        "out": out,
+        "err": err,
+        "path": path,
+        "folder": folder,
+        "text": text,
+        "doc": Document(text),
+    }
 
 
 def test_writes_the_file_and_names_it(report):
@@ -150,8 +187,11 @@ def test_holds_every_section_in_order_with_a_contents_entry(report):
 
 def test_images_are_pngs_of_sensible_size(report):
     images = report["doc"].images
-    expected = {"outliers": 1, "models": 1,
-                "explanation": 0 if module_missing("explanation") else 4}
+    expected = {
+        "outliers": 1,
+        "models": 1,
+        "explanation": 0 if module_missing("explanation") else 4,
+    }
     for section, count in expected.items():
         assert sum(1 for s, _, _ in images if s == section) == count, section
     for section, src, alt in images:
@@ -218,8 +258,10 @@ def test_outlier_share_matches_a_direct_fit(report):
     x = StandardScaler().fit_transform(dataset.train_x)
     scores = -OneClassSVM(nu=0.05).fit(x).decision_function(x)
     flagged = int((scores > 0).sum())
-    assert "{} rows ({:.1f}%)".format(flagged, 100 * flagged / len(x)) in \
-        report["doc"].readings["outliers"]
+    assert (
+        "{} rows ({:.1f}%)".format(flagged, 100 * flagged / len(x))
+        in report["doc"].readings["outliers"]
+    )
     top = report["doc"].tables["outliers"][0]
     labels = [row[0] for row in top[1:] if row and row[0].isdigit()]
     expected = dataset.raw_data.index[dataset.train_index[np.argsort(-scores, kind="stable")[:10]]]
@@ -230,12 +272,16 @@ def only_steps(monkeypatch, *anchors, **replaced_runs):
     """Let the command run only the named steps, some with a replaced computation."""
     from zeka.report import steps
 
-    chosen = [dataclasses.replace(step, run=replaced_runs.get(step.anchor, step.run))
-              for step in steps.STEPS if step.anchor in anchors]
+    chosen = [
+        dataclasses.replace(step, run=replaced_runs.get(step.anchor, step.run))
+        for step in steps.STEPS
+        if step.anchor in anchors
+    ]
     monkeypatch.setattr(steps, "STEPS", chosen)
 
 
 # -- bad input ------------------------------------------------------------------------
+
 
 def write(path, text, mode="w"):
     with open(path, mode) as handle:
@@ -245,33 +291,89 @@ def write(path, text, mode="w"):
 
 BAD_INPUTS = {
     "missing csv": (lambda d: ["--csv", str(d / "nope.csv"), "--target", "y"], "no such file"),
-    "csv does not parse": (lambda d: ["--csv", write(d / "bad.csv", b"a,b\n1,\"2\n\xff\xfe,3", "wb"),
-                                      "--target", "a"], "does not parse"),
+    "csv does not parse": (
+        lambda d: ["--csv", write(d / "bad.csv", b'a,b\n1,"2\n\xff\xfe,3', "wb"), "--target", "a"],
+        "does not parse",
+    ),
     "empty csv": (lambda d: ["--csv", write(d / "empty.csv", ""), "--target", "y"], "is empty"),
-    "target not a column": (lambda d: ["--csv", write(d / "ok.csv", "a,b\n1,2\n3,4\n"),
-                                       "--target", "y"], "has no column 'y'"),
-    "one-class target": (lambda d: ["--csv", write(d / "one.csv", "a,y\n" + "".join(
-        "{},1\n".format(i) for i in range(50))), "--target", "y"], "single value (1);"),
-    "infinite target": (lambda d: ["--csv", write(d / "inf.csv", "a,y\n" + "".join(
-        "{},{}\n".format(i, "inf" if i == 7 else i % 5) for i in range(50))), "--target", "y"],
-        "infinite values (1 of 50 rows)"),
-    "target all missing": (lambda d: ["--csv", write(d / "nan.csv", "a,y\n" + "".join(
-        "{},\n".format(i) for i in range(50))), "--target", "y"], "all missing"),
-    "three-class target": (lambda d: ["--csv", write(d / "three.csv", "a,y\n" + "".join(
-        "{},{}\n".format(i, "abc"[i % 3]) for i in range(60))), "--target", "y"],
-        "only binary classification"),
-    "text target as regression": (lambda d: ["--csv", write(d / "text.csv", "a,y\n" + "".join(
-        "{},{}\n".format(i, "ab"[i % 2]) for i in range(60))), "--target", "y", "--task",
-        "regression"], "not numeric"),
-    "csv without target option": (lambda d: ["--csv", write(d / "ok2.csv", "a,y\n1,2\n")],
-                                  "needs --target"),
+    "target not a column": (
+        lambda d: ["--csv", write(d / "ok.csv", "a,b\n1,2\n3,4\n"), "--target", "y"],
+        "has no column 'y'",
+    ),
+    "one-class target": (
+        lambda d: [
+            "--csv",
+            write(d / "one.csv", "a,y\n" + "".join("{},1\n".format(i) for i in range(50))),
+            "--target",
+            "y",
+        ],
+        "single value (1);",
+    ),
+    "infinite target": (
+        lambda d: [
+            "--csv",
+            write(
+                d / "inf.csv",
+                "a,y\n"
+                + "".join("{},{}\n".format(i, "inf" if i == 7 else i % 5) for i in range(50)),
+            ),
+            "--target",
+            "y",
+        ],
+        "infinite values (1 of 50 rows)",
+    ),
+    "target all missing": (
+        lambda d: [
+            "--csv",
+            write(d / "nan.csv", "a,y\n" + "".join("{},\n".format(i) for i in range(50))),
+            "--target",
+            "y",
+        ],
+        "all missing",
+    ),
+    "three-class target": (
+        lambda d: [
+            "--csv",
+            write(
+                d / "three.csv",
+                "a,y\n" + "".join("{},{}\n".format(i, "abc"[i % 3]) for i in range(60)),
+            ),
+            "--target",
+            "y",
+        ],
+        "only binary classification",
+    ),
+    "text target as regression": (
+        lambda d: [
+            "--csv",
+            write(
+                d / "text.csv",
+                "a,y\n" + "".join("{},{}\n".format(i, "ab"[i % 2]) for i in range(60)),
+            ),
+            "--target",
+            "y",
+            "--task",
+            "regression",
+        ],
+        "not numeric",
+    ),
+    "csv without target option": (
+        lambda d: ["--csv", write(d / "ok2.csv", "a,y\n1,2\n")],
+        "needs --target",
+    ),
     "unknown dataset": (lambda d: ["--dataset", "NoSuchData"], "unknown dataset 'NoSuchData'"),
-    "unknown model family": (lambda d: ["--dataset", "Diabetes", "--models", "glm,forest"],
-                             "unknown model family forest"),
-    "output folder missing": (lambda d: ["--dataset", "Diabetes", "--out",
-                                         str(d / "no" / "such" / "r.html")], "does not exist"),
-    "output folder not writable": (lambda d: ["--dataset", "Diabetes", "--out",
-                                              "/proc/zeka-report.html"], "cannot write"),
+    "unknown model family": (
+        lambda d: ["--dataset", "Diabetes", "--models", "glm,forest"],
+        "unknown model family forest",
+    ),
+    "output folder missing": (
+        lambda d: ["--dataset", "Diabetes", "--out", str(d / "no" / "such" / "r.html")],
+        "does not exist",
+    ),
+    "output folder not writable": (
+        lambda d: ["--dataset", "Diabetes", "--out", "/proc/zeka-report.html"],
+        "cannot write",
+    ),
     "unknown option": (lambda d: ["--dataset", "Diabetes", "--colour"], "unrecognized arguments"),
 }
 
@@ -282,9 +384,11 @@ def test_bad_input_is_one_line_and_status_2(case, tmp_path):
     args = make_args(tmp_path)
     out_args = [] if "--out" in args else ["--out", str(tmp_path / "r.html")]
     before = set(os.listdir(tmp_path))
-    status, out, err = run_command(["report", "--quiet", "--models", "glm"] + args + out_args
-                                   if "--models" not in args else ["report", "--quiet"] + args
-                                   + out_args)
+    status, out, err = run_command(
+        ["report", "--quiet", "--models", "glm"] + args + out_args
+        if "--models" not in args
+        else ["report", "--quiet"] + args + out_args
+    )
     assert status == 2
     assert out == ""
     assert err.count("\n") == 1 and err.startswith("zeka report: error: "), err
@@ -322,23 +426,50 @@ def test_a_failing_step_is_reported_and_the_others_run(tmp_path, monkeypatch):
     assert "report: preparation" in err  # the progress bar, without --quiet
     document = Document(target.read_text())
     assert document.readings["outliers"].startswith(
-        "This step failed: ValueError: the detector broke")
+        "This step failed: ValueError: the detector broke"
+    )
     assert "the modelling steps use 442 of the 442 rows" in document.readings["preparation"].lower()
 
 
 def test_help_explains_every_option_with_an_example():
-    result = subprocess.run([sys.executable, "-m", "zeka", "report", "--help"],
-                            capture_output=True, text=True, timeout=120)
+    result = subprocess.run(
+        [sys.executable, "-m", "zeka", "report", "--help"],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert result.returncode == 0
-    for option in ("--dataset", "--csv", "--target", "--task", "--out", "--models", "--seed",
-                   "--quiet", "examples:", "zeka report --csv"):
+    for option in (
+        "--dataset",
+        "--csv",
+        "--target",
+        "--task",
+        "--out",
+        "--models",
+        "--seed",
+        "--quiet",
+        "examples:",
+        "zeka report --csv",
+    ):
         assert option in result.stdout
 
 
 def test_bad_input_from_a_real_process_has_no_traceback(tmp_path):
-    result = subprocess.run([sys.executable, "-m", "zeka", "report", "--dataset", "Nope",
-                             "--out", str(tmp_path / "r.html")],
-                            capture_output=True, text=True, timeout=120)
+    result = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "zeka",
+            "report",
+            "--dataset",
+            "Nope",
+            "--out",
+            str(tmp_path / "r.html"),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert result.returncode == 2
     assert result.stderr.startswith("zeka report: error: unknown dataset 'Nope'")
     assert result.stderr.count("\n") == 1
@@ -347,13 +478,27 @@ def test_bad_input_from_a_real_process_has_no_traceback(tmp_path):
 
 def test_markup_in_the_users_data_is_shown_as_text(tmp_path, monkeypatch):
     rng = np.random.default_rng(1)
-    frame = pd.DataFrame({"<b>bold</b>": rng.normal(size=120),
-                          "note": rng.choice(["<script>alert(1)</script>", "a&b"], size=120)})
+    frame = pd.DataFrame(
+        {
+            "<b>bold</b>": rng.normal(size=120),
+            "note": rng.choice(["<script>alert(1)</script>", "a&b"], size=120),
+        }
+    )
     frame["y"] = (frame["<b>bold</b>"] + rng.normal(size=120) > 0).astype(int)
     frame.to_csv(tmp_path / "markup.csv", index=False)
     only_steps(monkeypatch, "integrity", "preparation", "outliers")
-    status, out, err = run_command(["report", "--quiet", "--csv", str(tmp_path / "markup.csv"),
-                                    "--target", "y", "--out", str(tmp_path / "r.html")])
+    status, out, err = run_command(
+        [
+            "report",
+            "--quiet",
+            "--csv",
+            str(tmp_path / "markup.csv"),
+            "--target",
+            "y",
+            "--out",
+            str(tmp_path / "r.html"),
+        ]
+    )
     assert status == 0, out + err
     text = (tmp_path / "r.html").read_text()
     assert "<script" not in text and "<b>bold" not in text
@@ -374,10 +519,10 @@ def test_dependence_ticks_read_in_the_features_own_units():
     units = original_units(pipeline, names, names[numerical[0]])
     raw = dataset.get_raw_data(train=True)[0].to_numpy(dtype=float)
     model_x = dataset.train_x
-    np.testing.assert_allclose(units.transform(raw)[:, numerical], model_x[:, numerical],
-                               atol=1e-9)
-    np.testing.assert_allclose(units.inverse_transform(model_x)[:, numerical],
-                               raw[:, numerical], rtol=1e-9, atol=1e-9)
+    np.testing.assert_allclose(units.transform(raw)[:, numerical], model_x[:, numerical], atol=1e-9)
+    np.testing.assert_allclose(
+        units.inverse_transform(model_x)[:, numerical], raw[:, numerical], rtol=1e-9, atol=1e-9
+    )
     categorical = [j for j in range(len(names)) if j not in numerical]
     if categorical:  # no standardisation to undo: no scaler, plain ticks
         assert original_units(pipeline, names, names[categorical[0]]) is None

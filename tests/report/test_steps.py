@@ -1,4 +1,5 @@
 """The report's steps: the order they run in, what they read from the package's tables."""
+
 import copy
 import itertools
 
@@ -13,8 +14,9 @@ DOCUMENT_ORDER = ["integrity", "preparation", "features", "outliers", "models", 
 
 
 def subsets(items):
-    return [list(c) for size in range(1, len(items) + 1)
-            for c in itertools.combinations(items, size)]
+    return [
+        list(c) for size in range(1, len(items) + 1) for c in itertools.combinations(items, size)
+    ]
 
 
 def test_the_document_shows_the_steps_in_the_order_a_reader_walks_the_road():
@@ -52,8 +54,12 @@ def test_steps_waiting_for_each_other_are_refused():
 def all_parameter_entries():
     from zeka.config.estimator_settings import model_param_items, od_param_items
 
-    return [(table, key, entry) for tables in (model_param_items, od_param_items)
-            for table, entries in tables.items() for key, entry in entries.items()]
+    return [
+        (table, key, entry)
+        for tables in (model_param_items, od_param_items)
+        for table, entries in tables.items()
+        for key, entry in entries.items()
+    ]
 
 
 WIDGETS = {"BoundedIntText", "BoundedFloatText", "Dropdown", "Text", "TagsInput", ""}
@@ -78,8 +84,11 @@ def test_a_new_default_leaves_the_entry_and_its_widget_as_they_were():
     changed = params.with_default(entry, 123)
     assert params.default(changed) == 123
     assert entry == before
-    assert [params.widget_name(changed), params.widget_arguments(changed),
-            params.label(changed)] == before[:3]
+    assert [
+        params.widget_name(changed),
+        params.widget_arguments(changed),
+        params.label(changed),
+    ] == before[:3]
 
 
 def test_the_models_step_gives_the_seeded_families_the_report_seed():
@@ -109,12 +118,14 @@ def test_the_integrity_reading_finds_the_columns_each_check_flags():
 
     rng = np.random.default_rng(4)
     rows = 40
-    frame = pd.DataFrame({
-        "amount": rng.normal(size=rows),
-        "constant": ["same"] * rows,
-        "codes": ["1", "2", "a", "b.5"] * (rows // 4),
-        "symbols": ["ok", "###"] + ["fine"] * (rows - 2),
-    })
+    frame = pd.DataFrame(
+        {
+            "amount": rng.normal(size=rows),
+            "constant": ["same"] * rows,
+            "codes": ["1", "2", "a", "b.5"] * (rows // 4),
+            "symbols": ["ok", "###"] + ["fine"] * (rows - 2),
+        }
+    )
     frame.loc[[2, 5, 9], "amount"] = np.nan
     meta = {c: infer_feature_type(frame[c]) for c in frame.columns}
     scol = check_module.DataIntegrityCheck(frame, meta).single_column_check().data

@@ -4,6 +4,7 @@ Stopping is tested in child processes that get a real signal: from the
 signal_driver beside this file at a chosen point of the road, or from this
 process once the child's progress bar shows a step.
 """
+
 import io
 import os
 import select
@@ -45,6 +46,7 @@ def folder(tmp_path):
 
 # -- the output is never an input ------------------------------------------------------
 
+
 def spelled_differently(folder, csv):
     (folder / "sub").mkdir()
     return str(folder / "sub" / ".." / csv.name)
@@ -85,9 +87,11 @@ def test_an_output_that_is_the_input_is_refused(case, tmp_path):
     content = csv.read_bytes()
     before = sorted(os.listdir(tmp_path))
     stdout, stderr = io.StringIO(), io.StringIO()
-    status = cli.run(["report", "--quiet", "--csv", given, "--out", out, "--models", "glm"]
-                     + SMALL_RUN,
-                     stdout=stdout, stderr=stderr)
+    status = cli.run(
+        ["report", "--quiet", "--csv", given, "--out", out, "--models", "glm"] + SMALL_RUN,
+        stdout=stdout,
+        stderr=stderr,
+    )
     assert status == 2
     assert stdout.getvalue() == ""
     err = stderr.getvalue()
@@ -107,6 +111,7 @@ def test_a_copy_of_the_input_is_another_file(tmp_path):
 
 # -- the signal guard itself ---------------------------------------------------------
 
+
 def test_a_signal_inside_deferred_work_is_recorded_and_acted_on_afterwards():
     previous = signal.getsignal(signal.SIGINT)
     with StopSignals() as stop:
@@ -120,7 +125,7 @@ def test_a_signal_inside_deferred_work_is_recorded_and_acted_on_afterwards():
 
 @pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP])
 def test_a_termination_signal_stops_like_ctrl_c_and_says_which(signum):
-    with StopSignals() as stop:
+    with StopSignals():
         with pytest.raises(Stopped) as raised:
             signal.raise_signal(signum)
             time.sleep(0)  # the handler has run by now
@@ -155,6 +160,7 @@ def test_once_finished_signals_no_longer_stop():
 
 # -- real signals in a child process --------------------------------------------------
 
+
 def message(signum):
     if signum == signal.SIGINT:
         return "zeka report: interrupted; no report written"
@@ -171,9 +177,25 @@ def assert_stopped_cleanly(result, signum, folder):
 
 def drive(folder, point, signum, mode="direct", models=("glm",)):
     return subprocess.run(
-        [sys.executable, str(DRIVER), point, signal.Signals(signum).name, mode, "--quiet",
-         "--csv", str(folder / "data.csv"), "--out", str(folder / "r.html")] + SMALL_RUN
-        + ["--models"] + list(models), capture_output=True, text=True, timeout=180)
+        [
+            sys.executable,
+            str(DRIVER),
+            point,
+            signal.Signals(signum).name,
+            mode,
+            "--quiet",
+            "--csv",
+            str(folder / "data.csv"),
+            "--out",
+            str(folder / "r.html"),
+        ]
+        + SMALL_RUN
+        + ["--models"]
+        + list(models),
+        capture_output=True,
+        text=True,
+        timeout=180,
+    )
 
 
 def test_the_driver_alone_writes_the_report(folder):
@@ -181,8 +203,14 @@ def test_the_driver_alone_writes_the_report(folder):
     assert result.returncode == 0, result.stderr
     assert (folder / "r.html").read_text().startswith("<!DOCTYPE html>")
     assert sorted(os.listdir(folder)) == ["data.csv", "r.html"]
-    assert started(result) == ["integrity", "preparation", "outliers", "models", "glm",
-                               "explanation"]
+    assert started(result) == [
+        "integrity",
+        "preparation",
+        "outliers",
+        "models",
+        "glm",
+        "explanation",
+    ]
 
 
 SIGNALS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
@@ -197,10 +225,16 @@ def test_a_signal_at_any_point_leaves_no_report_and_the_old_one_untouched(folder
     assert started(result)[-1] == ("explanation" if point == "render" else point)
 
 
-@pytest.mark.parametrize("signum, point", [
-    (signal.SIGINT, "explanation"), (signal.SIGINT, "render"),
-    (signal.SIGTERM, "explanation"), (signal.SIGHUP, "models")],
-    ids=lambda v: v if isinstance(v, str) else signal.Signals(v).name)
+@pytest.mark.parametrize(
+    "signum, point",
+    [
+        (signal.SIGINT, "explanation"),
+        (signal.SIGINT, "render"),
+        (signal.SIGTERM, "explanation"),
+        (signal.SIGHUP, "models"),
+    ],
+    ids=lambda v: v if isinstance(v, str) else signal.Signals(v).name,
+)
 def test_a_signal_that_a_library_swallows_still_stops_the_report(folder, signum, point):
     result = drive(folder, point, signum, mode="swallowed")
     assert "the step went on" in result.stdout  # the exception was dropped where it was raised
@@ -209,13 +243,18 @@ def test_a_signal_that_a_library_swallows_still_stops_the_report(folder, signum,
 
 
 def started(result):
-    return [line.split(" ", 1)[1] for line in result.stdout.splitlines()
-            if line.startswith(("step ", "training "))]
+    return [
+        line.split(" ", 1)[1]
+        for line in result.stdout.splitlines()
+        if line.startswith(("step ", "training "))
+    ]
 
 
-@pytest.mark.parametrize("signum, point, last", [(signal.SIGINT, "integrity", "integrity"),
-                                                 (signal.SIGTERM, "fit", "glm")],
-                         ids=["SIGINT-integrity", "SIGTERM-fit"])
+@pytest.mark.parametrize(
+    "signum, point, last",
+    [(signal.SIGINT, "integrity", "integrity"), (signal.SIGTERM, "fit", "glm")],
+    ids=["SIGINT-integrity", "SIGTERM-fit"],
+)
 def test_an_interrupt_turned_into_an_error_stops_at_once(folder, signum, point, last):
     result = drive(folder, point, signum, mode="converted", models=["glm", "tree"])
     assert_stopped_cleanly(result, signum, folder)
@@ -241,9 +280,22 @@ def read_until(process, marker, seconds=120):
 @pytest.mark.parametrize("signum", SIGNALS, ids=lambda s: signal.Signals(s).name)
 def test_a_signal_from_outside_while_the_models_train(folder, signum):
     process = subprocess.Popen(
-        [sys.executable, "-m", "zeka", "report", "--csv", str(folder / "data.csv"),
-         "--out", str(folder / "r.html"), "--models", "glm"] + SMALL_RUN,
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        [
+            sys.executable,
+            "-m",
+            "zeka",
+            "report",
+            "--csv",
+            str(folder / "data.csv"),
+            "--out",
+            str(folder / "r.html"),
+            "--models",
+            "glm",
+        ]
+        + SMALL_RUN,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+    )
     try:
         seen = read_until(process, b"report: models")
         process.send_signal(signum)
@@ -251,8 +303,9 @@ def test_a_signal_from_outside_while_the_models_train(folder, signum):
     finally:
         if process.poll() is None:
             process.kill()
-    result = subprocess.CompletedProcess(process.args, process.returncode, out.decode(),
-                                         (seen + err).decode())
+    result = subprocess.CompletedProcess(
+        process.args, process.returncode, out.decode(), (seen + err).decode()
+    )
     assert_stopped_cleanly(result, signum, folder)
     lines = [line for line in result.stderr.replace("\r", "\n").splitlines() if line.strip()]
     assert lines[-1] == message(signum)

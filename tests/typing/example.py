@@ -4,6 +4,7 @@ tests/test_typing.py checks this file with ``mypy --strict`` and also runs it,
 so the annotations below are the values the modules really return. Run it
 yourself with ``python tests/typing/example.py``.
 """
+
 from __future__ import annotations
 
 from typing import Any
@@ -85,7 +86,9 @@ def integrity(frame: pd.DataFrame) -> None:
     base: str = string_baseform("  Yes!  ", remove_special_characters=True)  # "yes"
     text: bool = is_string_column(pd.Series(["a", "b", 1]))
     labels: str = format_list(list(range(8)), max_items=3)
-    theil_u: float = symmetric_theil_u_correlation(np.array([0.0, 1.0, 1.0]), np.array([1.0, 0.0, 0.0]))
+    theil_u: float = symmetric_theil_u_correlation(
+        np.array([0.0, 1.0, 1.0]), np.array([1.0, 0.0, 0.0])
+    )
     eta: float = correlation_ratio(np.array([0.0, 0.0, 1.0]), np.array([1.0, 2.0, 9.0]))
     assert base == "yes" and text and labels.startswith("[0, 1, 2")
     assert theil_u == 1.0 and 0.0 <= eta <= 1.0
@@ -101,8 +104,14 @@ def preparation_and_screening(dataset: Dataset) -> None:
     prep.fit(x[:, :4])  # returns None, not self: no chaining prep.fit(x).transform(x)
     assert matrix.shape == (len(x), 4) and prep.c_hot_f == {1: 1}
 
-    screen = FeatureSelection(method="cor", threshold=0.2, X=x, y=y,
-                              feature_names=list(dataset.feature_names), target_name="target")
+    screen = FeatureSelection(
+        method="cor",
+        threshold=0.2,
+        X=x,
+        y=y,
+        feature_names=list(dataset.feature_names),
+        target_name="target",
+    )
     scores, selected = screen.variable_screen()  # scores by column, selected positions best first
     assert isinstance(scores, np.ndarray) and scores.dtype == np.float64  # "cor": an array
     assert all(isinstance(i, np.intp) and abs(scores[i]) > 0.2 for i in selected)

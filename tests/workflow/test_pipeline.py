@@ -20,12 +20,15 @@ def credit():
     return Dataset.load("SimuCredit_trim1")
 
 
-@pytest.mark.parametrize("name, estimator, score, floor", [
-    ("SimuRegression", LinearRegression(), "R2", 0.5),
-    ("SimuHousing", LinearRegression(), "R2", 0.7),
-    ("SimuCredit_trim2", LogisticRegression(max_iter=1000), "AUC", 0.7),
-    ("BreastCancer", LogisticRegression(max_iter=1000), "AUC", 0.95),
-])
+@pytest.mark.parametrize(
+    "name, estimator, score, floor",
+    [
+        ("SimuRegression", LinearRegression(), "R2", 0.5),
+        ("SimuHousing", LinearRegression(), "R2", 0.7),
+        ("SimuCredit_trim2", LogisticRegression(max_iter=1000), "AUC", 0.7),
+        ("BreastCancer", LogisticRegression(max_iter=1000), "AUC", 0.95),
+    ],
+)
 def test_pipeline_trains_end_to_end(name, estimator, score, floor):
     dataset = Dataset.load(name)
     pipeline = ModelPipeline(dataset=dataset, estimator=estimator)

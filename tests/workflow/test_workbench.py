@@ -5,6 +5,7 @@ dataset object, catalogue and ModelPipeline, and log them, so the tests can
 check the call shapes and their order. They are injected by replacing the
 module's attributes, which the methods read when they run.
 """
+
 import copy
 import importlib
 import inspect
@@ -23,8 +24,13 @@ from zeka.workflow import workbench
 
 MODEL_NAMES = ["glm", "gam", "tree", "figs", "ebm", "reludnn", "xgb1", "xgb2", "gaminet"]
 CONFIG_ONLY = ["glm", "gam", "tree", "figs", "ebm", "reludnn"]
-GAMINET_FIXED = [("normalize", True), ("reg_clarity", 0.1), ("loss_threshold", 0.01),
-                 ("warm_start", True), ("verbose", False)]
+GAMINET_FIXED = [
+    ("normalize", True),
+    ("reg_clarity", 0.1),
+    ("loss_threshold", 0.01),
+    ("warm_start", True),
+    ("verbose", False),
+]
 SPLIT_DATA = {"train": ("x_train", "y_train", "w_train"), "test": ("x_test", "y_test", "w_test")}
 
 
@@ -71,6 +77,7 @@ class Catalogue(dict):
         def build(**kwargs):
             self.log.append(("build", self.label, name))
             return Estimator(self.label, name, kwargs)
+
         return build
 
     def __getitem__(self, key):
@@ -108,15 +115,19 @@ class Pipeline:
 def scored_estimator(test=(0.5, 0.25), train=(0.75, 0.125)):
     """An estimator whose (MSE, R2) scores on the test and training splits are given."""
     est = Estimator("external", "custom", {})
-    est.scores = {"MSE": {"x_test": test[0], "x_train": train[0]},
-                  "R2": {"x_test": test[1], "x_train": train[1]}}
+    est.scores = {
+        "MSE": {"x_test": test[0], "x_train": train[0]},
+        "R2": {"x_test": test[1], "x_train": train[1]},
+    }
     return est
 
 
 def param_table(models=("glm",)):
     tables = {
-        "glm": {"l1_regularization": ["FloatSlider", {}, "L1", 0.0],
-                "l2_regularization": ["FloatSlider", {}, "L2", 0.1]},
+        "glm": {
+            "l1_regularization": ["FloatSlider", {}, "L1", 0.0],
+            "l2_regularization": ["FloatSlider", {}, "L2", 0.1],
+        },
         "xgb2": {"max_depth": ["", {}, "", 2], "mono_increasing_list": ["Text", {}, "Inc", []]},
     }
     return {m: tables.get(m, {"p_" + m: ["IntSlider", {}, m, len(m)]}) for m in models}
@@ -145,8 +156,10 @@ def api(fakes):
 
 
 def registries(api):
-    return {name: dict(getattr(api, name))
-            for name in ("training_record", "registered_pipeline", "custom_model_dict")}
+    return {
+        name: dict(getattr(api, name))
+        for name in ("training_record", "registered_pipeline", "custom_model_dict")
+    }
 
 
 # --------------------------------------------------------------------------- module and class
@@ -162,15 +175,23 @@ def test_module_names_are_bound_in_order_to_the_expected_objects():
     models = importlib.import_module("zeka.models")
     pipeline = importlib.import_module("zeka.workflow.pipeline")
     expected = [
-        ("time", time), ("types", types), ("np", np), ("pd", pd),
-        ("copy", copy_module.copy), ("deepcopy", copy_module.deepcopy),
-        ("is_classifier", sklearn.base.is_classifier), ("is_regressor", sklearn.base.is_regressor),
-        ("accuracy_score", sklearn.metrics.accuracy_score), ("r2_score", sklearn.metrics.r2_score),
+        ("time", time),
+        ("types", types),
+        ("np", np),
+        ("pd", pd),
+        ("copy", copy_module.copy),
+        ("deepcopy", copy_module.deepcopy),
+        ("is_classifier", sklearn.base.is_classifier),
+        ("is_regressor", sklearn.base.is_regressor),
+        ("accuracy_score", sklearn.metrics.accuracy_score),
+        ("r2_score", sklearn.metrics.r2_score),
         ("check_is_fitted", sklearn.utils.validation.check_is_fitted),
         ("ModelPipeline", pipeline.ModelPipeline),
-        ("ZEKACLASSIFIER", models.ZEKACLASSIFIER), ("ZEKAREGRESSOR", models.ZEKAREGRESSOR),
+        ("ZEKACLASSIFIER", models.ZEKACLASSIFIER),
+        ("ZEKAREGRESSOR", models.ZEKAREGRESSOR),
         ("get_model_name", models.get_model_name),
-        ("ZekaWarning", exceptions.ZekaWarning), ("ZekaInfo", exceptions.ZekaInfo),
+        ("ZekaWarning", exceptions.ZekaWarning),
+        ("ZekaInfo", exceptions.ZekaInfo),
         ("ZekaError", exceptions.ZekaError),
     ]
     names = [n for n in vars(workbench) if not n.startswith("__") or n == "__sklearn_is_fitted__"]
@@ -184,7 +205,10 @@ def test_sklearn_is_fitted_takes_nothing_and_returns_true():
     assert fn() is True
     assert str(inspect.signature(fn)) == "()"
     assert (fn.__name__, fn.__qualname__, fn.__module__) == (
-        "__sklearn_is_fitted__", "__sklearn_is_fitted__", "zeka.workflow.workbench")
+        "__sklearn_is_fitted__",
+        "__sklearn_is_fitted__",
+        "zeka.workflow.workbench",
+    )
     with pytest.raises(TypeError, match=r"takes 0 positional arguments but 1 was given"):
         fn(1)
 
@@ -211,7 +235,10 @@ def test_class_is_plain_with_its_methods_in_definition_order():
     assert (cls.__module__, cls.__qualname__) == ("zeka.workflow.workbench", "ModelAPI")
     own = [n for n in vars(cls) if n not in ("__module__", "__dict__", "__weakref__", "__doc__")]
     assert own == [name for name, _ in METHODS]
-    assert str(inspect.signature(cls)) == "(dataset, model_list=None, model_item=None, highcode_mode=False)"
+    assert (
+        str(inspect.signature(cls))
+        == "(dataset, model_list=None, model_item=None, highcode_mode=False)"
+    )
 
 
 @pytest.mark.parametrize("name, signature", METHODS)
@@ -222,27 +249,44 @@ def test_method_signature_and_qualname(api, name, signature):
     assert function.__name__ == name
     bound = getattr(api, name)
     assert bound.__self__ is api
-    assert str(inspect.signature(bound)) == signature.replace("(self, ", "(").replace("(self)", "()")
+    assert str(inspect.signature(bound)) == signature.replace("(self, ", "(").replace(
+        "(self)", "()"
+    )
     assert repr(bound).startswith("<bound method ModelAPI.%s of " % name)
 
 
-@pytest.mark.parametrize("name, doc", [
-    ("make_pipeline", "Generate pipeline object.\n\nParameters\n----------\n"
-                      "estimator : Estimator Object\n    Fitted or not fitted estimator object, "
-                      "which should follow the sklearn estimator style."),
-    ("singlerun", "Train single model.\n\nParameters\n----------\npipeline\n"
-                  "    Zeka's pipeline object.\nname : str\n    The name of the pipeline."),
-])
+@pytest.mark.parametrize(
+    "name, doc",
+    [
+        (
+            "make_pipeline",
+            "Generate pipeline object.\n\nParameters\n----------\n"
+            "estimator : Estimator Object\n    Fitted or not fitted estimator object, "
+            "which should follow the sklearn estimator style.",
+        ),
+        (
+            "singlerun",
+            "Train single model.\n\nParameters\n----------\npipeline\n"
+            "    Zeka's pipeline object.\nname : str\n    The name of the pipeline.",
+        ),
+    ],
+)
 def test_documented_methods(name, doc):
     assert inspect.getdoc(getattr(workbench.ModelAPI, name)) == doc
 
 
 def test_methods_reject_arguments_with_pythons_wording(api):
-    with pytest.raises(TypeError, match=r"ModelAPI.get_model\(\) missing 1 required positional argument: 'name'"):
+    with pytest.raises(
+        TypeError, match=r"ModelAPI.get_model\(\) missing 1 required positional argument: 'name'"
+    ):
         api.get_model()
-    with pytest.raises(TypeError, match=r"ModelAPI.evaluate\(\) got an unexpected keyword argument 'pipe'"):
+    with pytest.raises(
+        TypeError, match=r"ModelAPI.evaluate\(\) got an unexpected keyword argument 'pipe'"
+    ):
         api.evaluate(pipe=None)
-    with pytest.raises(TypeError, match=r"ModelAPI.__init__\(\) missing 1 required positional argument: 'dataset'"):
+    with pytest.raises(
+        TypeError, match=r"ModelAPI.__init__\(\) missing 1 required positional argument: 'dataset'"
+    ):
         workbench.ModelAPI()
 
 
@@ -251,14 +295,29 @@ def test_constructor_sets_its_attributes_in_order(fakes):
     dataset, table, models = Dataset(log=fakes.log), param_table(("glm", "xgb2")), ["xgb2", "glm"]
     api = workbench.ModelAPI(dataset, model_list=models, model_item=table, highcode_mode="yes")
     assert list(vars(api)) == [
-        "dataset", "model_list", "model_item", "highcode_mode", "processed_data", "model_config",
-        "model_dict", "custom_model_dict", "registered_pipeline", "training_record",
-        "training_failed_list", "cache"]
+        "dataset",
+        "model_list",
+        "model_item",
+        "highcode_mode",
+        "processed_data",
+        "model_config",
+        "model_dict",
+        "custom_model_dict",
+        "registered_pipeline",
+        "training_record",
+        "training_failed_list",
+        "cache",
+    ]
     assert api.dataset is dataset and api.model_list is models and api.model_item is table
     assert api.highcode_mode == "yes"
-    for attr, kind in [("processed_data", dict), ("custom_model_dict", dict),
-                       ("registered_pipeline", dict), ("training_record", dict),
-                       ("training_failed_list", list), ("cache", dict)]:
+    for attr, kind in [
+        ("processed_data", dict),
+        ("custom_model_dict", dict),
+        ("registered_pipeline", dict),
+        ("training_record", dict),
+        ("training_failed_list", list),
+        ("cache", dict),
+    ]:
         assert type(getattr(api, attr)) is kind and len(getattr(api, attr)) == 0
     assert api.model_config == api.model_config_setting()
     assert list(api.model_dict) == ["xgb2", "glm"]
@@ -302,7 +361,9 @@ def test_configuration_holds_the_defaults_in_table_order_without_copying(api):
     assert list(config) == ["glm", "xgb2"]
     assert list(config["glm"].items()) == [("l1_regularization", 0.0), ("l2_regularization", 0.1)]
     assert config["xgb2"]["max_depth"] == 2  # entry with empty widget type and label
-    assert config["xgb2"]["mono_increasing_list"] is api.model_item["xgb2"]["mono_increasing_list"][3]
+    assert (
+        config["xgb2"]["mono_increasing_list"] is api.model_item["xgb2"]["mono_increasing_list"][3]
+    )
     assert api.model_config == {}  # not stored
 
 
@@ -310,7 +371,10 @@ def test_overrides_replace_one_value_and_may_add_parameters(api):
     api.model_item = param_table(("glm", "xgb2"))
     config = api.model_config_setting({"glm": {"l1_regularization": 0.5, "fit_intercept": False}})
     assert list(config["glm"].items()) == [
-        ("l1_regularization", 0.5), ("l2_regularization", 0.1), ("fit_intercept", False)]
+        ("l1_regularization", 0.5),
+        ("l2_regularization", 0.1),
+        ("fit_intercept", False),
+    ]
     assert config["xgb2"] == api.model_config_setting()["xgb2"]
 
 
@@ -319,10 +383,13 @@ def test_configuration_accepts_tuple_entries_and_mapping_types(api):
     assert api.model_config_setting() == {"glm": {"alpha": 3}}
 
 
-@pytest.mark.parametrize("table, overrides, error, message", [
-    (param_table(("glm",)), {"tree": {"max_depth": 3}}, KeyError, "'tree'"),
-    ({"glm": {"alpha": ["Text", {}, "Alpha"]}}, None, IndexError, "list index out of range"),
-])
+@pytest.mark.parametrize(
+    "table, overrides, error, message",
+    [
+        (param_table(("glm",)), {"tree": {"max_depth": 3}}, KeyError, "'tree'"),
+        ({"glm": {"alpha": ["Text", {}, "Alpha"]}}, None, IndexError, "list index out of range"),
+    ],
+)
 def test_configuration_errors(api, table, overrides, error, message):
     api.model_item = table
     with pytest.raises(error) as info:
@@ -341,8 +408,9 @@ def expected_kwargs(name, config, dataset):
     return fixed + list(config.items())
 
 
-@pytest.mark.parametrize("task_type, catalogue", [("regression", "regressor"),
-                                                  ("classification", "classifier")])
+@pytest.mark.parametrize(
+    "task_type, catalogue", [("regression", "regressor"), ("classification", "classifier")]
+)
 @pytest.mark.parametrize("name", MODEL_NAMES)
 def test_each_family_is_built_with_its_call_shape(fakes, task_type, catalogue, name):
     dataset = Dataset(task_type=task_type)
@@ -354,12 +422,16 @@ def test_each_family_is_built_with_its_call_shape(fakes, task_type, catalogue, n
         if key in ("feature_names", "feature_types"):
             assert value is getattr(dataset, key)
     assert [type(v) for k, v in estimator.kwargs if k in dict(GAMINET_FIXED)] == (
-        [bool, float, float, bool, bool] if name == "gaminet" else [])
+        [bool, float, float, bool, bool] if name == "gaminet" else []
+    )
 
 
 def test_prepared_pipelines_follow_the_model_list_and_keep_the_last_duplicate(fakes):
-    api = workbench.ModelAPI(Dataset(), model_list=["gaminet", "glm", "gaminet"],
-                             model_item=param_table(("glm", "gaminet")))
+    api = workbench.ModelAPI(
+        Dataset(),
+        model_list=["gaminet", "glm", "gaminet"],
+        model_item=param_table(("glm", "gaminet")),
+    )
     assert list(api.model_dict) == ["gaminet", "glm"]
     builds = [entry for entry in fakes.log if entry[0] == "build"]
     assert [b[2] for b in builds] == ["gaminet", "glm", "gaminet"]
@@ -394,11 +466,19 @@ def test_lookups_happen_in_order_and_task_type_is_read_for_every_model(fakes, mo
     prepared = api.model_prepare()
     assert [e.catalogue for e in prepared.values()] == ["regressor", "classifier", "regressor"]
     assert reads == [
-        ("read", "task_type"), ("lookup", "regressor", "glm"), ("config", "glm"),
+        ("read", "task_type"),
+        ("lookup", "regressor", "glm"),
+        ("config", "glm"),
         ("build", "regressor", "glm"),
-        ("read", "task_type"), ("lookup", "classifier", "xgb1"), ("read", "feature_names"),
-        ("read", "feature_types"), ("config", "xgb1"), ("build", "classifier", "xgb1"),
-        ("read", "task_type"), ("lookup", "regressor", "gaminet"), ("config", "gaminet"),
+        ("read", "task_type"),
+        ("lookup", "classifier", "xgb1"),
+        ("read", "feature_names"),
+        ("read", "feature_types"),
+        ("config", "xgb1"),
+        ("build", "classifier", "xgb1"),
+        ("read", "task_type"),
+        ("lookup", "regressor", "gaminet"),
+        ("config", "gaminet"),
         ("build", "regressor", "gaminet"),
     ]
 
@@ -406,8 +486,9 @@ def test_lookups_happen_in_order_and_task_type_is_read_for_every_model(fakes, mo
 @pytest.mark.parametrize("task_type", ["Regression", "classifier", "", None])
 def test_unsupported_task_type(fakes, task_type):
     with pytest.raises(ZekaError) as info:
-        workbench.ModelAPI(Dataset(task_type=task_type), model_list=["glm"],
-                           model_item=param_table())
+        workbench.ModelAPI(
+            Dataset(task_type=task_type), model_list=["glm"], model_item=param_table()
+        )
     assert info.value.args == ("unsupported task type",)
 
 
@@ -430,8 +511,15 @@ def test_missing_configuration_is_a_key_error(fakes):
         workbench.ModelAPI(Dataset(), model_list=["tree"], model_item=param_table(("glm",)))
 
 
-@pytest.mark.parametrize("name, key", [("xgb1", "feature_names"), ("xgb2", "feature_types"),
-                                       ("gaminet", "verbose"), ("gaminet", "normalize")])
+@pytest.mark.parametrize(
+    "name, key",
+    [
+        ("xgb1", "feature_names"),
+        ("xgb2", "feature_types"),
+        ("gaminet", "verbose"),
+        ("gaminet", "normalize"),
+    ],
+)
 def test_configuration_repeating_a_fixed_keyword_fails_like_python(fakes, name, key):
     table = {name: {key: ["Text", {}, key, 1]}}
     with pytest.raises(TypeError) as info:
@@ -493,26 +581,37 @@ def test_get_model_returns_only_registered_pipelines(api):
 def test_evaluate_fetches_both_splits_then_scores_test_then_train(api):
     pipeline = Pipeline(estimator=scored_estimator(), log=api.dataset.log)
     record = api.evaluate(pipeline)
-    assert list(record.items()) == [("test_MSE", 0.5), ("test_R2", 0.25),
-                                    ("train_MSE", 0.75), ("train_R2", 0.125)]
+    assert list(record.items()) == [
+        ("test_MSE", 0.5),
+        ("test_R2", 0.25),
+        ("train_MSE", 0.75),
+        ("train_R2", 0.125),
+    ]
     est = pipeline.estimator
     assert api.dataset.log == [
-        ("get_data", {"train": True}), ("get_data", {"test": True}),
+        ("get_data", {"train": True}),
+        ("get_data", {"test": True}),
         ("score", "MSE", est, "x_test", "y_test", "w_test"),
         ("score", "R2", est, "x_test", "y_test", "w_test"),
         ("score", "MSE", est, "x_train", "y_train", "w_train"),
         ("score", "R2", est, "x_train", "y_train", "w_train"),
     ]
-    assert registries(api) == {"training_record": {}, "registered_pipeline": {},
-                               "custom_model_dict": {}}
+    assert registries(api) == {
+        "training_record": {},
+        "registered_pipeline": {},
+        "custom_model_dict": {},
+    }
 
 
 def test_evaluate_passes_the_split_objects_themselves(api):
     x, y = np.arange(6.0).reshape(3, 2), np.array([1.0, 2.0, 3.0])
     pipeline = Pipeline(estimator=scored_estimator(), log=api.dataset.log)
     pipeline.data = {"train": (x, y, None), "test": (x, y, None)}
-    api.dataset.scoring = {"n": lambda *, estimator, X, y_true, sample_weight: (
-        api.dataset.log.append((X, y_true, sample_weight)) or 1.0)}
+    api.dataset.scoring = {
+        "n": lambda *, estimator, X, y_true, sample_weight: (
+            api.dataset.log.append((X, y_true, sample_weight)) or 1.0
+        )
+    }
     api.evaluate(pipeline)
     assert all(e[0] is x and e[1] is y and e[2] is None for e in api.dataset.log[2:])
     assert np.array_equal(x, np.arange(6.0).reshape(3, 2))
@@ -538,11 +637,14 @@ def test_evaluate_reads_estimator_and_scoring_for_each_score(api):
     assert record == {"test_swap": 0.0, "test_MSE": 9.0, "train_swap": 0.0, "train_MSE": 8.0}
 
 
-@pytest.mark.parametrize("items, error, message", [
-    (("x", "y"), ValueError, r"not enough values to unpack \(expected 3, got 2\)"),
-    (("x", "y", "w", "extra"), ValueError, r"too many values to unpack \(expected 3"),
-    (None, TypeError, "cannot unpack non-iterable NoneType object"),
-])
+@pytest.mark.parametrize(
+    "items, error, message",
+    [
+        (("x", "y"), ValueError, r"not enough values to unpack \(expected 3, got 2\)"),
+        (("x", "y", "w", "extra"), ValueError, r"too many values to unpack \(expected 3"),
+        (None, TypeError, "cannot unpack non-iterable NoneType object"),
+    ],
+)
 def test_evaluate_needs_three_items_from_get_data(api, items, error, message):
     pipeline = Pipeline(estimator=scored_estimator())
     pipeline.data = {"train": items, "test": SPLIT_DATA["test"]}
@@ -570,12 +672,18 @@ def test_singlerun_fits_times_scores_and_files_the_pipeline(api, monkeypatch):
     monkeypatch.setattr(workbench, "time", types.SimpleNamespace(time=lambda: next(clock)))
     pipeline = Pipeline(estimator=scored_estimator(), log=api.dataset.log)
     assert api.singlerun(pipeline, "glm") is None
-    assert api.dataset.log[:3] == [("get_raw_data", {"train": True}),
-                                   ("fit", "raw_x", "raw_y", "raw_w"),
-                                   ("get_data", {"train": True})]
+    assert api.dataset.log[:3] == [
+        ("get_raw_data", {"train": True}),
+        ("fit", "raw_x", "raw_y", "raw_w"),
+        ("get_data", {"train": True}),
+    ]
     assert list(api.training_record["glm"].items()) == [
-        ("test_MSE", 0.5), ("test_R2", 0.25), ("train_MSE", 0.75), ("train_R2", 0.125),
-        ("fit_time", 2.5)]
+        ("test_MSE", 0.5),
+        ("test_R2", 0.25),
+        ("train_MSE", 0.75),
+        ("train_R2", 0.125),
+        ("fit_time", 2.5),
+    ]
     assert api.custom_model_dict == {"glm": pipeline}
     assert api.registered_pipeline == {}
 
@@ -588,8 +696,10 @@ def test_singlerun_measures_wall_clock_seconds(api):
 
 
 def test_singlerun_again_replaces_record_and_pipeline(api):
-    first, second = Pipeline(estimator=scored_estimator()), Pipeline(
-        estimator=scored_estimator(test=(1.0, 2.0)))
+    first, second = (
+        Pipeline(estimator=scored_estimator()),
+        Pipeline(estimator=scored_estimator(test=(1.0, 2.0))),
+    )
     api.singlerun(first, "m")
     api.singlerun(second, "m")
     assert api.custom_model_dict == {"m": second}
@@ -621,10 +731,20 @@ def test_failed_singlerun_leaves_the_registries_unchanged(api, failure):
 # --------------------------------------------------------------------------- leaderboards
 RECORDS = {
     "a": {"test_MSE": -0.5, "test_R2": 0.3, "train_MSE": -0.25, "train_R2": 0.0, "fit_time": 1.26},
-    "b": {"test_MSE": -0.25, "test_R2": 0.5, "train_MSE": 0.0, "train_R2": -0.1,
-          "fit_time": float("nan")},
-    "c": {"test_MSE": float("nan"), "test_R2": 0.7, "train_MSE": -0.1, "train_R2": 0.2,
-          "fit_time": 12.0},
+    "b": {
+        "test_MSE": -0.25,
+        "test_R2": 0.5,
+        "train_MSE": 0.0,
+        "train_R2": -0.1,
+        "fit_time": float("nan"),
+    },
+    "c": {
+        "test_MSE": float("nan"),
+        "test_R2": 0.7,
+        "train_MSE": -0.1,
+        "train_R2": 0.2,
+        "fit_time": 12.0,
+    },
 }
 
 
@@ -663,10 +783,13 @@ def test_leaderboard_columns_signs_and_formats(ranked):
     assert df.loc[1, "Time"] == "nan" and df.loc[2, "test_MSE"] == "nan"
 
 
-@pytest.mark.parametrize("metric, order, labels", [
-    ("MSE", ["b", "a", "c"], [1, 0, 2]),  # smallest loss first; NaN last
-    ("R2", ["c", "b", "a"], [2, 1, 0]),
-])
+@pytest.mark.parametrize(
+    "metric, order, labels",
+    [
+        ("MSE", ["b", "a", "c"], [1, 0, 2]),  # smallest loss first; NaN last
+        ("R2", ["c", "b", "a"], [2, 1, 0]),
+    ],
+)
 def test_leaderboard_ranks_on_raw_test_scores_and_keeps_labels(ranked, metric, order, labels):
     df = ranked.get_leaderboard(rank_metric=metric)
     assert list(df.Model) == order and list(df.index) == labels
@@ -680,8 +803,10 @@ def test_registered_leaderboard_lists_registered_records_in_registration_order(r
     ranked.registered_pipeline.update({"c": Pipeline(), "x": Pipeline(), "a": Pipeline()})
     df = ranked.get_leaderboard_registered()
     assert list(df.Model) == ["c", "a"] and list(df.index) == [0, 1]
-    assert rows(df) == [["c"] + displayed(RECORDS["c"], [("MSE", -1), ("R2", 1)]),
-                        ["a"] + displayed(RECORDS["a"], [("MSE", -1), ("R2", 1)])]
+    assert rows(df) == [
+        ["c"] + displayed(RECORDS["c"], [("MSE", -1), ("R2", 1)]),
+        ["a"] + displayed(RECORDS["a"], [("MSE", -1), ("R2", 1)]),
+    ]
 
 
 def test_leaderboards_follow_the_scoring_order_and_leave_records_alone(ranked):
@@ -693,8 +818,10 @@ def test_leaderboards_follow_the_scoring_order_and_leave_records_alone(ranked):
     assert list(ranked.training_record) == list(before)
     for name, record in before.items():
         assert list(ranked.training_record[name]) == list(record)
-        assert all(v == w or (math.isnan(v) and math.isnan(w))
-                   for v, w in zip(ranked.training_record[name].values(), record.values()))
+        assert all(
+            v == w or (math.isnan(v) and math.isnan(w))
+            for v, w in zip(ranked.training_record[name].values(), record.values())
+        )
 
 
 def test_leaderboard_without_scorers_shows_names_and_times(ranked):
@@ -798,6 +925,7 @@ def real_pipeline(estimator, name="ext", weights=None):
 def r2_api(api):
     """The api scoring with a real scikit-learn R2 scorer."""
     from sklearn.metrics import get_scorer
+
     api.dataset.scoring = {"R2": get_scorer("r2")}
     return api
 
@@ -856,8 +984,11 @@ def test_copy_failures_propagate_and_register_nothing(api, arbitrary):
     pipeline = real_pipeline(NoCopy(kind="regressor", column=True))
     with pytest.raises(RuntimeError, match="cannot copy at all"):
         api.register_model(pipeline, name="x")
-    assert registries(api) == {"training_record": {}, "registered_pipeline": {},
-                               "custom_model_dict": {}}
+    assert registries(api) == {
+        "training_record": {},
+        "registered_pipeline": {},
+        "custom_model_dict": {},
+    }
 
 
 @pytest.mark.parametrize("n_classes, passes", [(2, True), (3, False), (1, False)])
@@ -901,24 +1032,26 @@ def test_protocol_failures_change_nothing(api, arbitrary, cls, kind, support_hpo
 
 def test_protocol_checks_hold_with_assertions_disabled():
     """`python -O` drops assert statements; the registration checks must stay."""
-    code = "\n".join([
-        "from sklearn.base import BaseEstimator",
-        "from zeka.workflow import workbench",
-        "class Reg(BaseEstimator):",
-        "    def __sklearn_tags__(self):",
-        "        tags = super().__sklearn_tags__(); tags.estimator_type = 'regressor'; return tags",
-        "class Pipe:",
-        "    estimator, name = Reg(), 'p'",
-        "    def get_data(self, **kw): return ([[1.0]], [1.0], None)",
-        "class Data: task_type = 'regression'; scoring = {}",
-        "workbench.get_model_name = lambda e: 'arbitrary'",
-        "api = workbench.ModelAPI(Data(), model_list=[], model_item={})",
-        "assert False, 'assertions are on'",
-        "try:",
-        "    api.register_model(Pipe())",
-        "except AssertionError as e:",
-        "    print('raised:', e, len(api.registered_pipeline))",
-    ])
+    code = "\n".join(
+        [
+            "from sklearn.base import BaseEstimator",
+            "from zeka.workflow import workbench",
+            "class Reg(BaseEstimator):",
+            "    def __sklearn_tags__(self):",
+            "        tags = super().__sklearn_tags__(); tags.estimator_type = 'regressor'; return tags",
+            "class Pipe:",
+            "    estimator, name = Reg(), 'p'",
+            "    def get_data(self, **kw): return ([[1.0]], [1.0], None)",
+            "class Data: task_type = 'regression'; scoring = {}",
+            "workbench.get_model_name = lambda e: 'arbitrary'",
+            "api = workbench.ModelAPI(Data(), model_list=[], model_item={})",
+            "assert False, 'assertions are on'",
+            "try:",
+            "    api.register_model(Pipe())",
+            "except AssertionError as e:",
+            "    print('raised:', e, len(api.registered_pipeline))",
+        ]
+    )
     out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True)
     assert out.returncode == 0, out.stderr
     assert out.stdout == "raised: Model does not include function predict 0\n"
@@ -931,8 +1064,10 @@ def test_known_families_skip_validation_even_with_support_hpo(api):
     assert api.get_model("ext") is pipeline and pipeline.estimator.kind == "regressor"
 
 
-@pytest.mark.parametrize("given, pipeline_name, key", [
-    (None, "from_pipeline", "from_pipeline"), ("given", "old", "given"), (None, None, None)])
+@pytest.mark.parametrize(
+    "given, pipeline_name, key",
+    [(None, "from_pipeline", "from_pipeline"), ("given", "old", "given"), (None, None, None)],
+)
 def test_registration_name(api, given, pipeline_name, key):
     pipeline = Pipeline(estimator=scored_estimator(), name=pipeline_name)
     api.register_model(pipeline, name=given)
@@ -969,6 +1104,7 @@ def test_registering_a_trained_name_keeps_its_record(api):
 @pytest.mark.parametrize("arbitrary_model", [False, True])
 def test_regressor_without_score_gets_weighted_r2(api, monkeypatch, arbitrary_model):
     from sklearn.metrics import r2_score
+
     if arbitrary_model:
         monkeypatch.setattr(workbench, "get_model_name", lambda estimator: "arbitrary")
     estimator = Predicts(kind="regressor", column=arbitrary_model)
@@ -983,12 +1119,14 @@ def test_regressor_without_score_gets_weighted_r2(api, monkeypatch, arbitrary_mo
     assert "score" not in vars(Predicts)
     prediction = np.asarray(estimator.predict(X_TEST)).ravel()
     assert adapted.score(X_TEST, Y_TEST, sample_weight=W_TEST) == pytest.approx(
-        r2_score(Y_TEST, prediction, sample_weight=W_TEST))
+        r2_score(Y_TEST, prediction, sample_weight=W_TEST)
+    )
     assert adapted.score(X_TEST, Y_TEST) == pytest.approx(r2_score(Y_TEST, prediction))
 
 
 def test_classifier_without_score_gets_weighted_accuracy(api):
     from sklearn.metrics import accuracy_score
+
     estimator = Predicts(kind="classifier")
     pipeline = real_pipeline(estimator)
     api.dataset.scoring = {}
@@ -1010,6 +1148,7 @@ def test_estimator_of_no_kind_gets_no_score(api):
 
 def test_fitted_mark_satisfies_check_is_fitted(api):
     from sklearn.utils.validation import check_is_fitted
+
     with_fit, without_fit = Fits(kind="regressor"), Predicts(kind="regressor")
     api.dataset.scoring = {}
     api.register_model(real_pipeline(with_fit), name="a")
@@ -1064,9 +1203,11 @@ def test_failed_registration_leaves_the_registries_unchanged(api, arbitrary, fai
         pipeline.data["test"] = ("x", "y")
         expected = ValueError
     else:
+
         class Frozen(dict):
             def __setitem__(self, key, value):
                 raise TypeError("read-only registry")
+
         api.registered_pipeline = Frozen(api.registered_pipeline)
         expected = TypeError
     with pytest.raises(expected):
@@ -1120,8 +1261,9 @@ def test_model_config_edge_cases(api):
             raise RuntimeError("params unavailable")
 
     api.dataset.scoring = {}
-    api.registered_pipeline.update(empty=Pipeline(estimator=NoParams()),
-                                   broken=Pipeline(estimator=BrokenParams()))
+    api.registered_pipeline.update(
+        empty=Pipeline(estimator=NoParams()), broken=Pipeline(estimator=BrokenParams())
+    )
     assert api.get_model_config("empty") == []
     with pytest.raises(RuntimeError, match="params unavailable"):
         api.get_model_config("broken")

@@ -1,5 +1,6 @@
 """ModelAPI with the package's real dataset object, ModelPipeline, metric tables and
 catalogue, and with real scikit-learn estimators."""
+
 import copy
 
 import numpy as np
@@ -20,9 +21,14 @@ MODEL_NAMES = ["glm", "gam", "tree", "figs", "ebm", "reludnn", "xgb1", "xgb2", "
 
 def frame(task_type, rows=160, seed=0):
     rng = np.random.default_rng(seed)
-    data = pd.DataFrame({"x0": rng.normal(size=rows), "x1": rng.uniform(-1, 1, size=rows),
-                         "x2": rng.normal(size=rows)})
-    signal = 1.5 * data.x0 - data.x1 ** 2 + 0.5 * data.x2
+    data = pd.DataFrame(
+        {
+            "x0": rng.normal(size=rows),
+            "x1": rng.uniform(-1, 1, size=rows),
+            "x2": rng.normal(size=rows),
+        }
+    )
+    signal = 1.5 * data.x0 - data.x1**2 + 0.5 * data.x2
     if task_type == "regression":
         data["y"] = signal + rng.normal(scale=0.3, size=rows)
     else:
@@ -52,8 +58,11 @@ def expected_cells(estimator, dataset):
 
 
 def snapshot(dataset):
-    return (dataset.raw_data.copy(), [a.copy() for a in dataset.get_data(train=True)],
-            [a.copy() for a in dataset.get_data(test=True)])
+    return (
+        dataset.raw_data.copy(),
+        [a.copy() for a in dataset.get_data(train=True)],
+        [a.copy() for a in dataset.get_data(test=True)],
+    )
 
 
 def assert_untouched(dataset, before):
@@ -64,8 +73,11 @@ def assert_untouched(dataset, before):
 
 
 def test_registered_sklearn_model_is_scored_with_the_real_metric_tables(dataset):
-    metrics = misc_settings.REG_METRICS if dataset.task_type == "regression" \
+    metrics = (
+        misc_settings.REG_METRICS
+        if dataset.task_type == "regression"
         else misc_settings.CLS_METRICS
+    )
     assert list(dataset.scoring) == list(metrics)
     api = workbench.ModelAPI(dataset, model_list=[], model_item=model_param_items)
     raw_data, test_x = dataset.raw_data, dataset.get_data(test=True)[0]
@@ -109,7 +121,9 @@ def test_three_class_logistic_regression_is_refused(monkeypatch):
     model = LogisticRegression().fit(x, np.arange(len(x)) % 3)
     monkeypatch.setattr(workbench, "get_model_name", lambda estimator: "arbitrary")
     api = workbench.ModelAPI(dataset, model_list=[], model_item={})
-    with pytest.raises(AssertionError, match="^Num of model predict_proba output columns should be 2$"):
+    with pytest.raises(
+        AssertionError, match="^Num of model predict_proba output columns should be 2$"
+    ):
         api.register_model(api.make_pipeline(model), name="three")
     assert api.registered_pipeline == {} and api.training_record == {}
 
@@ -139,11 +153,15 @@ def catalogue():
 
 
 # Shorter training than the interactive defaults; every other setting stays the table's.
-QUICK = {"gaminet": {"max_epochs": [20, 20, 20], "n_jobs": 1},
-         "reludnn": {"max_epochs": 20},
-         "ebm": {"max_rounds": 200, "outer_bags": 2},
-         "xgb1": {"n_estimators": 20}, "xgb2": {"n_estimators": 20},
-         "gam": {"max_iter": 20}, "figs": {"max_iter": 20}}
+QUICK = {
+    "gaminet": {"max_epochs": [20, 20, 20], "n_jobs": 1},
+    "reludnn": {"max_epochs": 20},
+    "ebm": {"max_rounds": 200, "outer_bags": 2},
+    "xgb1": {"n_estimators": 20},
+    "xgb2": {"n_estimators": 20},
+    "gam": {"max_iter": 20},
+    "figs": {"max_iter": 20},
+}
 
 
 def test_every_family_trains_scores_and_ranks(dataset):
@@ -151,8 +169,9 @@ def test_every_family_trains_scores_and_ranks(dataset):
     table = model_param_specific(copy.deepcopy(model_param_items), dataset)
     api = workbench.ModelAPI(dataset, model_list=MODEL_NAMES, model_item=table)
     assert list(api.model_dict) == MODEL_NAMES
-    catalogue_of_task = models.ZEKAREGRESSOR if dataset.task_type == "regression" \
-        else models.ZEKACLASSIFIER
+    catalogue_of_task = (
+        models.ZEKAREGRESSOR if dataset.task_type == "regression" else models.ZEKACLASSIFIER
+    )
     for name, pipeline in api.model_dict.items():
         assert isinstance(pipeline.estimator, catalogue_of_task[name])
         assert models.get_model_name(pipeline.estimator) != "arbitrary"

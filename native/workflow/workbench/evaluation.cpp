@@ -1,6 +1,6 @@
 // Scoring a fitted pipeline with every scorer of the dataset.
-#include "workflow/workbench/model_api.hpp"
 #include "common/python_ops.hpp"
+#include "workflow/workbench/model_api.hpp"
 
 namespace zeka::workbench {
 

@@ -1,6 +1,6 @@
 // Leaderboards: the score records as a ranked table of display strings.
-#include "workflow/workbench/model_api.hpp"
 #include "common/python_ops.hpp"
+#include "workflow/workbench/model_api.hpp"
 
 namespace zeka::workbench {
 

@@ -1,6 +1,6 @@
 // The actual parameters of a registered estimator, for display.
-#include "workflow/workbench/model_api.hpp"
 #include "common/python_ops.hpp"
+#include "workflow/workbench/model_api.hpp"
 
 namespace zeka::workbench {
 

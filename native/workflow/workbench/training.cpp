@@ -1,6 +1,6 @@
 // Training one pipeline: fit, time, score and file it under a name.
-#include "workflow/workbench/model_api.hpp"
 #include "common/python_ops.hpp"
+#include "workflow/workbench/model_api.hpp"
 
 namespace zeka::workbench {
 

@@ -27,5 +27,7 @@ NEED_RENDER_PARAMS: dict[str, list[str]]
 def model_param_specific(model_param_items: _Tables, dataset: _Dataset) -> _Tables:
     """Adapt the table in place to the installed libraries and the dataset; returns it."""
 
-def param_render(model_name: str, param_name: str, param_value: Any, flis: Sequence[Any] | None = None) -> Any:
+def param_render(
+    model_name: str, param_name: str, param_value: Any, flis: Sequence[Any] | None = None
+) -> Any:
     """The estimator's form of one widget value (the value itself when it needs no conversion)."""

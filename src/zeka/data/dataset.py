@@ -30,7 +30,7 @@ MAX_CATEGORICAL_LEVELS = 10
 
 
 def infer_feature_type(column):
-    """"categorical" for a non-numeric, boolean or few-valued integer column, else "numerical"."""
+    """ "categorical" for a non-numeric, boolean or few-valued integer column, else "numerical"."""
     if is_bool_dtype(column) or not is_numeric_dtype(column):
         return "categorical"
     values = column.dropna()
@@ -60,7 +60,8 @@ def _numeric_values(column, name):
     if bad.any():
         raise ValueError(
             "numerical feature {!r} holds values that are not numbers, such as {!r}; "
-            "declare it categorical or clean it".format(name, column[bad].iloc[0]))
+            "declare it categorical or clean it".format(name, column[bad].iloc[0])
+        )
     return numbers.to_numpy(dtype=float, na_value=np.nan, copy=True)
 
 
@@ -89,19 +90,23 @@ class TablePreprocessing:
 
     def __init__(self, feature_names, feature_types, normalize="unit_norm", encoding="ordinal"):
         if normalize not in NORMALIZE_STRATEGIES:
-            raise ValueError("normalize must be one of {}, not {!r}".format(
-                NORMALIZE_STRATEGIES, normalize))
+            raise ValueError(
+                "normalize must be one of {}, not {!r}".format(NORMALIZE_STRATEGIES, normalize)
+            )
         if encoding not in ENCODE_STRATEGIES:
-            raise ValueError("encoding must be one of {}, not {!r}".format(
-                ENCODE_STRATEGIES, encoding))
+            raise ValueError(
+                "encoding must be one of {}, not {!r}".format(ENCODE_STRATEGIES, encoding)
+            )
         self.feature_names = list(feature_names)
         self.feature_types = list(feature_types)
         self.normalize = normalize
         self.encoding = encoding
         self.nfeature_index_list = [
-            j for j, kind in enumerate(self.feature_types) if kind == "numerical"]
+            j for j, kind in enumerate(self.feature_types) if kind == "numerical"
+        ]
         self.cfeature_index_list = [
-            j for j, kind in enumerate(self.feature_types) if kind == "categorical"]
+            j for j, kind in enumerate(self.feature_types) if kind == "categorical"
+        ]
 
     def fit_transform(self, x):
         frame = self._as_frame(x)
@@ -111,17 +116,21 @@ class TablePreprocessing:
             if kind == "categorical":
                 categories[name] = sorted_categories(column)
                 codes = self._codes(column, categories[name], None)
-                counts = np.bincount(codes[~np.isnan(codes)].astype(int),
-                                     minlength=max(len(categories[name]), 1))
+                counts = np.bincount(
+                    codes[~np.isnan(codes)].astype(int), minlength=max(len(categories[name]), 1)
+                )
                 fill_values[name] = float(np.argmax(counts))
             else:
                 values = _numeric_values(column, name)
                 present = values[~np.isnan(values)]
                 fill_values[name] = float(np.median(present)) if len(present) else 0.0
         preprocessor = DataPreprocessor(
-            list(self.nfeature_index_list), list(self.cfeature_index_list),
-            normalize_strategy=self.normalize, encode_strategy=self.encoding,
-            feature_names=list(self.feature_names))
+            list(self.nfeature_index_list),
+            list(self.cfeature_index_list),
+            normalize_strategy=self.normalize,
+            encode_strategy=self.encoding,
+            feature_names=list(self.feature_names),
+        )
         result = preprocessor.fit_transform(self._coded_matrix(frame, categories, fill_values))
         self._check_width(result, categories)
         # The fitted state changes only once everything has succeeded.
@@ -155,8 +164,11 @@ class TablePreprocessing:
             return x
         array = np.asarray(x, dtype=object)
         if array.ndim != 2 or array.shape[1] != len(self.feature_names):
-            raise ValueError("expected a DataFrame or a 2-d array with {} columns, got shape {}"
-                             .format(len(self.feature_names), array.shape))
+            raise ValueError(
+                "expected a DataFrame or a 2-d array with {} columns, got shape {}".format(
+                    len(self.feature_names), array.shape
+                )
+            )
         return pd.DataFrame(array, columns=self.feature_names)
 
     @staticmethod
@@ -192,11 +204,13 @@ class TablePreprocessing:
         if result.shape[1] != expected:
             raise RuntimeError(
                 "the preprocessing returned {} columns where {} were expected; "
-                "encoded feature columns would be lost".format(result.shape[1], expected))
+                "encoded feature columns would be lost".format(result.shape[1], expected)
+            )
 
     def __repr__(self):
         return "TablePreprocessing(normalize={!r}, encoding={!r}, {} features)".format(
-            self.normalize, self.encoding, len(self.feature_names))
+            self.normalize, self.encoding, len(self.feature_names)
+        )
 
 
 # Standardising squares the values: beyond these magnitudes the squares
@@ -213,8 +227,10 @@ def _require_standardisable(values, name):
         problem = "only values as small as {:.3g}, whose squares vanish".format(largest)
     else:
         return
-    raise ValueError("numerical feature {!r} holds {}, so it cannot be standardised; rescale it "
-                     "to units near 1, or choose another normalisation".format(name, problem))
+    raise ValueError(
+        "numerical feature {!r} holds {}, so it cannot be standardised; rescale it "
+        "to units near 1, or choose another normalisation".format(name, problem)
+    )
 
 
 def _resolve_task(y, target, task_type):
@@ -224,17 +240,23 @@ def _resolve_task(y, target, task_type):
     if task_type is None:
         task_type = "classification" if n_distinct == 2 or not numeric else "regression"
     elif task_type not in TASK_TYPES:
-        raise ValueError("task_type must be 'regression' or 'classification', not {!r}"
-                         .format(task_type))
+        raise ValueError(
+            "task_type must be 'regression' or 'classification', not {!r}".format(task_type)
+        )
     if task_type == "regression":
         if not numeric:
-            raise ValueError("a regression target must be numeric; target {!r} has dtype {}"
-                             .format(target, y.dtype))
+            raise ValueError(
+                "a regression target must be numeric; target {!r} has dtype {}".format(
+                    target, y.dtype
+                )
+            )
         return task_type, y.to_numpy(dtype=float), None
     if n_distinct != 2:
         raise ValueError(
-            "only binary classification is supported; target {!r} has {} distinct values"
-            .format(target, n_distinct))
+            "only binary classification is supported; target {!r} has {} distinct values".format(
+                target, n_distinct
+            )
+        )
     labels = sorted_categories(y)
     codes = y.astype(object).map({labels[0]: 0, labels[1]: 1}).to_numpy(dtype=np.int64)
     return task_type, codes, labels
@@ -247,18 +269,23 @@ def _resolve_feature_types(data, feature_names, feature_types):
     if isinstance(feature_types, dict):
         unknown = [name for name in feature_types if name not in feature_names]
         if unknown:
-            raise ValueError("feature_types names columns that are not features: {}"
-                             .format(unknown))
+            raise ValueError(
+                "feature_types names columns that are not features: {}".format(unknown)
+            )
         given = [feature_types.get(name, kind) for name, kind in zip(feature_names, inferred)]
     else:
         given = list(feature_types)
         if len(given) != len(feature_names):
-            raise ValueError("feature_types has {} entries for {} features".format(
-                len(given), len(feature_names)))
+            raise ValueError(
+                "feature_types has {} entries for {} features".format(
+                    len(given), len(feature_names)
+                )
+            )
     bad = [kind for kind in given if kind not in FEATURE_TYPES]
     if bad:
-        raise ValueError("feature types must be 'numerical' or 'categorical', not {!r}"
-                         .format(bad[0]))
+        raise ValueError(
+            "feature types must be 'numerical' or 'categorical', not {!r}".format(bad[0])
+        )
     return given
 
 
@@ -267,8 +294,11 @@ def _resolve_sample_weight(sample_weight, n_rows):
         return np.ones(n_rows)
     weights = np.asarray(sample_weight, dtype=float)
     if weights.shape != (n_rows,):
-        raise ValueError("sample_weight must hold one weight per row ({}), got shape {}"
-                         .format(n_rows, weights.shape))
+        raise ValueError(
+            "sample_weight must hold one weight per row ({}), got shape {}".format(
+                n_rows, weights.shape
+            )
+        )
     if not np.all(np.isfinite(weights)) or np.any(weights < 0) or not weights.sum() > 0:
         raise ValueError("sample weights must be finite, non-negative and not all zero")
     return weights
@@ -334,9 +364,19 @@ class Dataset:
     table with gaps still gives a usable dataset.
     """
 
-    def __init__(self, data, target, task_type=None, feature_types=None, sample_weight=None,
-                 test_ratio=0.2, random_state=0, normalize="unit_norm", encoding="ordinal",
-                 name=None):
+    def __init__(
+        self,
+        data,
+        target,
+        task_type=None,
+        feature_types=None,
+        sample_weight=None,
+        test_ratio=0.2,
+        random_state=0,
+        normalize="unit_norm",
+        encoding="ordinal",
+        name=None,
+    ):
         if not isinstance(data, pd.DataFrame):
             raise TypeError("data must be a pandas DataFrame, not {}".format(type(data).__name__))
         if not data.columns.is_unique:
@@ -362,12 +402,18 @@ class Dataset:
         self.task_type, self.y, self.class_labels = _resolve_task(y, target, task_type)
         self.feature_types = _resolve_feature_types(data, self.feature_names, feature_types)
         self.sample_weight = _resolve_sample_weight(sample_weight, len(data))
-        self.scoring = dict(misc_settings.REG_METRICS if self.task_type == "regression"
-                            else misc_settings.CLS_METRICS)
+        self.scoring = dict(
+            misc_settings.REG_METRICS
+            if self.task_type == "regression"
+            else misc_settings.CLS_METRICS
+        )
 
         train, test = train_test_split(
-            np.arange(len(data)), test_size=test_ratio, random_state=random_state,
-            stratify=self.y if self.task_type == "classification" else None)
+            np.arange(len(data)),
+            test_size=test_ratio,
+            random_state=random_state,
+            stratify=self.y if self.task_type == "classification" else None,
+        )
         self.train_index = np.sort(train)
         self.test_index = np.sort(test)
 
@@ -383,8 +429,9 @@ class Dataset:
 
     def make_preprocessing(self):
         """A new, unfitted :class:`TablePreprocessing` with this dataset's features and settings."""
-        return TablePreprocessing(self.feature_names, self.feature_types, self.normalize,
-                                  self.encoding)
+        return TablePreprocessing(
+            self.feature_names, self.feature_types, self.normalize, self.encoding
+        )
 
     def get_raw_data(self, train=False, test=False):
         """(x, y, sample_weight) of one split, with x the raw feature columns.
@@ -412,19 +459,26 @@ class Dataset:
         normalize, encoding, feature_types, sample_weight).
         """
         source = _source(name)
-        return cls(source.build(), source.target, task_type=source.task_type, name=name,
-                   **options)
+        return cls(source.build(), source.target, task_type=source.task_type, name=name, **options)
 
     def __repr__(self):
         return "Dataset(name={!r}, task_type={!r}, rows={}, features={}, train={}, test={})".format(
-            self.name, self.task_type, len(self.raw_data), len(self.feature_names),
-            len(self.train_index), len(self.test_index))
+            self.name,
+            self.task_type,
+            len(self.raw_data),
+            len(self.feature_names),
+            len(self.train_index),
+            len(self.test_index),
+        )
 
 
 def _source(name):
     if name not in DATASET_SOURCES:
-        raise ValueError("unknown dataset {!r}; the built-in datasets are {}".format(
-            name, ", ".join(DATASET_SOURCES)))
+        raise ValueError(
+            "unknown dataset {!r}; the built-in datasets are {}".format(
+                name, ", ".join(DATASET_SOURCES)
+            )
+        )
     return DATASET_SOURCES[name]
 
 

@@ -46,7 +46,10 @@ class FeatureSelection:
     def _cal_rit(self) -> list[float]: ...
     def _cal_distcorr(self) -> list[float]: ...
     def _compute_feature_ind(
-        self, fi: Sequence[float] | npt.NDArray[np.float64], method: str = "accumulated", select_larger: bool = True
+        self,
+        fi: Sequence[float] | npt.NDArray[np.float64],
+        method: str = "accumulated",
+        select_larger: bool = True,
     ) -> list[np.intp]: ...
     def variable_screen(self) -> tuple[_Scores, list[np.intp]]:
         """The scores of self.method and the positions of the selected features, best first."""

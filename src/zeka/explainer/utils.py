@@ -25,8 +25,14 @@ def scatter_(values, color=None, show=False):
     if color is None:
         ax.scatter(values.data, values.values, s=16, linewidth=0, color=colors.blue_rgb)
     else:
-        points = ax.scatter(values.data, values.values, s=16, linewidth=0,
-                            c=np.asarray(color.data, dtype=float), cmap=colors.red_blue)
+        points = ax.scatter(
+            values.data,
+            values.values,
+            s=16,
+            linewidth=0,
+            c=np.asarray(color.data, dtype=float),
+            cmap=colors.red_blue,
+        )
         bar = fig.colorbar(points, ax=ax, aspect=50)
         bar.set_label(_name(color, "colour feature"), size=12)
         bar.outline.set_visible(False)

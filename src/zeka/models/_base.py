@@ -26,13 +26,18 @@ class ZekaEstimator(BaseEstimator):
 
     def fit(self, X, y, sample_weight=None):
         if y is None:
-            raise ValueError("%s requires y to be passed, but the target y is None"
-                             % type(self).__name__)
+            raise ValueError(
+                "%s requires y to be passed, but the target y is None" % type(self).__name__
+            )
         X, feature_names = _as_matrix(X)
         y = np.asarray(y)
         if y.ndim == 2 and y.shape[1] == 1:
-            warnings.warn("A column-vector y was passed when a 1d array was expected; it is "
-                          "used as a 1d array", DataConversionWarning, stacklevel=2)
+            warnings.warn(
+                "A column-vector y was passed when a 1d array was expected; it is "
+                "used as a 1d array",
+                DataConversionWarning,
+                stacklevel=2,
+            )
             y = y.ravel()
         if y.ndim != 1:
             raise ValueError("y must be one-dimensional, got shape %s" % (y.shape,))
@@ -75,10 +80,12 @@ class ZekaEstimator(BaseEstimator):
         """Per-feature constraint: +1 increasing, -1 decreasing, 0 free."""
         signs = np.zeros(self.n_features_in_, dtype=int)
         names = self._feature_names()
-        increasing = resolve_features(self.mono_increasing_list, names, self.n_features_in_,
-                                      "mono_increasing_list")
-        decreasing = resolve_features(self.mono_decreasing_list, names, self.n_features_in_,
-                                      "mono_decreasing_list")
+        increasing = resolve_features(
+            self.mono_increasing_list, names, self.n_features_in_, "mono_increasing_list"
+        )
+        decreasing = resolve_features(
+            self.mono_decreasing_list, names, self.n_features_in_, "mono_decreasing_list"
+        )
         both = sorted(set(increasing) & set(decreasing))
         if both:
             raise ValueError("features listed as both increasing and decreasing: %s" % both)
@@ -121,8 +128,10 @@ class ZekaClassifier(ClassifierMixin, ZekaEstimator):
         if y.dtype.kind in "fc":
             _refuse_missing_or_infinite(y)
         elif y.dtype.kind == "O" and np.any(pd.isna(y)):
-            raise ValueError("target y has %d missing labels (None or NaN); drop those rows or "
-                             "give them a label" % int(np.sum(pd.isna(y))))
+            raise ValueError(
+                "target y has %d missing labels (None or NaN); drop those rows or "
+                "give them a label" % int(np.sum(pd.isna(y)))
+            )
         classes, encoded = np.unique(y, return_inverse=True)
         if len(classes) > 2:
             # any two values are labels (3.5 and 7.0 too); many floats are a regression target
@@ -130,11 +139,10 @@ class ZekaClassifier(ClassifierMixin, ZekaEstimator):
             raise ValueError(
                 "Only binary classification is supported. %s is a binary classifier, but y "
                 "has %d classes; reduce the target to two classes (for example one class "
-                "against the rest)" % (type(self).__name__, len(classes)))
-        if len(classes) != 2:
-            raise ValueError(
-                "binary classification needs exactly two classes in y, got 1 class"
+                "against the rest)" % (type(self).__name__, len(classes))
             )
+        if len(classes) != 2:
+            raise ValueError("binary classification needs exactly two classes in y, got 1 class")
         self.classes_ = classes
         return encoded.astype(np.float64)
 
@@ -179,8 +187,10 @@ def _refuse_missing_or_infinite(y):
         problems.append("%d NaN" % n_nan)
     if n_inf:
         problems.append("%d infinite" % n_inf)
-    raise ValueError("target y contains %s value(s); drop or fill those rows before fitting"
-                     % " and ".join(problems))
+    raise ValueError(
+        "target y contains %s value(s); drop or fill those rows before fitting"
+        % " and ".join(problems)
+    )
 
 
 def _as_matrix(X):

@@ -41,8 +41,9 @@ def _best_cut(hist_g, hist_h, rng=None):
     floor = _MIN_HESSIAN_SHARE * H
     valid = (HL > floor) & (HR > floor)
     if rng is None:
-        gain = np.where(valid, GL ** 2 / np.maximum(HL, 1e-300) + GR ** 2 / np.maximum(HR, 1e-300),
-                        -np.inf)
+        gain = np.where(
+            valid, GL**2 / np.maximum(HL, 1e-300) + GR**2 / np.maximum(HR, 1e-300), -np.inf
+        )
     else:
         gain = np.where(valid, rng.random_sample(valid.shape), -np.inf)
     cut = np.argmax(gain, axis=-1)[..., None]

@@ -82,8 +82,13 @@ class SubnetBank:
         """Gradients of the parameters, in the order of ``params``."""
         if not isinstance(cache, _NativeCache):
             return self.backward_numpy(cache, d_out)
-        return _subnet.backward(cache.inputs, cache.hidden, self.weights, self.monotone,
-                                np.ascontiguousarray(d_out, dtype=np.float64))
+        return _subnet.backward(
+            cache.inputs,
+            cache.hidden,
+            self.weights,
+            self.monotone,
+            np.ascontiguousarray(d_out, dtype=np.float64),
+        )
 
     def forward_numpy(self, U, dropout=0.0, rng=None, precise=False):
         """``forward`` in numpy, with inverted ``dropout`` of hidden units drawn from ``rng``."""
@@ -187,16 +192,25 @@ class Adam:
 
     def step(self, grads):
         self.t += 1
-        c1 = 1.0 - self.beta1 ** self.t
-        c2 = 1.0 - self.beta2 ** self.t
-        _subnet.adam_step(self.params, grads, self.m, self.v, self.learning_rate / c1, c2,
-                          self.beta1, self.beta2, self.eps)
+        c1 = 1.0 - self.beta1**self.t
+        c2 = 1.0 - self.beta2**self.t
+        _subnet.adam_step(
+            self.params,
+            grads,
+            self.m,
+            self.v,
+            self.learning_rate / c1,
+            c2,
+            self.beta1,
+            self.beta2,
+            self.eps,
+        )
 
     def step_numpy(self, grads):
         """``step`` in numpy: the definition the native update follows."""
         self.t += 1
-        c1 = 1.0 - self.beta1 ** self.t
-        c2 = 1.0 - self.beta2 ** self.t
+        c1 = 1.0 - self.beta1**self.t
+        c2 = 1.0 - self.beta2**self.t
         g = np.concatenate([grad.ravel() for grad in grads])
         self.m *= self.beta1
         self.m += (1.0 - self.beta1) * g
@@ -216,7 +230,7 @@ def in_chunks(function, Z, rows=8192):
     the per-subnet activations when predicting on many rows."""
     if Z.shape[0] <= rows:
         return function(Z)
-    return np.concatenate([function(Z[start:start + rows]) for start in range(0, len(Z), rows)])
+    return np.concatenate([function(Z[start : start + rows]) for start in range(0, len(Z), rows)])
 
 
 _thread_pools = []

@@ -49,7 +49,7 @@ def _pair_tree(hist_g, hist_h, with_steps=True):
     gain_cols, a_cols = _best_first_cut(PG.transpose(0, 2, 1), PH.transpose(0, 2, 1), floor)
     by_columns = gain_cols > gain_rows
     gain = np.where(by_columns, gain_cols, gain_rows)
-    gain = gain - total_g ** 2 / np.maximum(total_h, 1e-300)
+    gain = gain - total_g**2 / np.maximum(total_h, 1e-300)
     if not with_steps:
         return gain, None
     steps_rows = _cell_steps(hist_g, hist_h, a_rows, floor)
@@ -73,11 +73,14 @@ def _side_score(side_g, side_h, floor):
     GL, HL = side_g[..., :-1], side_h[..., :-1]
     G, H = side_g[..., -1:], side_h[..., -1:]
     GR, HR = G - GL, H - HL
-    split = np.where((HL > floor) & (HR > floor),
-                     GL ** 2 / np.maximum(HL, 1e-300) + GR ** 2 / np.maximum(HR, 1e-300),
-                     -np.inf).max(axis=-1)
-    whole = np.where(H[..., 0] > floor[..., 0], G[..., 0] ** 2 / np.maximum(H[..., 0], 1e-300),
-                     -np.inf)
+    split = np.where(
+        (HL > floor) & (HR > floor),
+        GL**2 / np.maximum(HL, 1e-300) + GR**2 / np.maximum(HR, 1e-300),
+        -np.inf,
+    ).max(axis=-1)
+    whole = np.where(
+        H[..., 0] > floor[..., 0], G[..., 0] ** 2 / np.maximum(H[..., 0], 1e-300), -np.inf
+    )
     return np.maximum(split, whole)
 
 
@@ -94,8 +97,10 @@ def _cell_steps(hist_g, hist_h, a, floor):
     RG, RH = hist_g.cumsum(axis=1), hist_h.cumsum(axis=1)
     top_g, top_h = RG[rows, a], RH[rows, a]
     bottom_g, bottom_h = RG[:, -1] - top_g, RH[:, -1] - top_h
-    sides = [(top_g.cumsum(axis=1), top_h.cumsum(axis=1)),
-             (bottom_g.cumsum(axis=1), bottom_h.cumsum(axis=1))]
+    sides = [
+        (top_g.cumsum(axis=1), top_h.cumsum(axis=1)),
+        (bottom_g.cumsum(axis=1), bottom_h.cumsum(axis=1)),
+    ]
     floor = floor[:, 0]
     columns = np.arange(C)[None, :]
     leaves = []
@@ -103,16 +108,24 @@ def _cell_steps(hist_g, hist_h, a, floor):
         GL, HL = g[:, :-1], h[:, :-1]
         G, H = g[:, -1:], h[:, -1:]
         GR, HR = G - GL, H - HL
-        score = np.where((HL > floor) & (HR > floor),
-                         GL ** 2 / np.maximum(HL, 1e-300) + GR ** 2 / np.maximum(HR, 1e-300),
-                         -np.inf)
-        whole = np.where(H > floor, G ** 2 / np.maximum(H, 1e-300), -np.inf)
+        score = np.where(
+            (HL > floor) & (HR > floor),
+            GL**2 / np.maximum(HL, 1e-300) + GR**2 / np.maximum(HR, 1e-300),
+            -np.inf,
+        )
+        whole = np.where(H > floor, G**2 / np.maximum(H, 1e-300), -np.inf)
         c = np.argmax(score, axis=1)[:, None]
         split = np.take_along_axis(score, c, 1) > whole
-        left = np.where(split, -np.take_along_axis(GL, c, 1)
-                        / np.maximum(np.take_along_axis(HL, c, 1), 1e-300), 0.0)
-        right = np.where(split, -np.take_along_axis(GR, c, 1)
-                         / np.maximum(np.take_along_axis(HR, c, 1), 1e-300), 0.0)
+        left = np.where(
+            split,
+            -np.take_along_axis(GL, c, 1) / np.maximum(np.take_along_axis(HL, c, 1), 1e-300),
+            0.0,
+        )
+        right = np.where(
+            split,
+            -np.take_along_axis(GR, c, 1) / np.maximum(np.take_along_axis(HR, c, 1), 1e-300),
+            0.0,
+        )
         whole_step = np.where(H > 0, -G / np.maximum(H, 1e-300), 0.0)
         leaves.append(np.where(split, np.where(columns <= c, left, right), whole_step))
     top = np.arange(A)[None, :, None] <= a[:, None, None]

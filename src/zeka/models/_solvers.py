@@ -26,7 +26,7 @@ def fit_penalized(Z, y, w, Q, l1=0.0, logistic=False, max_iter=100, tol=1e-8, bo
         return b0, beta, 1
     objective = _objective(Z, y, w, Q, l1, b0, beta)
     n_iter = 0
-    for n_iter in range(1, max_iter + 1):
+    for n_iter in range(1, max_iter + 1):  # noqa: B007 - the count is returned
         eta = b0 + Z @ beta
         mu = sigmoid(eta)
         h = np.clip(mu * (1.0 - mu), 1e-10, None)

@@ -40,8 +40,12 @@ def adam_step(
 # a bank to train: (weights, biases, capped, every row's inputs); or a frozen bank's
 # outputs on every row
 _EpochBank = (
-    tuple[Sequence[npt.NDArray[np.float32]], Sequence[npt.NDArray[np.float32]],
-          npt.NDArray[np.bool_], npt.NDArray[np.float32]]
+    tuple[
+        Sequence[npt.NDArray[np.float32]],
+        Sequence[npt.NDArray[np.float32]],
+        npt.NDArray[np.bool_],
+        npt.NDArray[np.float32],
+    ]
     | npt.NDArray[np.float64]
 )
 

@@ -46,8 +46,10 @@ class _Boosting(ZekaEstimator):
         max_depth = check_positive_int(self._max_depth(), "max_depth")
         signs = self._monotone_signs()
         self.monotone_constraints_ = signs
-        edges = [bin_edges(X[:, j], max_bin, self._min_bin_fraction(), weights=w)
-                 for j in range(X.shape[1])]
+        edges = [
+            bin_edges(X[:, j], max_bin, self._min_bin_fraction(), weights=w)
+            for j in range(X.shape[1])
+        ]
         bins = bin_matrix(X, edges)
         width = max(len(e) for e in edges) + 1
         logistic = self._logistic
@@ -107,8 +109,7 @@ class _TreeGrower:
         self._grow_node(nodes, rows, g, h, 0, -np.inf, np.inf, eta, contribution)
         return nodes, contribution
 
-    def _grow_node(self, nodes, rows, g, h, depth, lower, upper, eta, contribution,
-                   hist=None):
+    def _grow_node(self, nodes, rows, g, h, depth, lower, upper, eta, contribution, hist=None):
         index = len(nodes)
         G, H = g[rows].sum(), h[rows].sum()
         weight = float(np.clip(self._weight(G, H), lower, upper))
@@ -139,8 +140,7 @@ class _TreeGrower:
             hist_left, hist_right = self._child_histograms(hist, left, right, g, h)
         self._grow_node(nodes, left, g, h, depth + 1, *left_bounds, eta, contribution, hist_left)
         nodes[index][3] = len(nodes)
-        self._grow_node(nodes, right, g, h, depth + 1, *right_bounds, eta, contribution,
-                        hist_right)
+        self._grow_node(nodes, right, g, h, depth + 1, *right_bounds, eta, contribution, hist_right)
 
     def _child_histograms(self, parent, left, right, g, h):
         """Histograms of both children: the smaller child's summed over its rows, the
@@ -163,9 +163,13 @@ class _TreeGrower:
         # a hessian that stays the same array from tree to tree (squared error) has the
         # same histogram at every root
         reuse = everything and h is self._root_h
-        sums = _boost_tree.bin_sums(self.bins_by_feature, self.width,
-                                    None if everything else rows, [g] if reuse else [g, h],
-                                    self.lanes)
+        sums = _boost_tree.bin_sums(
+            self.bins_by_feature,
+            self.width,
+            None if everything else rows,
+            [g] if reuse else [g, h],
+            self.lanes,
+        )
         hist_g, hist_h = (sums[0], self._root_hist_h) if reuse else sums
         if everything:
             self._root_h, self._root_hist_h = h, hist_h
@@ -173,9 +177,21 @@ class _TreeGrower:
 
     def _best_split(self, hist, G, H, parent_weight, lower, upper):
         """(feature, cut, left weight, right weight) of the best allowed cut, or None."""
-        return _boost_tree.best_split(hist[0], hist[1], self.cuts, self._float_signs, G, H,
-                                       parent_weight, lower, upper, self.lam, self.alpha,
-                                       self.gamma, _MIN_CHILD_WEIGHT)
+        return _boost_tree.best_split(
+            hist[0],
+            hist[1],
+            self.cuts,
+            self._float_signs,
+            G,
+            H,
+            parent_weight,
+            lower,
+            upper,
+            self.lam,
+            self.alpha,
+            self.gamma,
+            _MIN_CHILD_WEIGHT,
+        )
 
 
 def _shrink(G, alpha):
@@ -199,9 +215,21 @@ class _XGB1(_Boosting):
     labels serve otherwise); ``feature_types`` is kept for reference.
     """
 
-    def __init__(self, feature_names=None, feature_types=None, n_estimators=100, eta=0.3,
-                 gamma=0, reg_alpha=0, reg_lambda=1, refit_method="glm", min_bin_size=0.01,
-                 max_bin=256, mono_increasing_list=[], mono_decreasing_list=[]):
+    def __init__(
+        self,
+        feature_names=None,
+        feature_types=None,
+        n_estimators=100,
+        eta=0.3,
+        gamma=0,
+        reg_alpha=0,
+        reg_lambda=1,
+        refit_method="glm",
+        min_bin_size=0.01,
+        max_bin=256,
+        mono_increasing_list=[],
+        mono_decreasing_list=[],
+    ):
         self.feature_names = feature_names
         self.feature_types = feature_types
         self.n_estimators = n_estimators
@@ -254,12 +282,21 @@ class _XGB1(_Boosting):
                 ridge = _refit_ridge(Z, y, w, lam / n, self._logistic)
                 # the solver takes weights of mean one
                 intercept, heights, _ = fit_penalized(
-                    Z, y, w / w.mean(), ridge * np.eye(len(keys)), l1=alpha / n,
-                    logistic=self._logistic, bounds=bounds)
+                    Z,
+                    y,
+                    w / w.mean(),
+                    ridge * np.eye(len(keys)),
+                    l1=alpha / n,
+                    logistic=self._logistic,
+                    bounds=bounds,
+                )
             self.refit_penalty_ = ridge
         self.intercept_ = float(intercept)
         self.step_features_, self.step_thresholds_, self.step_heights_ = (
-            features, thresholds, heights)
+            features,
+            thresholds,
+            heights,
+        )
 
     def _raw_predict(self, X):
         Z = X[:, self.step_features_] > self.step_thresholds_
@@ -330,7 +367,7 @@ def _gcv_ridge(gram, floor):
             continue
         shrink = 1.0 / (d + ridge)
         # RSS / n = total - 2 b'c + b'Ab with b = (A + ridge)^-1 c, in the eigenbasis
-        rss = gram.total - 2.0 * proj ** 2 @ shrink + (d * proj ** 2) @ shrink ** 2
+        rss = gram.total - 2.0 * proj**2 @ shrink + (d * proj**2) @ shrink**2
         df = _GCV_GAMMA * (1.0 + d @ shrink)
         if df >= n:
             continue
@@ -347,9 +384,20 @@ class _XGB2(_Boosting):
     labels serve otherwise); ``feature_types`` is kept for reference.
     """
 
-    def __init__(self, feature_names=None, feature_types=None, max_depth=2, n_estimators=100,
-                 eta=0.3, gamma=0, reg_alpha=0, reg_lambda=1, max_bin=256,
-                 mono_increasing_list=[], mono_decreasing_list=[]):
+    def __init__(
+        self,
+        feature_names=None,
+        feature_types=None,
+        max_depth=2,
+        n_estimators=100,
+        eta=0.3,
+        gamma=0,
+        reg_alpha=0,
+        reg_lambda=1,
+        max_bin=256,
+        mono_increasing_list=[],
+        mono_decreasing_list=[],
+    ):
         self.feature_names = feature_names
         self.feature_types = feature_types
         self.max_depth = max_depth

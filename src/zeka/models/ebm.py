@@ -43,9 +43,19 @@ class _EBM(ZekaEstimator):
     # bins are weighted quantiles, so an integer weight must count as that many rows
     _weights_in_rows = True
 
-    def __init__(self, interactions=10, outer_bags=8, inner_bags=0, max_bins=256,
-                 feature_names=None, max_interaction_bins=32, max_rounds=5000,
-                 early_stopping_rounds=50, early_stopping_tolerance=0.0001, random_state=0):
+    def __init__(
+        self,
+        interactions=10,
+        outer_bags=8,
+        inner_bags=0,
+        max_bins=256,
+        feature_names=None,
+        max_interaction_bins=32,
+        max_rounds=5000,
+        early_stopping_rounds=50,
+        early_stopping_tolerance=0.0001,
+        random_state=0,
+    ):
         self.interactions = interactions
         self.outer_bags = outer_bags
         self.inner_bags = inner_bags
@@ -62,20 +72,21 @@ class _EBM(ZekaEstimator):
         n_bags = max(1, check_positive_int(self.outer_bags, "outer_bags", minimum=0))
         n_inner = check_positive_int(self.inner_bags, "inner_bags", minimum=0)
         max_bins = check_positive_int(self.max_bins, "max_bins", minimum=2)
-        pair_bins = check_positive_int(self.max_interaction_bins, "max_interaction_bins",
-                                       minimum=2)
+        pair_bins = check_positive_int(self.max_interaction_bins, "max_interaction_bins", minimum=2)
         max_rounds = check_positive_int(self.max_rounds, "max_rounds", minimum=0)
-        patience = check_positive_int(self.early_stopping_rounds, "early_stopping_rounds",
-                                      minimum=0)
+        patience = check_positive_int(
+            self.early_stopping_rounds, "early_stopping_rounds", minimum=0
+        )
         tolerance = check_non_negative(self.early_stopping_tolerance, "early_stopping_tolerance")
         if self.feature_names is not None and len(self.feature_names) != X.shape[1]:
-            raise ValueError("feature_names has %d names for %d features"
-                             % (len(self.feature_names), X.shape[1]))
+            raise ValueError(
+                "feature_names has %d names for %d features" % (len(self.feature_names), X.shape[1])
+            )
         rng = np.random.RandomState(self.random_state)
         # the smoothing cuts draw from their own stream, seeded before the bags take a
         # number of draws that depends on the row count: n rows of weight 2 and 2n rows
         # of weight 1 then get the same cuts
-        cut_rng = np.random.RandomState(rng.randint(2 ** 31 - 1))
+        cut_rng = np.random.RandomState(rng.randint(2**31 - 1))
         n, p = X.shape
         # without early stopping a validation part would only take rows away from fitting
         fit_w, val_w = _bag_weights(w, n_bags, n_inner, rng, hold_out=patience > 0)
@@ -97,8 +108,12 @@ class _EBM(ZekaEstimator):
             ranked = rank_pairs(pair_index, pair_edges, y, w, loss, F.mean(axis=0))
             self.pairs_ = ranked[:n_pairs]
             pair_terms = [
-                _PairTerm(pair_index[:, j], pair_index[:, k], len(pair_edges[j]) + 1,
-                          len(pair_edges[k]) + 1)
+                _PairTerm(
+                    pair_index[:, j],
+                    pair_index[:, k],
+                    len(pair_edges[j]) + 1,
+                    len(pair_edges[k]) + 1,
+                )
                 for j, k in self.pairs_
             ]
             self.pair_edges_ = [(pair_edges[j], pair_edges[k]) for j, k in self.pairs_]
@@ -138,8 +153,9 @@ class _EBM(ZekaEstimator):
         p = X.shape[1]
         for j in range(p):
             out += self.term_scores_[j][bins[:, j]]
-        for (j, k), (edges_j, edges_k), table in zip(self.pairs_, self.pair_edges_,
-                                                     self.term_scores_[p:]):
+        for (j, k), (edges_j, edges_k), table in zip(
+            self.pairs_, self.pair_edges_, self.term_scores_[p:]
+        ):
             bj = np.searchsorted(edges_j, X[:, j], side="left")
             bk = np.searchsorted(edges_k, X[:, k], side="left")
             out += table[bj, bk]

@@ -33,6 +33,7 @@ import numbers
 
 import numpy as np
 
+from . import _subnet
 from ._base import (
     ZekaClassifier,
     ZekaEstimator,
@@ -42,19 +43,18 @@ from ._base import (
     check_non_negative,
     check_positive_int,
 )
+from ._losses import LogLoss, SquaredLoss
 from ._nn import (
     Adam,
     EarlyStopping,
     SubnetBank,
-    in_chunks,
     epoch_batch_size,
+    in_chunks,
     mean_loss,
     null_loss,
     single_blas_thread,
     validation_split,
 )
-from . import _subnet
-from ._losses import LogLoss, SquaredLoss
 from ._pair_terms import rank_pairs
 
 _VALIDATION_SHARE = 0.2
@@ -64,12 +64,25 @@ _TOLERANCE = 1e-3
 
 
 class _GAMINet(ZekaEstimator):
-    def __init__(self, interact_num=10, batch_size=1000, mono_increasing_list=[],
-                 mono_decreasing_list=[], subnet_size_main_effect=[20],
-                 subnet_size_interaction=[20, 20], max_epochs=[1000, 1000, 1000],
-                 learning_rates=[0.001, 0.001, 0.0001], n_jobs=8,
-                 early_stop_thres=["auto", "auto", "auto"], random_state=0, normalize=True,
-                 reg_clarity=0.1, loss_threshold=0.01, warm_start=False, verbose=False):
+    def __init__(
+        self,
+        interact_num=10,
+        batch_size=1000,
+        mono_increasing_list=[],
+        mono_decreasing_list=[],
+        subnet_size_main_effect=[20],
+        subnet_size_interaction=[20, 20],
+        max_epochs=[1000, 1000, 1000],
+        learning_rates=[0.001, 0.001, 0.0001],
+        n_jobs=8,
+        early_stop_thres=["auto", "auto", "auto"],
+        random_state=0,
+        normalize=True,
+        reg_clarity=0.1,
+        loss_threshold=0.01,
+        warm_start=False,
+        verbose=False,
+    ):
         self.interact_num = interact_num
         self.batch_size = batch_size
         self.mono_increasing_list = mono_increasing_list
@@ -92,10 +105,14 @@ class _GAMINet(ZekaEstimator):
             self._train(X, y, w)
 
     def _stage_settings(self):
-        epochs = [check_positive_int(e, "max_epochs", minimum=0)
-                  for e in _three(self.max_epochs, "max_epochs")]
-        rates = [check_non_negative(r, "learning_rates")
-                 for r in _three(self.learning_rates, "learning_rates")]
+        epochs = [
+            check_positive_int(e, "max_epochs", minimum=0)
+            for e in _three(self.max_epochs, "max_epochs")
+        ]
+        rates = [
+            check_non_negative(r, "learning_rates")
+            for r in _three(self.learning_rates, "learning_rates")
+        ]
         patience = []
         for value, budget in zip(_three(self.early_stop_thres, "early_stop_thres"), epochs):
             if value == "auto":
@@ -148,26 +165,34 @@ class _GAMINet(ZekaEstimator):
         net.main_active = trainer.prune("main", loss_threshold)
 
         if not (warm and net.pairs):
-            candidates = [(j, k) for j in range(p) for k in range(j + 1, p)
-                          if signs[j] == 0 and signs[k] == 0
-                          and (net.main_active[j] or net.main_active[k])]
+            candidates = [
+                (j, k)
+                for j in range(p)
+                for k in range(j + 1, p)
+                if signs[j] == 0 and signs[k] == 0 and (net.main_active[j] or net.main_active[k])
+            ]
             pairs = []
             if n_pairs > 0 and candidates:
                 edges = [bin_edges(Z[~val, j], _PAIR_BINS) for j in range(p)]
                 loss = LogLoss() if logistic else SquaredLoss()
                 current = net.predict(Z[~val])
-                ranked = rank_pairs(bin_matrix(Z[~val], edges), edges, target[~val], w[~val],
-                                    loss, current, candidates)
+                ranked = rank_pairs(
+                    bin_matrix(Z[~val], edges),
+                    edges,
+                    target[~val],
+                    w[~val],
+                    loss,
+                    current,
+                    candidates,
+                )
                 pairs = ranked[:n_pairs]
             net.set_pairs(pairs, rng)
         if net.pairs:
-            trainer.run("interactions", ("pair",), epochs[1], rates[1], patience[1],
-                        clarity=True)
+            trainer.run("interactions", ("pair",), epochs[1], rates[1], patience[1], clarity=True)
             net.centre(Z[~val], w[~val])
             net.pair_active = trainer.prune("pair", loss_threshold)
             net.set_aside_inactive_pairs()
-        trainer.run("fine tuning", ("main", "pair"), epochs[2], rates[2], patience[2],
-                    clarity=True)
+        trainer.run("fine tuning", ("main", "pair"), epochs[2], rates[2], patience[2], clarity=True)
         net.centre(Z[~val], w[~val])
 
         self.network_ = net
@@ -323,21 +348,44 @@ class _Trainer:
         features = np.asarray(net.pairs, dtype=np.int64).reshape(-1, 2)
         reg_clarity = self.reg_clarity if clarity and net.pairs else 0.0
         optimizer = Adam(params, learning_rate)
-        stopper = EarlyStopping(patience if self.val is not None else None, _TOLERANCE,
-                                self.null_loss)
+        stopper = EarlyStopping(
+            patience if self.val is not None else None, _TOLERANCE, self.null_loss
+        )
         best = [p.copy() for p in params]
         done = 0
 
         def validation_loss(reg_clarity):
-            return _subnet.additive_loss(main, pair, features, net.main_active, net.pair_active,
-                                         net.intercept, self.y, self.w, self.check_rows,
-                                         net.logistic, reg_clarity)
+            return _subnet.additive_loss(
+                main,
+                pair,
+                features,
+                net.main_active,
+                net.pair_active,
+                net.intercept,
+                self.y,
+                self.w,
+                self.check_rows,
+                net.logistic,
+                reg_clarity,
+            )
 
         for epoch in range(epochs):
             order = self.rng.permutation(self.fit_rows)
-            _subnet.train_epoch(main, pair, features, net.main_active, net.pair_active,
-                                net.intercept, self.y, self.w, order, self.batch_size,
-                                net.logistic, reg_clarity, optimizer)
+            _subnet.train_epoch(
+                main,
+                pair,
+                features,
+                net.main_active,
+                net.pair_active,
+                net.intercept,
+                self.y,
+                self.w,
+                order,
+                self.batch_size,
+                net.logistic,
+                reg_clarity,
+                optimizer,
+            )
             done = epoch + 1
             # the stage's own objective decides, so the penalty is not undone by stopping
             loss = validation_loss(reg_clarity)

@@ -46,8 +46,9 @@ class _GLM(ZekaEstimator):
         Q = l2 * np.eye(X.shape[1])
         if self._logistic and l1 == 0 and l2 == 0:
             Q = np.diag(_column_variances(X, w)) / w.sum()
-        b0, beta, self.n_iter_ = fit_penalized(X, y, w / w.mean(), Q, l1=l1,
-                                               logistic=self._logistic)
+        b0, beta, self.n_iter_ = fit_penalized(
+            X, y, w / w.mean(), Q, l1=l1, logistic=self._logistic
+        )
         self._store(b0, beta)
 
     def _raw_predict(self, X):
@@ -124,8 +125,9 @@ class _GAM(ZekaEstimator):
                 Q += _block_diagonal(spread) / w.sum()
         else:
             Z, Q = np.zeros((X.shape[0], 0)), np.zeros((0, 0))
-        b0, beta, self.n_iter_ = fit_penalized(Z, y, w / w.mean(), Q, logistic=self._logistic,
-                                               max_iter=max_iter)
+        b0, beta, self.n_iter_ = fit_penalized(
+            Z, y, w / w.mean(), Q, logistic=self._logistic, max_iter=max_iter
+        )
         self.intercept_ = float(b0)
         self.coef_ = beta
 
@@ -134,7 +136,7 @@ class _GAM(ZekaEstimator):
         out, start = {}, 0
         for j, spline, _ in self.terms_:
             size = spline.n_features_out_
-            out[j] = self.coef_[start:start + size]
+            out[j] = self.coef_[start : start + size]
             start += size
         return out
 
@@ -143,7 +145,7 @@ class _GAM(ZekaEstimator):
         start = 0
         for j, spline, center in self.terms_:
             basis = spline.transform(X[:, [j]]) - center
-            eta += basis @ self.coef_[start:start + basis.shape[1]]
+            eta += basis @ self.coef_[start : start + basis.shape[1]]
             start += basis.shape[1]
         return eta
 
@@ -167,7 +169,7 @@ def _block_diagonal(blocks):
     start = 0
     for b in blocks:
         k = b.shape[0]
-        out[start:start + k, start:start + k] = b
+        out[start : start + k, start : start + k] = b
         start += k
     return out
 

@@ -13,12 +13,12 @@ from ._nn import (
     Adam,
     EarlyStopping,
     SubnetBank,
+    epoch_batch_size,
     in_chunks,
     loss_and_gradient,
     mean_loss,
-    single_blas_thread,
-    epoch_batch_size,
     null_loss,
+    single_blas_thread,
     standardizer,
     validation_split,
 )
@@ -44,10 +44,23 @@ class _ReluDNN(ZekaEstimator):
     ``verbose`` prints the validation loss of every epoch.
     """
 
-    def __init__(self, hidden_layer_sizes=[40, 40], max_epochs=1000, learning_rate=0.001,
-                 batch_size=500, l1_reg=1e-05, dropout_prob=0, val_ratio=0.2, iht=False,
-                 phase_epochs=1, threshold=0.1, device="cpu", verbose=False,
-                 n_epoch_no_change=20, random_state=0):
+    def __init__(
+        self,
+        hidden_layer_sizes=[40, 40],
+        max_epochs=1000,
+        learning_rate=0.001,
+        batch_size=500,
+        l1_reg=1e-05,
+        dropout_prob=0,
+        val_ratio=0.2,
+        iht=False,
+        phase_epochs=1,
+        threshold=0.1,
+        device="cpu",
+        verbose=False,
+        n_epoch_no_change=20,
+        random_state=0,
+    ):
         self.hidden_layer_sizes = hidden_layer_sizes
         self.max_epochs = max_epochs
         self.learning_rate = learning_rate
@@ -113,15 +126,16 @@ class _ReluDNN(ZekaEstimator):
         optimizer = Adam(net.params, lr)
         first_mask = np.ones_like(net.weights[0])
         check = val if val.any() else ~val
-        stopper = EarlyStopping(patience if val.any() else None,
-                                scale=null_loss(target[check], w[check], logistic))
+        stopper = EarlyStopping(
+            patience if val.any() else None, scale=null_loss(target[check], w[check], logistic)
+        )
         best = net.state()
         self.loss_curve_ = []
         self.n_epochs_ = 0
         for epoch in range(max_epochs):
             order = rng.permutation(fit_rows)
             for start in range(0, len(order), batch_size):
-                rows = order[start:start + batch_size]
+                rows = order[start : start + batch_size]
                 out, cache = net.forward(X[None, rows], dropout, rng)
                 _, grad = loss_and_gradient(out[0], target[rows], w[rows], logistic)
                 grads = net.backward(cache, grad[None])
@@ -134,8 +148,7 @@ class _ReluDNN(ZekaEstimator):
             if self.iht and (epoch + 1) % phase == 0:
                 first_mask = first_mask * (np.abs(net.weights[0]) >= threshold)
                 net.weights[0] *= first_mask
-            loss = mean_loss(net.forward(X[None, check])[0][0], target[check], w[check],
-                             logistic)
+            loss = mean_loss(net.forward(X[None, check])[0][0], target[check], w[check], logistic)
             self.loss_curve_.append(loss)
             if self.verbose:
                 print("epoch %d: validation loss %.6f" % (epoch + 1, loss))

@@ -48,8 +48,7 @@ class TreeRegressor(ZekaRegressor, _Tree):
 
     _tree_class = DecisionTreeRegressor
 
-    def __init__(self, criterion="gini", max_depth=5, min_samples_leaf=5,
-                 ccp_alpha=0.0):
+    def __init__(self, criterion="gini", max_depth=5, min_samples_leaf=5, ccp_alpha=0.0):
         self.criterion = criterion
         self.max_depth = max_depth
         self.min_samples_leaf = min_samples_leaf
@@ -187,10 +186,15 @@ def _best_split(X, g, h, w, mask, order, ridge=0.0):
     tg, th = gs.sum(axis=1, keepdims=True), hs.sum(axis=1, keepdims=True) + ridge
     rh = th - ch
     ch = ch + ridge
-    valid = ((xs[:, 1:] > xs[:, :-1]) & (cw >= _FIGS_MIN_LEAF) & (tw - cw >= _FIGS_MIN_LEAF)
-             & (ch > 0) & (rh > 0))
+    valid = (
+        (xs[:, 1:] > xs[:, :-1])
+        & (cw >= _FIGS_MIN_LEAF)
+        & (tw - cw >= _FIGS_MIN_LEAF)
+        & (ch > 0)
+        & (rh > 0)
+    )
     with np.errstate(divide="ignore", invalid="ignore"):
-        gain = cg ** 2 / ch + (tg - cg) ** 2 / rh - tg ** 2 / th
+        gain = cg**2 / ch + (tg - cg) ** 2 / rh - tg**2 / th
     gain = np.where(valid, gain, -np.inf)
     flat = first_best(gain)
     feature, pos = divmod(flat, gain.shape[1])

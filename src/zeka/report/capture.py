@@ -9,10 +9,14 @@ def warning_text(caught):
     """One short, distinct line per recorded warning about the data."""
     texts = []
     for item in caught:
-        if issubclass(item.category, (DeprecationWarning, PendingDeprecationWarning, FutureWarning)):
+        if issubclass(
+            item.category, (DeprecationWarning, PendingDeprecationWarning, FutureWarning)
+        ):
             continue  # notes between libraries about their next versions, not about the data
-        text = "{}: {}".format(item.category.__name__, str(item.message).strip().splitlines()[0]
-                               if str(item.message).strip() else "")
+        text = "{}: {}".format(
+            item.category.__name__,
+            str(item.message).strip().splitlines()[0] if str(item.message).strip() else "",
+        )
         text = text if len(text) <= 220 else text[:217] + "..."
         if text not in texts:
             texts.append(text)

@@ -51,42 +51,69 @@ def _dataset_names():
 
 
 def build_parser():
-    parser = _Parser(prog="zeka", description="zeka: interpretable machine learning for "
-                     "tabular data.")
+    parser = _Parser(
+        prog="zeka", description="zeka: interpretable machine learning for tabular data."
+    )
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
     report = commands.add_parser(
-        "report", help="write a self-contained HTML report of the whole road for a dataset",
+        "report",
+        help="write a self-contained HTML report of the whole road for a dataset",
         description="Check a table, prepare it, screen its features, look for outliers, train\n"
-                    "and rank the model families and explain the best one: all in one HTML file.",
-        epilog=EXAMPLES, formatter_class=argparse.RawDescriptionHelpFormatter)
+        "and rank the model families and explain the best one: all in one HTML file.",
+        epilog=EXAMPLES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     report.error = parser.error  # one-line usage errors from the subcommand too
     source = report.add_mutually_exclusive_group()
-    source.add_argument("--dataset", metavar="NAME",
-                        help="a built-in dataset (default {}): {}".format(
-                            DEFAULT_DATASET, ", ".join(_dataset_names())))
-    source.add_argument("--csv", metavar="PATH",
-                        help="a CSV file with a header row; needs --target")
-    report.add_argument("--target", metavar="COLUMN",
-                        help="the target column of the CSV file")
-    report.add_argument("--task", choices=["classification", "regression"],
-                        help="override the inferred task: a target with two values, or a "
-                             "non-numeric one, is classification; any other is regression")
-    report.add_argument("--out", metavar="PATH", default=DEFAULT_OUT,
-                        help="where to write the report (default %(default)s); written to a "
-                             "temporary file first, so a failed or interrupted run leaves "
-                             "nothing behind; never a file the command reads")
-    report.add_argument("--models", metavar="FAMILY", nargs="+",
-                        help="model families to train, space- or comma-separated (default all "
-                             "nine: {})".format(" ".join(MODEL_FAMILIES)))
-    report.add_argument("--seed", type=int, default=0,
-                        help="seed of the train/test split, the models and the scores "
-                             "(default %(default)s)")
-    report.add_argument("--explain-rows", type=int, default=Settings.explain_rows,
-                        metavar="N", help="training rows the global SHAP explanation covers "
-                                          "(default %(default)s; fewer is faster)")
-    report.add_argument("--quiet", action="store_true",
-                        help="no progress bars on stderr")
+    source.add_argument(
+        "--dataset",
+        metavar="NAME",
+        help="a built-in dataset (default {}): {}".format(
+            DEFAULT_DATASET, ", ".join(_dataset_names())
+        ),
+    )
+    source.add_argument(
+        "--csv", metavar="PATH", help="a CSV file with a header row; needs --target"
+    )
+    report.add_argument("--target", metavar="COLUMN", help="the target column of the CSV file")
+    report.add_argument(
+        "--task",
+        choices=["classification", "regression"],
+        help="override the inferred task: a target with two values, or a "
+        "non-numeric one, is classification; any other is regression",
+    )
+    report.add_argument(
+        "--out",
+        metavar="PATH",
+        default=DEFAULT_OUT,
+        help="where to write the report (default %(default)s); written to a "
+        "temporary file first, so a failed or interrupted run leaves "
+        "nothing behind; never a file the command reads",
+    )
+    report.add_argument(
+        "--models",
+        metavar="FAMILY",
+        nargs="+",
+        help="model families to train, space- or comma-separated (default all nine: {})".format(
+            " ".join(MODEL_FAMILIES)
+        ),
+    )
+    report.add_argument(
+        "--seed",
+        type=int,
+        default=0,
+        help="seed of the train/test split, the models and the scores (default %(default)s)",
+    )
+    report.add_argument(
+        "--explain-rows",
+        type=int,
+        default=Settings.explain_rows,
+        metavar="N",
+        help="training rows the global SHAP explanation covers "
+        "(default %(default)s; fewer is faster)",
+    )
+    report.add_argument("--quiet", action="store_true", help="no progress bars on stderr")
     return parser
 
 
@@ -96,8 +123,11 @@ def _models(values):
     names = [name.strip() for value in values for name in value.split(",") if name.strip()]
     unknown = [name for name in names if name not in MODEL_FAMILIES]
     if unknown:
-        raise ReportInputError("unknown model famil{} {}; choose from {}".format(
-            "ies" if len(unknown) > 1 else "y", ", ".join(unknown), ", ".join(MODEL_FAMILIES)))
+        raise ReportInputError(
+            "unknown model famil{} {}; choose from {}".format(
+                "ies" if len(unknown) > 1 else "y", ", ".join(unknown), ", ".join(MODEL_FAMILIES)
+            )
+        )
     if not names:
         raise ReportInputError("--models names no family; choose from " + ", ".join(MODEL_FAMILIES))
     return list(dict.fromkeys(names))
@@ -132,15 +162,20 @@ def _run(argv, stdout, stderr):
             args = build_parser().parse_args(argv)
             if args.explain_rows < 1:
                 raise ReportInputError("--explain-rows must be at least 1")
-            settings = Settings(models=_models(args.models), seed=args.seed,
-                                explain_rows=args.explain_rows, progress=not args.quiet,
-                                stream=stderr)
+            settings = Settings(
+                models=_models(args.models),
+                seed=args.seed,
+                explain_rows=args.explain_rows,
+                progress=not args.quiet,
+                stream=stderr,
+            )
             refuse_inputs(args.out, [args.csv] if args.csv is not None else [])
             source = _source(args)
             output = Output(args.out, stop).create()
             road = Road(source, settings, checkpoint=stop.check).run()
-            command = "zeka " + " ".join(shlex.quote(a) for a in
-                                         (sys.argv[1:] if argv is None else argv))
+            command = "zeka " + " ".join(
+                shlex.quote(a) for a in (sys.argv[1:] if argv is None else argv)
+            )
             output.write(road.render(time.perf_counter() - started, command))
             output.commit()
         except ReportInputError as error:
@@ -164,9 +199,14 @@ def _run(argv, stdout, stderr):
 
 
 def _stopped(signum, stderr):
-    print("zeka report: {}; no report written".format(
-        "interrupted" if signum == signal.SIGINT else
-        "stopped by " + signal.Signals(signum).name), file=stderr)
+    print(
+        "zeka report: {}; no report written".format(
+            "interrupted"
+            if signum == signal.SIGINT
+            else "stopped by " + signal.Signals(signum).name
+        ),
+        file=stderr,
+    )
     return 128 + signum, signum
 
 

@@ -117,12 +117,19 @@ def table(styler_or_html, caption=None, compact=False, matrix=False):
         # Upright headings need a row tall enough for the longest name.
         longest = max((len(str(c)) for c in styler_or_html.data.columns), default=1)
         styler_or_html = styler_or_html.set_table_styles(
-            [{"selector": "th.col_heading", "props": [("height", "{:.1f}em".format(
-                0.7 * longest + 1.2))]}], overwrite=False)
+            [
+                {
+                    "selector": "th.col_heading",
+                    "props": [("height", "{:.1f}em".format(0.7 * longest + 1.2))],
+                }
+            ],
+            overwrite=False,
+        )
     if not isinstance(styler_or_html, str) and hasattr(styler_or_html, "format_index"):
         # Row and column labels come from the user's data too (pandas 1.4 and later).
         styler_or_html = styler_or_html.format_index(escape="html", axis=0).format_index(
-            escape="html", axis=1)
+            escape="html", axis=1
+        )
     body = styler_or_html if isinstance(styler_or_html, str) else styler_or_html.to_html()
     css = "table-wrap" + (" compact" if compact or matrix else "") + (" matrix" if matrix else "")
     cap = '<p class="note">{}</p>'.format(escape(caption)) if caption else ""
@@ -146,7 +153,8 @@ def figure(fig, alt, caption=None, dpi=110):
     data = base64.b64encode(png_bytes(fig, dpi=dpi)).decode("ascii")
     cap = "<figcaption>{}</figcaption>".format(escape(caption)) if caption else ""
     return '<figure><img alt="{}" src="data:image/png;base64,{}">{}</figure>'.format(
-        escape(alt), data, cap)
+        escape(alt), data, cap
+    )
 
 
 def figures(blocks):
@@ -156,23 +164,26 @@ def figures(blocks):
 
 def glance(items):
     """The key findings at the top: (value, label) pairs."""
-    cells = "".join("<div><b>{}</b><span>{}</span></div>".format(escape(v), escape(k))
-                    for v, k in items)
+    cells = "".join(
+        "<div><b>{}</b><span>{}</span></div>".format(escape(v), escape(k)) for v, k in items
+    )
     return '<div class="glance">{}</div>'.format(cells)
 
 
 def render(title, meta, summary_html, sections, footer_html):
     """The whole document as one string."""
-    toc = "".join('<li><a href="#{}">{}</a></li>'.format(s.anchor, escape(s.title))
-                  for s in sections)
+    toc = "".join(
+        '<li><a href="#{}">{}</a></li>'.format(s.anchor, escape(s.title)) for s in sections
+    )
     parts = [
         "<!DOCTYPE html>",
         '<html lang="en"><head><meta charset="utf-8">',
         '<meta name="viewport" content="width=device-width, initial-scale=1">',
         "<title>{}</title>".format(escape(title)),
-        "<style>{}</style></head><body><div class=\"page\">".format(CSS),
+        '<style>{}</style></head><body><div class="page">'.format(CSS),
         '<header class="top"><h1>{}</h1><p class="meta">{}</p></header>'.format(
-            escape(title), escape(meta)),
+            escape(title), escape(meta)
+        ),
         summary_html,
         '<nav class="toc"><h2>Contents</h2><ol>{}</ol></nav>'.format(toc),
         "<main>",
@@ -180,14 +191,19 @@ def render(title, meta, summary_html, sections, footer_html):
     for number, section in enumerate(sections, start=1):
         reading_class = "reading unavailable" if section.unavailable else "reading"
         parts.append('<section id="{}">'.format(section.anchor))
-        parts.append('<h2{}>{}. {}</h2>'.format(' class="first"' if number == 1 else "",
-                                                 number, escape(section.title)))
+        parts.append(
+            "<h2{}>{}. {}</h2>".format(
+                ' class="first"' if number == 1 else "", number, escape(section.title)
+            )
+        )
         parts.append('<div class="{}">{}</div>'.format(reading_class, escape(section.reading)))
         parts.extend(section.blocks)
         if section.warnings:
             items = "".join("<li>{}</li>".format(escape(w)) for w in section.warnings)
-            parts.append('<p class="note">Warnings raised by the libraries during this step:'
-                         '</p><ul class="warnings">{}</ul>'.format(items))
+            parts.append(
+                '<p class="note">Warnings raised by the libraries during this step:'
+                '</p><ul class="warnings">{}</ul>'.format(items)
+            )
         parts.append("</section>")
     parts.append("</main><footer>{}</footer></div></body></html>".format(footer_html))
     return _styles_to_head("\n".join(parts))

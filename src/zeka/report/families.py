@@ -3,6 +3,7 @@
 The command line's choices and its default come from here, and the families
 themselves from the package's registry (zeka.models).
 """
+
 from zeka.models import FAMILY_KEYS
 
 MODEL_FAMILIES = list(FAMILY_KEYS)

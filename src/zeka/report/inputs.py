@@ -60,8 +60,9 @@ class Preparation:
 def load_builtin(name):
     """The built-in dataset `name` as loaded, with its target and task type."""
     if name not in DATASET_SOURCES:
-        raise ReportInputError("unknown dataset {!r}; choose one of {}".format(
-            name, ", ".join(DATASET_SOURCES)))
+        raise ReportInputError(
+            "unknown dataset {!r}; choose one of {}".format(name, ", ".join(DATASET_SOURCES))
+        )
     source = DATASET_SOURCES[name]
     return Source(source.build(), source.target, name, source.task_type)
 
@@ -76,18 +77,29 @@ def load_csv(path, target, task_type=None):
     try:
         frame = pd.read_csv(path)
     except pd.errors.EmptyDataError:
-        raise ReportInputError("{!r} is empty; give a CSV file with a header row and data"
-                               .format(shown)) from None
+        raise ReportInputError(
+            "{!r} is empty; give a CSV file with a header row and data".format(shown)
+        ) from None
     except (pd.errors.ParserError, UnicodeDecodeError, ValueError) as error:
-        first_line = str(error).strip().splitlines()[0] if str(error).strip() else type(error).__name__
-        raise ReportInputError("{!r} does not parse as CSV ({}); check the delimiter and the "
-                               "encoding (UTF-8)".format(shown, first_line)) from None
+        first_line = (
+            str(error).strip().splitlines()[0] if str(error).strip() else type(error).__name__
+        )
+        raise ReportInputError(
+            "{!r} does not parse as CSV ({}); check the delimiter and the encoding (UTF-8)".format(
+                shown, first_line
+            )
+        ) from None
     except OSError as error:
-        raise ReportInputError("cannot read {!r}: {}".format(shown, error.strerror or error)) from None
+        raise ReportInputError(
+            "cannot read {!r}: {}".format(shown, error.strerror or error)
+        ) from None
     if target not in frame.columns:
         columns = ", ".join(map(str, frame.columns[:12])) + (", ..." if frame.shape[1] > 12 else "")
-        raise ReportInputError("the CSV has no column {!r}; its columns are {}; pick one with "
-                               "--target".format(target, columns))
+        raise ReportInputError(
+            "the CSV has no column {!r}; its columns are {}; pick one with --target".format(
+                target, columns
+            )
+        )
     return Source(frame, target, os.path.basename(shown), task_type)
 
 
@@ -117,22 +129,29 @@ def check_target(frame, target, task_type):
     """Refuse a target no model can learn from before any time is spent."""
     values = frame[target]
     if values.notna().sum() == 0:
-        raise ReportInputError("target {!r} has no values (all missing); pick another "
-                               "column with --target".format(target))
+        raise ReportInputError(
+            "target {!r} has no values (all missing); pick another column with --target".format(
+                target
+            )
+        )
     distinct = values.dropna().nunique()
     if distinct < 2:
-        raise ReportInputError("target {!r} holds a single value ({}); a model needs at "
-                               "least two classes or values".format(
-                                   target, as_typed(values.dropna().iloc[0])))
+        raise ReportInputError(
+            "target {!r} holds a single value ({}); a model needs at "
+            "least two classes or values".format(target, as_typed(values.dropna().iloc[0]))
+        )
     if is_numeric_dtype(values) and not is_bool_dtype(values):
         infinite = int(np.isinf(values.to_numpy(dtype=float, na_value=np.nan)).sum())
         if infinite:
-            raise ReportInputError("target {!r} holds infinite values ({} of {} rows); a model "
-                                   "needs finite target values".format(
-                                       target, infinite, len(values)))
+            raise ReportInputError(
+                "target {!r} holds infinite values ({} of {} rows); a model "
+                "needs finite target values".format(target, infinite, len(values))
+            )
     if task_type == "regression" and not is_numeric_dtype(values):
-        raise ReportInputError("target {!r} is not numeric, so it cannot be a regression "
-                               "target; drop --task regression".format(target))
+        raise ReportInputError(
+            "target {!r} is not numeric, so it cannot be a regression "
+            "target; drop --task regression".format(target)
+        )
 
 
 def prepare(source):
@@ -141,8 +160,9 @@ def prepare(source):
     target = source.target
     if not frame.columns.is_unique:
         repeated = frame.columns[frame.columns.duplicated()].tolist()
-        raise ReportInputError("the table repeats the column labels {}; give each column "
-                               "its own name".format(repeated))
+        raise ReportInputError(
+            "the table repeats the column labels {}; give each column its own name".format(repeated)
+        )
     check_target(frame, target, source.task_type)
     prep = Preparation(frame=frame, rows_loaded=len(frame))
 
@@ -176,12 +196,15 @@ def prepare(source):
         work = work.drop(columns=prep.screened_out)
 
     if len(work.columns) < 2:
-        raise ReportInputError("no feature column is left besides the target {!r} (single-"
-                               "valued columns are left out); the table needs features"
-                               .format(target))
+        raise ReportInputError(
+            "no feature column is left besides the target {!r} (single-"
+            "valued columns are left out); the table needs features".format(target)
+        )
     if len(work) < MIN_ROWS:
-        raise ReportInputError("only {} usable rows (after dropping duplicates and rows without "
-                               "a target); the report needs at least {}".format(len(work), MIN_ROWS))
+        raise ReportInputError(
+            "only {} usable rows (after dropping duplicates and rows without "
+            "a target); the report needs at least {}".format(len(work), MIN_ROWS)
+        )
     # Row labels stay those of the loaded table, so a row can be found again.
     prep.frame = work
     return prep
@@ -203,8 +226,11 @@ def association_with_target(work, target, features):
     from zeka.data.quality_scan.correlation import correlation_ratio
 
     y = work[target]
-    y = (y.astype(float) if is_numeric_dtype(y) else
-         pd.Series(pd.factorize(y)[0], index=y.index, dtype=float))
+    y = (
+        y.astype(float)
+        if is_numeric_dtype(y)
+        else pd.Series(pd.factorize(y)[0], index=y.index, dtype=float)
+    )
     numerical = [c for c in features if is_numeric_dtype(work[c])]
     with warnings.catch_warnings(), np.errstate(all="ignore"):
         warnings.simplefilter("ignore", RuntimeWarning)  # a constant column: undefined
@@ -216,7 +242,9 @@ def association_with_target(work, target, features):
             continue
         codes = pd.factorize(work[name])[0]
         present = codes >= 0
-        strength[name] = (float(correlation_ratio(codes[present].astype(float),
-                                                  y.to_numpy()[present]))
-                          if present.sum() > 1 else float("nan"))
+        strength[name] = (
+            float(correlation_ratio(codes[present].astype(float), y.to_numpy()[present]))
+            if present.sum() > 1
+            else float("nan")
+        )
     return [strength[name] for name in features]

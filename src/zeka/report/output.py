@@ -14,9 +14,12 @@ def refuse_inputs(out, inputs):
     """A one-line refusal when `out` is the same file as one of `inputs`."""
     for path in inputs:
         if _same_file(out, path):
-            raise ReportInputError("--out {!r} is the input file {!r}; the report never "
-                                   "replaces a file it reads: choose another --out".format(
-                                       os.fspath(out), os.fspath(path)))
+            raise ReportInputError(
+                "--out {!r} is the input file {!r}; the report never "
+                "replaces a file it reads: choose another --out".format(
+                    os.fspath(out), os.fspath(path)
+                )
+            )
 
 
 def _same_file(first, second):
@@ -40,21 +43,29 @@ class Output:
         self.temporary = None
         self.folder = os.path.dirname(os.path.abspath(path))
         if os.path.isdir(path):
-            raise ReportInputError("--out {!r} is a folder; give a file name such as "
-                                   "report.html".format(path))
+            raise ReportInputError(
+                "--out {!r} is a folder; give a file name such as report.html".format(path)
+            )
         if not os.path.isdir(self.folder):
-            raise ReportInputError("the folder {!r} does not exist; create it or choose another "
-                                   "--out".format(self.folder))
+            raise ReportInputError(
+                "the folder {!r} does not exist; create it or choose another --out".format(
+                    self.folder
+                )
+            )
 
     def create(self):
         """Make the temporary file now: an unwritable folder fails before any work is done."""
         with self.stop.deferred():
             try:
                 handle, self.temporary = tempfile.mkstemp(
-                    prefix=".zeka-report-", suffix=".html.part", dir=self.folder)
+                    prefix=".zeka-report-", suffix=".html.part", dir=self.folder
+                )
             except OSError as error:
-                raise ReportInputError("cannot write to the folder {!r} ({}); choose another "
-                                       "--out".format(self.folder, error.strerror or error)) from None
+                raise ReportInputError(
+                    "cannot write to the folder {!r} ({}); choose another --out".format(
+                        self.folder, error.strerror or error
+                    )
+                ) from None
             os.close(handle)
         self.stop.check()
         return self

@@ -100,13 +100,18 @@ class Road:
             self.checkpoint()  # ... unless it failed because the user asked to stop
             status = "failed"
             section.unavailable = True
-            section.blocks = ['<pre class="note">{}</pre>'.format(
-                doc.escape(traceback.format_exc(limit=4)))]
+            section.blocks = [
+                '<pre class="note">{}</pre>'.format(doc.escape(traceback.format_exc(limit=4)))
+            ]
             section.reading = "This step failed: {}: {}".format(
-                type(error).__name__, str(error).strip().splitlines()[0]
-                if str(error).strip() else "")
-        self.times.append(StepTime(step.title, time.perf_counter() - started,
-                                   time.process_time() - started_cpu, status))
+                type(error).__name__,
+                str(error).strip().splitlines()[0] if str(error).strip() else "",
+            )
+        self.times.append(
+            StepTime(
+                step.title, time.perf_counter() - started, time.process_time() - started_cpu, status
+            )
+        )
 
     @property
     def failed_steps(self):
@@ -125,10 +130,19 @@ class Road:
         task = dataset.task_type if dataset is not None else "task unknown"
         title = "zeka report: {}".format(source.name)
         meta = "{} rows x {} columns as loaded; target {!r} ({}); seed {}; made {} in {:.1f} s.".format(
-            source.frame.shape[0], source.frame.shape[1], source.target, task, self.settings.seed,
-            time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), total_seconds)
-        footer = ("<h3>How long each step took</h3>" + self._timing_table() +
-                  doc.paragraph("Made with zeka {} by: {}".format(_version(), command), "note"))
+            source.frame.shape[0],
+            source.frame.shape[1],
+            source.target,
+            task,
+            self.settings.seed,
+            time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()),
+            total_seconds,
+        )
+        footer = (
+            "<h3>How long each step took</h3>"
+            + self._timing_table()
+            + doc.paragraph("Made with zeka {} by: {}".format(_version(), command), "note")
+        )
         return doc.render(title, meta, doc.glance(self._glance()), sections, footer)
 
     def _glance(self):
@@ -138,8 +152,7 @@ class Road:
         if "integrity" in findings:
             items.append((findings["integrity"], "columns with an integrity finding"))
         if prep is not None:
-            items.append(("{} / {}".format(prep.rows_used, prep.rows_loaded),
-                          "rows used / loaded"))
+            items.append(("{} / {}".format(prep.rows_used, prep.rows_loaded), "rows used / loaded"))
         if "best" in findings:
             items.append((findings["best"], "best model on the test rows"))
         if "top_feature" in findings:
@@ -150,9 +163,13 @@ class Road:
 
     def _timing_table(self):
         """The steps in the order they ran, with their wall-clock and CPU seconds."""
-        timing = pd.DataFrame([(t.name, "{:.1f}".format(t.seconds), "{:.1f}".format(t.cpu_seconds),
-                                t.status) for t in self.times],
-                              columns=["Step", "Seconds", "CPU seconds", "Status"]).set_index("Step")
+        timing = pd.DataFrame(
+            [
+                (t.name, "{:.1f}".format(t.seconds), "{:.1f}".format(t.cpu_seconds), t.status)
+                for t in self.times
+            ],
+            columns=["Step", "Seconds", "CPU seconds", "Status"],
+        ).set_index("Step")
         timing.columns.name = "Step"
         return doc.table(doc.hide_index_names(timing.style.format(escape="html")))
 

@@ -13,8 +13,9 @@ import sys
 import threading
 from contextlib import contextmanager
 
-SIGNALS = tuple(getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP")
-                if hasattr(signal, name))
+SIGNALS = tuple(
+    getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name)
+)
 
 
 class Stopped(KeyboardInterrupt):

@@ -21,6 +21,8 @@ def plain_number(value):
 
 def highlight_row(label):
     """A row style for Styler.apply(axis=1): the row named `label` stands out."""
+
     def style(row):
         return [HIGHLIGHT if row.name == label else "" for _ in row]
+
     return style

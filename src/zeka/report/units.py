@@ -35,7 +35,7 @@ def original_units(pipeline, names, feature):
             return None
         positions = list(prep.nfeature_index_list)
         scaler = prep.ntransformer.named_steps["scaling"]
-        scaler.mean_, scaler.scale_
+        scaler.mean_, scaler.scale_  # noqa: B018 - a fitted scaler has both
     except (AttributeError, KeyError, TypeError):
         return None
     if names.index(feature) not in positions or len(scaler.mean_) != len(positions):

@@ -67,7 +67,10 @@ class ModelPipeline:
             if sample_weight is not None and np.ptp(np.asarray(sample_weight, dtype=float)) > 0:
                 warnings.warn(
                     "{} does not take sample weights; the non-uniform sample weights are "
-                    "ignored".format(type(self.estimator).__name__), ZekaWarning, stacklevel=2)
+                    "ignored".format(type(self.estimator).__name__),
+                    ZekaWarning,
+                    stacklevel=2,
+                )
             self.estimator.fit(x_model, y)
         self.preprocessing_ = preprocessing
         return self

@@ -121,11 +121,14 @@ def data(n, seed, dims=(1, 1, 1)):
 
 
 @pytest.mark.parametrize("method", ["rit", "rcit"])
-@pytest.mark.parametrize("dims,n,num_f,n_sub,seed", [
-    ((1, 1, 1), 300, 20, 1000, 0),
-    ((2, 1, 3), 1000, 25, 100, 7),
-    ((1, 3, 2), 777, 10, 2, 2**64 - 1),
-])
+@pytest.mark.parametrize(
+    "dims,n,num_f,n_sub,seed",
+    [
+        ((1, 1, 1), 300, 20, 1000, 0),
+        ((2, 1, 3), 1000, 25, 100, 7),
+        ((1, 3, 2), 777, 10, 2, 2**64 - 1),
+    ],
+)
 def test_matches_the_numpy_reference(method, dims, n, num_f, n_sub, seed):
     x, y, z = data(n, seed % 1000, dims)
     y = y + 0.3 * np.sin(2 * x[:, :1]) + 0.5 * z[:, :1]  # some dependence, partly through z
@@ -187,8 +190,17 @@ def test_the_same_seed_gives_the_same_bits():
     assert 0 <= p <= 1 and statistic >= 0
 
 
-@pytest.mark.parametrize("seed, other", [(2**70, 0), (2**64, 0), (-1, 2**64 - 1),
-                                         (2**128 + 5, 5), (-(2**70), 2**70), (2**64 + 1, 2**64)])
+@pytest.mark.parametrize(
+    "seed, other",
+    [
+        (2**70, 0),
+        (2**64, 0),
+        (-1, 2**64 - 1),
+        (2**128 + 5, 5),
+        (-(2**70), 2**70),
+        (2**64 + 1, 2**64),
+    ],
+)
 def test_every_integer_seed_is_used_whole(seed, other):
     x, y, z = data(400, 3)
     got = cit(x, y, z, num_f=20, seed=seed)
@@ -216,8 +228,12 @@ def test_a_subnormal_feature_still_gives_a_defined_result():
 
 
 @settings(max_examples=25, deadline=None)
-@given(scale=st.floats(1e-3, 1e3), shift=st.floats(-1e4, 1e4), seed=st.integers(0, 2**64 - 1),
-       permute=st.booleans())
+@given(
+    scale=st.floats(1e-3, 1e3),
+    shift=st.floats(-1e4, 1e4),
+    seed=st.integers(0, 2**64 - 1),
+    permute=st.booleans(),
+)
 def test_invariant_to_affine_rescaling_and_row_order(scale, shift, seed, permute):
     x, y, z = data(120, 13)
     y = y + np.cos(2 * x)
@@ -259,28 +275,34 @@ def test_non_finite_values_are_rejected(bad, where):
         cit(x, y, z, seed=0)
 
 
-@pytest.mark.parametrize("x,y,message", [
-    (np.ones((1, 1)), np.ones((1, 1)), "at least 2 rows"),
-    (np.zeros((0, 1)), np.zeros((0, 1)), "at least 2 rows"),
-    (np.ones((5, 1)), np.ones((4, 1)), "same number of rows"),
-    (np.arange(5.0), np.ones((5, 1)), "x must be two-dimensional .* got 1 dimension"),
-    (np.ones((5, 1)), np.ones((5, 1, 1)), "y must be two-dimensional .* got 3 dimension"),
-    (np.ones((5, 0)), np.ones((5, 1)), "at least one column"),
-])
+@pytest.mark.parametrize(
+    "x,y,message",
+    [
+        (np.ones((1, 1)), np.ones((1, 1)), "at least 2 rows"),
+        (np.zeros((0, 1)), np.zeros((0, 1)), "at least 2 rows"),
+        (np.ones((5, 1)), np.ones((4, 1)), "same number of rows"),
+        (np.arange(5.0), np.ones((5, 1)), "x must be two-dimensional .* got 1 dimension"),
+        (np.ones((5, 1)), np.ones((5, 1, 1)), "y must be two-dimensional .* got 3 dimension"),
+        (np.ones((5, 0)), np.ones((5, 1)), "at least one column"),
+    ],
+)
 def test_bad_shapes_are_rejected(x, y, message):
     with pytest.raises(ValueError, match=message):
         cit(x, y, seed=0)
 
 
-@pytest.mark.parametrize("kwargs,error,message", [
-    (dict(method="kcit"), ValueError, "method must be 'rcit' or 'rit', got 'kcit'"),
-    (dict(method=None), ValueError, "method must be"),
-    (dict(num_f=0), ValueError, "num_f must be at least 1, got 0"),
-    (dict(num_f2=-3), ValueError, "num_f2 must be at least 1"),
-    (dict(n_subsamples=1), ValueError, "n_subsamples must be at least 2"),
-    (dict(num_f=2.5), TypeError, "integer"),
-    (dict(seed="a"), TypeError, "integer"),
-])
+@pytest.mark.parametrize(
+    "kwargs,error,message",
+    [
+        (dict(method="kcit"), ValueError, "method must be 'rcit' or 'rit', got 'kcit'"),
+        (dict(method=None), ValueError, "method must be"),
+        (dict(num_f=0), ValueError, "num_f must be at least 1, got 0"),
+        (dict(num_f2=-3), ValueError, "num_f2 must be at least 1"),
+        (dict(n_subsamples=1), ValueError, "n_subsamples must be at least 2"),
+        (dict(num_f=2.5), TypeError, "integer"),
+        (dict(seed="a"), TypeError, "integer"),
+    ],
+)
 def test_bad_settings_are_rejected(kwargs, error, message):
     x, y, z = data(20, 11)
     with pytest.raises(error, match=message):
@@ -300,6 +322,7 @@ def test_inputs_are_not_modified_and_other_array_likes_work():
 
 def test_signature_and_docs():
     assert str(inspect.signature(cit)) == (
-        "(x, y, z=None, method='rcit', num_f=100, num_f2=5, n_subsamples=1000, seed=None)")
+        "(x, y, z=None, method='rcit', num_f=100, num_f2=5, n_subsamples=1000, seed=None)"
+    )
     assert "Strobl, Zhang and Visweswaran" in core.__doc__
     assert "Hall-Buckley-Eagleson" in core.__doc__

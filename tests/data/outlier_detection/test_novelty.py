@@ -14,8 +14,18 @@ from sklearn.preprocessing import MinMaxScaler, StandardScaler
 from zeka.data.outlier_detection import novelty as nv
 from zeka.data.outlier_detection.novelty import OneClassSVM
 
-DEFAULTS = dict(kernel="rbf", degree=3, gamma="scale", coef0=0.0, tol=0.001, nu=0.5,
-                shrinking=True, cache_size=200, verbose=False, max_iter=-1)
+DEFAULTS = dict(
+    kernel="rbf",
+    degree=3,
+    gamma="scale",
+    coef0=0.0,
+    tol=0.001,
+    nu=0.5,
+    shrinking=True,
+    cache_size=200,
+    verbose=False,
+    max_iter=-1,
+)
 ARGUMENTS = [*DEFAULTS, "standardization"]
 
 
@@ -28,33 +38,53 @@ def data():
 
 def test_module_attributes_and_class_shape():
     assert [n for n in vars(nv) if not n.startswith("_")] == [
-        "np", "sklearn_OneClassSVM", "StandardScaler", "OneClassSVM"]
+        "np",
+        "sklearn_OneClassSVM",
+        "StandardScaler",
+        "OneClassSVM",
+    ]
     assert nv.np is np and nv.sklearn_OneClassSVM is svm.OneClassSVM
     assert nv.StandardScaler is StandardScaler
     assert OneClassSVM.__bases__ == (object,)
     assert (OneClassSVM.__module__, OneClassSVM.__qualname__) == (
-        "zeka.data.outlier_detection.novelty", "OneClassSVM")
+        "zeka.data.outlier_detection.novelty",
+        "OneClassSVM",
+    )
     assert [n for n in vars(OneClassSVM) if callable(vars(OneClassSVM)[n])] == [
-        "__init__", "fit", "decision_function", "predict", "get_params", "set_params",
-        "__sklearn_is_fitted__", "__sklearn_tags__", "__repr__", "_repr_html_",
-        "_repr_mimebundle_"]
+        "__init__",
+        "fit",
+        "decision_function",
+        "predict",
+        "get_params",
+        "set_params",
+        "__sklearn_is_fitted__",
+        "__sklearn_tags__",
+        "__repr__",
+        "_repr_html_",
+        "_repr_mimebundle_",
+    ]
 
 
 def test_a_failed_dependency_import_fails_the_import_with_that_error():
-    script = ("import sys; sys.modules['sklearn.svm'] = None\n"
-              "try:\n    import zeka.data.outlier_detection.novelty\n"
-              "except BaseException as e:\n    print(type(e).__name__, e)")
-    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                         check=True).stdout.strip()
+    script = (
+        "import sys; sys.modules['sklearn.svm'] = None\n"
+        "try:\n    import zeka.data.outlier_detection.novelty\n"
+        "except BaseException as e:\n    print(type(e).__name__, e)"
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, check=True
+    ).stdout.strip()
     assert out == "ModuleNotFoundError import of sklearn.svm halted; None in sys.modules"
 
 
 def test_signatures():
     init = ", ".join(f"{k}={v!r}" for k, v in DEFAULTS.items()) + ", standardization=True"
     assert str(inspect.signature(OneClassSVM)) == f"({init})"
-    expected = {"fit": "(X, y=None, sample_weight=None)",
-                "decision_function": "(X, scale=True)",
-                "predict": "(X=None, scale=True, threshold=0.9)"}
+    expected = {
+        "fit": "(X, y=None, sample_weight=None)",
+        "decision_function": "(X, scale=True)",
+        "predict": "(X=None, scale=True, threshold=0.9)",
+    }
     for name, text in expected.items():
         assert str(inspect.signature(getattr(OneClassSVM(), name))) == text
         assert str(inspect.signature(getattr(OneClassSVM, name))) == "(self, " + text[1:]
@@ -106,12 +136,12 @@ def test_scores_match_scikit_learn(data, standardization):
     if standardization:
         assert_allclose(det.scaler_.mean_, scaler.mean_)
         assert_allclose(det.scaler_.scale_, scaler.scale_)
-        assert_allclose(det.decision_function(x_new, scale=False),
-                        -reference.decision_function(x_new))
+        assert_allclose(
+            det.decision_function(x_new, scale=False), -reference.decision_function(x_new)
+        )
     else:
         assert det.scaler_ is None
-        assert_array_equal(det.decision_function(x_new, scale=False),
-                           det.decision_function(x_new))
+        assert_array_equal(det.decision_function(x_new, scale=False), det.decision_function(x_new))
 
 
 def test_larger_score_is_more_outlying(data):
@@ -212,8 +242,10 @@ print(refused)
 
 
 @settings(max_examples=150, deadline=None)
-@given(weights=st.lists(st.floats(-1.0, 5.0), min_size=3, max_size=30),
-       nu=st.sampled_from([1.0, 1 - 2 ** -53, 0.9999, 0.5]))
+@given(
+    weights=st.lists(st.floats(-1.0, 5.0), min_size=3, max_size=30),
+    nu=st.sampled_from([1.0, 1 - 2**-53, 0.9999, 0.5]),
+)
 def test_exactly_the_overrunning_weights_are_refused(weights, nu):
     x = np.random.default_rng(len(weights)).normal(size=(len(weights), 2))
     detector = OneClassSVM(nu=nu, standardization=False)

@@ -1,5 +1,6 @@
 """Messy frames: every check gives a result or a Python exception, and neither
 the frame nor meta_info changes."""
+
 import copy
 import importlib.util
 
@@ -15,32 +16,59 @@ HAS_PYARROW = importlib.util.find_spec("pyarrow") is not None
 def messy_frames():
     n = 6
     frames = {
-        "no rows": pd.DataFrame({"a": pd.Series([], dtype=object), "b": pd.Series([], dtype=float)}),
+        "no rows": pd.DataFrame(
+            {"a": pd.Series([], dtype=object), "b": pd.Series([], dtype=float)}
+        ),
         "no columns": pd.DataFrame(index=range(4)),
         "all missing": pd.DataFrame({"a": [None] * n, "b": [np.nan] * n}),
-        "duplicate labels": pd.DataFrame([["x", 1, "!"], ["x", 1, "!"], ["y", 2, "1"]],
-                                         columns=["a", "a", "b"]),
-        "non-string labels": pd.DataFrame({0: ["a", "#"], 1.5: [1, 1], None: ["1", "x"],
-                                           True: ["a", "b"]}),
+        "duplicate labels": pd.DataFrame(
+            [["x", 1, "!"], ["x", 1, "!"], ["y", 2, "1"]], columns=["a", "a", "b"]
+        ),
+        "non-string labels": pd.DataFrame(
+            {0: ["a", "#"], 1.5: [1, 1], None: ["1", "x"], True: ["a", "b"]}
+        ),
         "tuple labels": pd.DataFrame({("t", 1): ["a", "?"], ("t", 2): [1.0, 2.0]}),
-        "named index": pd.DataFrame({"index": ["a", "a"], "v": [1, 1]},
-                                    index=pd.Index([3, 4], name="id")),
-        "multiindex rows": pd.DataFrame({"v": ["a", "a", "b"]},
-                                        index=pd.MultiIndex.from_tuples([(1, 2), (1, 3), (2, 2)])),
-        "dtypes": pd.DataFrame({
-            "cat": pd.Categorical(["a", "b", "a", None, "#", "a"]),
-            "int64": pd.array([1, None, 3, 3, 3, 3], dtype="Int64"),
-            "bool": pd.array([True, None, False, True, True, True], dtype="boolean"),
-            "str": pd.array(["a", None, "1", "#", "a", "bb"], dtype="string"),
-            "dt": pd.to_datetime(["2020-01-01", None, "2020-01-02", "2020-01-01", None, None]),
-        }),
-        "mixed objects": pd.DataFrame({"o": pd.Series(
-            ["1", None, np.nan, pd.NA, pd.NaT, b"2", "x", "\ud800", "\u00e9\u00e9", 3, "!!", ""],
-            dtype=object)}),
+        "named index": pd.DataFrame(
+            {"index": ["a", "a"], "v": [1, 1]}, index=pd.Index([3, 4], name="id")
+        ),
+        "multiindex rows": pd.DataFrame(
+            {"v": ["a", "a", "b"]}, index=pd.MultiIndex.from_tuples([(1, 2), (1, 3), (2, 2)])
+        ),
+        "dtypes": pd.DataFrame(
+            {
+                "cat": pd.Categorical(["a", "b", "a", None, "#", "a"]),
+                "int64": pd.array([1, None, 3, 3, 3, 3], dtype="Int64"),
+                "bool": pd.array([True, None, False, True, True, True], dtype="boolean"),
+                "str": pd.array(["a", None, "1", "#", "a", "bb"], dtype="string"),
+                "dt": pd.to_datetime(["2020-01-01", None, "2020-01-02", "2020-01-01", None, None]),
+            }
+        ),
+        "mixed objects": pd.DataFrame(
+            {
+                "o": pd.Series(
+                    [
+                        "1",
+                        None,
+                        np.nan,
+                        pd.NA,
+                        pd.NaT,
+                        b"2",
+                        "x",
+                        "\ud800",
+                        "\u00e9\u00e9",
+                        3,
+                        "!!",
+                        "",
+                    ],
+                    dtype=object,
+                )
+            }
+        ),
     }
     if HAS_PYARROW:
         frames["pyarrow strings"] = pd.DataFrame(
-            {"s": pd.array(["a", None, "1", "#"], dtype="string[pyarrow]")})
+            {"s": pd.array(["a", None, "1", "#"], dtype="string[pyarrow]")}
+        )
     return frames
 
 
@@ -48,9 +76,15 @@ FRAMES = messy_frames()
 
 
 def kinds(frame):
-    return {c: ("numerical" if pd.api.types.is_numeric_dtype(frame[c]) and
-                not pd.api.types.is_bool_dtype(frame[c]) else "categorical")
-            for c in frame.columns if not isinstance(frame[c], pd.DataFrame)}
+    return {
+        c: (
+            "numerical"
+            if pd.api.types.is_numeric_dtype(frame[c]) and not pd.api.types.is_bool_dtype(frame[c])
+            else "categorical"
+        )
+        for c in frame.columns
+        if not isinstance(frame[c], pd.DataFrame)
+    }
 
 
 @pytest.mark.filterwarnings("ignore:All-NaN slice:RuntimeWarning")
@@ -63,8 +97,13 @@ def test_checks_finish_and_leave_the_frame_alone(name):
     meta_before = copy.deepcopy(meta)
     check = qs.DataIntegrityCheck(frame, meta)
     n_columns = frame.shape[1]
-    for table in (check.is_single_value(), check.null_ratio(), check.long_string(),
-                  check.special_characters(), check.mixed_data_type()):
+    for table in (
+        check.is_single_value(),
+        check.null_ratio(),
+        check.long_string(),
+        check.special_characters(),
+        check.mixed_data_type(),
+    ):
         assert len(table) == n_columns
     report = check.single_column_check()
     assert report.data.shape == (n_columns, 8)

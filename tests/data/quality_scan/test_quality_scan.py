@@ -17,34 +17,61 @@ def check(frame, meta_info=None):
 
 # --- module frame and class skeleton -------------------------------------------------------
 
+
 def test_module_names_in_order():
     names = [n for n in vars(qs) if not n.startswith("__")]
-    assert names == ["pd", "np", "sns", "defaultdict", "infer_dtype", "string_baseform",
-                     "is_string_column", "truncate_string", "format_list", "format_number",
-                     "symmetric_theil_u_correlation", "correlation_ratio", "DataIntegrityCheck"]
+    assert names == [
+        "pd",
+        "np",
+        "sns",
+        "defaultdict",
+        "infer_dtype",
+        "string_baseform",
+        "is_string_column",
+        "truncate_string",
+        "format_list",
+        "format_number",
+        "symmetric_theil_u_correlation",
+        "correlation_ratio",
+        "DataIntegrityCheck",
+    ]
     assert qs.defaultdict is collections.defaultdict and qs.infer_dtype is pd.api.types.infer_dtype
     assert qs.string_baseform is utils.string_baseform
 
 
 def test_methods_order_kinds_and_annotations():
     own = [n for n in vars(DIC) if not n.startswith("__") or n == "__init__"]
-    assert own == ["__init__", "is_single_value", "null_ratio", "long_string",
-                   "special_characters", "mixed_data_type", "duplicated_samples",
-                   "highly_correlated_features", "single_column_check", "_get_data_mix",
-                   "_check_mixed_percentage", "_get_special_samples"]
+    assert own == [
+        "__init__",
+        "is_single_value",
+        "null_ratio",
+        "long_string",
+        "special_characters",
+        "mixed_data_type",
+        "duplicated_samples",
+        "highly_correlated_features",
+        "single_column_check",
+        "_get_data_mix",
+        "_check_mixed_percentage",
+        "_get_special_samples",
+    ]
     assert isinstance(vars(DIC)["_check_mixed_percentage"], staticmethod)
     assert isinstance(vars(DIC)["_get_special_samples"], staticmethod)
     assert DIC.__bases__ == (object,)
     assert DIC.__init__.__annotations__ == {"data": pd.DataFrame, "meta_info": "dict"}
-    assert DIC.long_string.__annotations__ == {"quantile_threshold": "float",
-                                               "length_difference": "int"}
+    assert DIC.long_string.__annotations__ == {
+        "quantile_threshold": "float",
+        "length_difference": "int",
+    }
     for name in ("_get_data_mix", "_check_mixed_percentage"):
         assert getattr(DIC, name).__annotations__ == {"column_data": pd.Series, "return": "dict"}
     assert DIC._get_special_samples.__annotations__ == {"column_data": pd.Series}
     assert str(inspect.signature(DIC.long_string)) == (
-        "(self, quantile_threshold=0.8, length_difference=5)")
+        "(self, quantile_threshold=0.8, length_difference=5)"
+    )
     assert str(inspect.signature(DIC(pd.DataFrame(), None).special_characters)) == (
-        "(n_most_common=2)")
+        "(n_most_common=2)"
+    )
     assert str(inspect.signature(DIC._check_mixed_percentage)) == "(column_data)"
 
 
@@ -63,6 +90,7 @@ def test_constructor_holds_references():
 
 # --- simple checks --------------------------------------------------------------------------
 
+
 def test_is_single_value_and_null_ratio():
     frame = pd.DataFrame({"one": [1, 1, None], "none": [None] * 3, "two": [1, 2, 3]})
     single = check(frame).is_single_value()
@@ -76,8 +104,10 @@ def test_is_single_value_and_null_ratio():
 
 
 def test_duplicated_samples_groups_row_labels():
-    frame = pd.DataFrame({"a": [1, 2, 1, 3, 1, 2, np.nan, np.nan], "b": list("xyxzxyww")},
-                         index=[4, 5, 9, 6, 17, 8, 20, 21])
+    frame = pd.DataFrame(
+        {"a": [1, 2, 1, 3, 1, 2, np.nan, np.nan], "b": list("xyxzxyww")},
+        index=[4, 5, 9, 6, 17, 8, 20, 21],
+    )
     result = check(frame).duplicated_samples()
     assert list(result.columns) == ["a", "b"]
     assert result.values.tolist()[:2] == [[1.0, "x"], [2.0, "y"]]
@@ -86,21 +116,27 @@ def test_duplicated_samples_groups_row_labels():
 
 
 def test_duplicated_samples_empty_and_unique():
-    assert check(pd.DataFrame({"a": []})).duplicated_samples() == "Dataset does not contain any data"
+    assert (
+        check(pd.DataFrame({"a": []})).duplicated_samples() == "Dataset does not contain any data"
+    )
     result = check(pd.DataFrame({"a": [1, 2], "b": [3, 4]})).duplicated_samples()
     assert result.empty and list(result.columns) == ["a", "b"]
 
 
-@pytest.mark.parametrize("index", [
-    pd.Index([10, 11, 12, 13], name="id"),
-    pd.MultiIndex.from_tuples([("a", 1), ("a", 2), ("b", 1), ("b", 2)], names=["g", "n"]),
-    pd.Index(["r1", "r2", "r3", "r4"], name="index"),
-])
+@pytest.mark.parametrize(
+    "index",
+    [
+        pd.Index([10, 11, 12, 13], name="id"),
+        pd.MultiIndex.from_tuples([("a", 1), ("a", 2), ("b", 1), ("b", 2)], names=["g", "n"]),
+        pd.Index(["r1", "r2", "r3", "r4"], name="index"),
+    ],
+)
 @pytest.mark.parametrize("columns", [["index", "v"], ["v", "v"], [("t", 1), ("t", 2)]])
 def test_duplicated_samples_any_index_and_labels(index, columns):
     frame = pd.DataFrame([[1, 2], [1, 2], [3, 4], [1, 2]], index=index)
-    frame.columns = pd.Index(columns, tupleize_cols=False) if isinstance(columns[0], tuple) \
-        else columns
+    frame.columns = (
+        pd.Index(columns, tupleize_cols=False) if isinstance(columns[0], tuple) else columns
+    )
     result = check(frame).duplicated_samples()
     assert result.shape == (1, 2) and result.values.tolist() == [[1, 2]]
     assert list(result.index[0]) == [index[0], index[1], index[3]]
@@ -108,8 +144,12 @@ def test_duplicated_samples_any_index_and_labels(index, columns):
 
 
 def test_duplicated_samples_category_columns_only_observed():
-    frame = pd.DataFrame({"a": pd.Categorical(["x", "x", "y"], categories=["x", "y", "z"]),
-                          "b": pd.Categorical(["p", "p", "q"])})
+    frame = pd.DataFrame(
+        {
+            "a": pd.Categorical(["x", "x", "y"], categories=["x", "y", "z"]),
+            "b": pd.Categorical(["p", "p", "q"]),
+        }
+    )
     result = check(frame).duplicated_samples()
     assert result.values.tolist() == [["x", "p"]] and list(result.index[0]) == [0, 1]
 
@@ -125,8 +165,10 @@ def _reference_duplicate_groups(frame):
 
 
 def _result_groups(result):
-    return {(tuple(None if pd.isna(v) else v for v in row), tuple(labels))
-            for row, labels in zip(result.itertuples(index=False, name=None), result.index)}
+    return {
+        (tuple(None if pd.isna(v) else v for v in row), tuple(labels))
+        for row, labels in zip(result.itertuples(index=False, name=None), result.index)
+    }
 
 
 def _arrow_dictionary(values):
@@ -139,24 +181,36 @@ COLUMN_KINDS = {
     "float16": lambda v: pd.Series(np.asarray(v, dtype=np.float16)),
     "int8": lambda v: pd.Series(np.asarray(v, dtype=np.int8)),
     "text with None": lambda v: pd.Series([None if x == 0 else f"t{x}" for x in v], dtype=object),
-    "category": lambda v: pd.Series(pd.Categorical([f"c{x}" for x in v],
-                                                   categories=["c9", "c2", "c1", "c0", "c8"])),
-    "arrow dictionary": lambda v: pd.Series(_arrow_dictionary(
-        [None if x == 1 else f"d{x}" for x in v])),
-    "nullable Int64": lambda v: pd.Series(pd.array([None if x == 0 else x for x in v],
-                                                   dtype="Int64")),
+    "category": lambda v: pd.Series(
+        pd.Categorical([f"c{x}" for x in v], categories=["c9", "c2", "c1", "c0", "c8"])
+    ),
+    "arrow dictionary": lambda v: pd.Series(
+        _arrow_dictionary([None if x == 1 else f"d{x}" for x in v])
+    ),
+    "nullable Int64": lambda v: pd.Series(
+        pd.array([None if x == 0 else x for x in v], dtype="Int64")
+    ),
 }
 
 
-@pytest.mark.parametrize("kinds", [["float with NaN", "text with None"], ["float16", "int8"],
-                                   ["category", "arrow dictionary"],
-                                   ["nullable Int64", "category", "float with NaN"],
-                                   ["arrow dictionary"], ["float16"]], ids=str)
+@pytest.mark.parametrize(
+    "kinds",
+    [
+        ["float with NaN", "text with None"],
+        ["float16", "int8"],
+        ["category", "arrow dictionary"],
+        ["nullable Int64", "category", "float with NaN"],
+        ["arrow dictionary"],
+        ["float16"],
+    ],
+    ids=str,
+)
 @pytest.mark.parametrize("seed", range(3))
 def test_duplicated_samples_equal_a_plain_grouping_for_every_dtype(kinds, seed):
     rng = np.random.default_rng(seed)
-    frame = pd.DataFrame({f"k{i}": COLUMN_KINDS[kind](rng.integers(0, 3, 60))
-                          for i, kind in enumerate(kinds)})
+    frame = pd.DataFrame(
+        {f"k{i}": COLUMN_KINDS[kind](rng.integers(0, 3, 60)) for i, kind in enumerate(kinds)}
+    )
     frame.index = rng.permutation(1000)[:60]
     result = check(frame).duplicated_samples()
     assert list(result.columns) == list(frame.columns)
@@ -174,6 +228,7 @@ def test_duplicated_samples_order_their_groups_by_value():
 
 
 # --- string checks --------------------------------------------------------------------------
+
 
 def test_long_string_quantile_nearest():
     frame = pd.DataFrame({"s": ["abc", "abd", "abcd", "abce", "x" * 20], "n": [1, 2, 3, 4, 5]})
@@ -200,8 +255,9 @@ def test_long_string_text_form_of_non_str_values():
 
 
 def test_special_characters_shares_and_order():
-    frame = pd.DataFrame({"s": ["a", "??", "!!", "??", "!!", "", "b", None],
-                          "n": [1.0, 2, 3, 4, 5, 6, 7, 8]})
+    frame = pd.DataFrame(
+        {"s": ["a", "??", "!!", "??", "!!", "", "b", None], "n": [1.0, 2, 3, 4, 5, 6, 7, 8]}
+    )
     result = check(frame).special_characters()
     assert result.index.name == "Column Name" and list(result.index) == ["s", "n"]
     assert result.loc["s"].tolist() == ["50.0%", ["??", "!!"]]
@@ -243,17 +299,28 @@ def test_str_subclasses_count_and_bytes_do_not():
 
 # --- mixed data types -----------------------------------------------------------------------
 
+
 def test_mixed_data_type_examples_and_shares():
     mix = DIC._check_mixed_percentage(pd.Series(["1", "2", "a", "b.5"]))
     assert list(mix) == ["strings", "numbers", "strings_examples", "numbers_examples"]
     assert mix["strings"] == 0.5 and mix["numbers"] == 0.5
     assert mix["numbers_examples"] == {"1", "2"} and mix["strings_examples"] == {"a", "b.5"}
-    frame = pd.DataFrame({"m": ["1", "2", "a", "b.5"], "t": ["1", "2.5", "-3", None],
-                          "w": ["x", "y", "z", "w"], "k": ["a", "nan", "inf", None]})
+    frame = pd.DataFrame(
+        {
+            "m": ["1", "2", "a", "b.5"],
+            "t": ["1", "2.5", "-3", None],
+            "w": ["x", "y", "z", "w"],
+            "k": ["a", "nan", "inf", None],
+        }
+    )
     result = check(frame).mixed_data_type()
     assert list(result.columns) == ["With mixed", "Categorical : Numerical"]
-    assert result.values.tolist() == [[True, "0.5 : 0.5"], [False, "-"], [False, "-"],
-                                      [True, "0.3333 : 0.6667"]]
+    assert result.values.tolist() == [
+        [True, "0.5 : 0.5"],
+        [False, "-"],
+        [False, "-"],
+        [True, "0.3333 : 0.6667"],
+    ]
     assert result.dtypes.tolist() == [object, object]
     assert check(pd.DataFrame()).mixed_data_type().empty
 
@@ -267,7 +334,7 @@ def test_float_errors_other_than_value_error_propagate():
     with pytest.raises(TypeError):
         DIC._check_mixed_percentage(pd.Series(["a", [1], "2"]))
     with pytest.raises(OverflowError):
-        DIC._check_mixed_percentage(pd.Series(["a", 10 ** 400], dtype=object))
+        DIC._check_mixed_percentage(pd.Series(["a", 10**400], dtype=object))
 
 
 def test_mixed_non_object_dtypes_use_the_same_rule():
@@ -279,16 +346,28 @@ def test_mixed_non_object_dtypes_use_the_same_rule():
 
 # --- highly correlated features -------------------------------------------------------------
 
+
 @pytest.mark.filterwarnings("ignore:All-NaN slice:RuntimeWarning")
 def test_highly_correlated_features_blocks(reference):
     rng = np.random.default_rng(0)
     n = 300
-    frame = pd.DataFrame({"n1": rng.normal(size=n), "c1": rng.choice(list("abc"), n),
-                          "n2": rng.normal(size=n), "c2": rng.choice(list("xy"), n),
-                          "o": rng.normal(size=n)})
+    frame = pd.DataFrame(
+        {
+            "n1": rng.normal(size=n),
+            "c1": rng.choice(list("abc"), n),
+            "n2": rng.normal(size=n),
+            "c2": rng.choice(list("xy"), n),
+            "o": rng.normal(size=n),
+        }
+    )
     frame.loc[::7, "c1"] = None
-    meta = {"n1": "numerical", "c1": "categorical", "n2": "numerical", "c2": "categorical",
-            "o": "other"}
+    meta = {
+        "n1": "numerical",
+        "c1": "categorical",
+        "n2": "numerical",
+        "c2": "categorical",
+        "o": "other",
+    }
     styler = check(frame, meta).highly_correlated_features()
     table = styler.data
     assert list(table.index) == list(frame) == list(table.columns)
@@ -301,7 +380,8 @@ def test_highly_correlated_features_blocks(reference):
     assert table.loc["c1", "c2"] == pytest.approx(reference.symmetric_theil_u(c1[keep], c2[keep]))
     assert table.loc["c1", "c1"] == 1.0
     assert table.loc["n2", "c1"] == pytest.approx(
-        reference.correlation_ratio(c1[keep], frame["n2"][keep]))
+        reference.correlation_ratio(c1[keep], frame["n2"][keep])
+    )
     assert table.loc["c1", "n2"] == table.loc["n2", "c1"]
     assert table.loc["o"].isna().all() and table["o"].isna().all()
     html = styler.to_html()
@@ -319,10 +399,15 @@ def test_highly_correlated_features_meta_errors():
 
 # --- report -----------------------------------------------------------------------------------
 
+
 def test_single_column_check_matches_the_pandas_checks(reference):
-    frame = pd.DataFrame({"num": [1.0, 2.0, 3.0, 4.0, 5.0, 6.0],
-                          "txt": ["a", "#", "!", "bbbbbbbbbbbbbbbbb", "1", None],
-                          "one": ["k"] * 6})
+    frame = pd.DataFrame(
+        {
+            "num": [1.0, 2.0, 3.0, 4.0, 5.0, 6.0],
+            "txt": ["a", "#", "!", "bbbbbbbbbbbbbbbbb", "1", None],
+            "one": ["k"] * 6,
+        }
+    )
     styler = check(frame).single_column_check()
     table = styler.data
     expected = reference.single_column_check(frame, format_list=utils.format_list)
@@ -351,9 +436,14 @@ def test_replaced_helpers_are_read_at_call_time(monkeypatch):
     assert result["Long String Index"].tolist() == [("labels", ()), ("labels", (2,))]
     monkeypatch.setattr(qs, "symmetric_theil_u_correlation", lambda x, y: 0.25)
     monkeypatch.setattr(qs, "correlation_ratio", lambda x, y: 0.5)
-    table = check(pd.DataFrame({"a": list("xyxy"), "b": list("ppqq"), "v": [1.0, 2, 3, 4]}),
-                  {"a": "categorical", "b": "categorical", "v": "numerical"}
-                  ).highly_correlated_features().data
+    table = (
+        check(
+            pd.DataFrame({"a": list("xyxy"), "b": list("ppqq"), "v": [1.0, 2, 3, 4]}),
+            {"a": "categorical", "b": "categorical", "v": "numerical"},
+        )
+        .highly_correlated_features()
+        .data
+    )
     assert table.loc["a", "b"] == 0.25 and table.loc["v", "a"] == 0.5 == table.loc["b", "v"]
 
 

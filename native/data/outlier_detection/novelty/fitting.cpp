@@ -1,11 +1,9 @@
 // Construction and fitting: the inner estimator and the training scores.
-#include "data/outlier_detection/novelty/one_class_svm.hpp"
-
 #include "common/python_ops.hpp"
+#include "data/outlier_detection/novelty/one_class_svm.hpp"
 #include "kernels/svm/one_class_start.hpp"
 
 #include <pybind11/numpy.h>
-
 #include <stdexcept>
 
 namespace zeka::novelty {
@@ -35,7 +33,8 @@ bool weights_overrun_solver(const Frame& f, py::handle estimator, py::handle sam
     py::object np = f.global("np");
     py::object weights;
     try {
-        weights = np.attr("ascontiguousarray")(sample_weight, py::arg("dtype") = np.attr("float64"));
+        weights =
+            np.attr("ascontiguousarray")(sample_weight, py::arg("dtype") = np.attr("float64"));
     } catch (py::error_already_set& e) {
         if (!is_ordinary_exception(e))
             throw;
@@ -73,7 +72,8 @@ py::object fit(Frame& f) {
     py::object X = f[1];
     if (weights_overrun_solver(f, self.attr("estimator"), f[3]))
         throw std::invalid_argument(
-            "sample_weight with nu=" + py::str(self.attr("estimator").attr("nu")).cast<std::string>() +
+            "sample_weight with nu=" +
+            py::str(self.attr("estimator").attr("nu")).cast<std::string>() +
             " would make scikit-learn's one-class SVM solver write past its arrays: nu times the "
             "total weight, rounded, exceeds the weights it is spread over. Use a nu below 1 (for "
             "example 0.9999).");

@@ -71,28 +71,32 @@ def _clean_table(rng):
         + 0.4 * np.log(loan_amount / 15000)
         - 0.015 * (age - 45)
         + 0.1 * dependents
-        + pd.Series(employment).map({"Salaried": 0.0, "SelfEmployed": 0.3,
-                                     "Unemployed": 1.0, "Retired": 0.2}).to_numpy()
-        + pd.Series(education).map({"HighSchool": 0.3, "Bachelor": 0.0,
-                                    "Master": -0.2, "PhD": -0.3}).to_numpy()
+        + pd.Series(employment)
+        .map({"Salaried": 0.0, "SelfEmployed": 0.3, "Unemployed": 1.0, "Retired": 0.2})
+        .to_numpy()
+        + pd.Series(education)
+        .map({"HighSchool": 0.3, "Bachelor": 0.0, "Master": -0.2, "PhD": -0.3})
+        .to_numpy()
         + pd.Series(home).map({"Rent": 0.2, "Own": -0.3, "Mortgage": 0.0}).to_numpy()
     )
     default = (rng.uniform(size=n) < 1 / (1 + np.exp(-logit))).astype(int)
 
-    return pd.DataFrame({
-        "Age": age,
-        "Income": income,
-        "CreditScore": credit_score,
-        "LoanAmount": loan_amount,
-        "DebtRatio": debt_ratio,
-        "MonthsEmployed": months_employed,
-        "NumDependents": dependents,
-        "Education": education,
-        "EmploymentType": employment,
-        "HomeOwnership": home,
-        "LoanPurpose": purpose,
-        TARGET: default,
-    })
+    return pd.DataFrame(
+        {
+            "Age": age,
+            "Income": income,
+            "CreditScore": credit_score,
+            "LoanAmount": loan_amount,
+            "DebtRatio": debt_ratio,
+            "MonthsEmployed": months_employed,
+            "NumDependents": dependents,
+            "Education": education,
+            "EmploymentType": employment,
+            "HomeOwnership": home,
+            "LoanPurpose": purpose,
+            TARGET: default,
+        }
+    )
 
 
 def _pick(rng, n, share):

@@ -25,10 +25,19 @@ def housing():
     lot = np.round(np.where(house_type == "Apartment", 0, rng.lognormal(np.log(350), 0.5, size=n)))
     garage = np.where(rng.uniform(size=n) < 0.45, "Yes", "No")
 
-    location = pd.Series(neighborhood).map({"Central": 120, "Harbour": 80, "Hillside": 40,
-                                            "Parkview": 60, "Riverside": 70, "Westend": 0})
-    kind = pd.Series(house_type).map({"Apartment": 0, "Terraced": 20, "SemiDetached": 45,
-                                      "Detached": 90})
+    location = pd.Series(neighborhood).map(
+        {
+            "Central": 120,
+            "Harbour": 80,
+            "Hillside": 40,
+            "Parkview": 60,
+            "Riverside": 70,
+            "Westend": 0,
+        }
+    )
+    kind = pd.Series(house_type).map(
+        {"Apartment": 0, "Terraced": 20, "SemiDetached": 45, "Detached": 90}
+    )
     price = (
         60
         + 2.1 * area
@@ -41,18 +50,20 @@ def housing():
         + kind.to_numpy()
         + rng.normal(0, 25, size=n)
     )
-    return pd.DataFrame({
-        "Area": area,
-        "Bedrooms": bedrooms,
-        "Bathrooms": bathrooms,
-        "Age": age,
-        "DistanceToCenter": distance,
-        "LotSize": lot,
-        "Neighborhood": neighborhood,
-        "HouseType": house_type,
-        "Garage": garage,
-        "Price": np.round(price, 1),
-    })
+    return pd.DataFrame(
+        {
+            "Area": area,
+            "Bedrooms": bedrooms,
+            "Bathrooms": bathrooms,
+            "Age": age,
+            "DistanceToCenter": distance,
+            "LotSize": lot,
+            "Neighborhood": neighborhood,
+            "HouseType": house_type,
+            "Garage": garage,
+            "Price": np.round(price, 1),
+        }
+    )
 
 
 def regression():
@@ -66,8 +77,15 @@ def regression():
     x = rng.uniform(-1, 1, size=(n, 8))
     x1, x2, x3, x4, x5, x6, x7 = (x[:, j] for j in range(7))
     y = (
-        2 * x1 + np.sin(np.pi * x2) + 1.5 * x3**2 + np.exp(x4) - 1 - 0.8 * x5
-        + 1.5 * x1 * x2 + 2 * x3 * x6 + 1.2 * x5 * x7
+        2 * x1
+        + np.sin(np.pi * x2)
+        + 1.5 * x3**2
+        + np.exp(x4)
+        - 1
+        - 0.8 * x5
+        + 1.5 * x1 * x2
+        + 2 * x3 * x6
+        + 1.2 * x5 * x7
         + rng.normal(0, 0.3, size=n)
     )
     frame = pd.DataFrame(x, columns=["X%d" % (j + 1) for j in range(8)])

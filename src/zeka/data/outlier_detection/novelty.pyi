@@ -16,7 +16,8 @@ class OneClassSVM:
     score: npt.NDArray[np.float64] | None
     def __init__(
         self,
-        kernel: Literal["linear", "poly", "rbf", "sigmoid", "precomputed"] | Callable[..., Any] = "rbf",
+        kernel: Literal["linear", "poly", "rbf", "sigmoid", "precomputed"]
+        | Callable[..., Any] = "rbf",
         degree: int = 3,
         gamma: Literal["scale", "auto"] | float = "scale",
         coef0: float = 0.0,

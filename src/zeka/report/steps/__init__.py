@@ -8,8 +8,14 @@ scores use the best model), otherwise in the document's order.
 from zeka.report.steps import explanation, features, integrity, models, outliers, preparation
 from zeka.report.steps.base import RoadState, Step, StepUnavailable
 
-STEPS = [integrity.STEP, preparation.STEP, features.STEP, outliers.STEP, models.STEP,
-         explanation.STEP]
+STEPS = [
+    integrity.STEP,
+    preparation.STEP,
+    features.STEP,
+    outliers.STEP,
+    models.STEP,
+    explanation.STEP,
+]
 
 
 def run_order(steps):
@@ -18,11 +24,16 @@ def run_order(steps):
     done, order = set(), []
     waiting = list(steps)
     while waiting:
-        ready = next((step for step in waiting
-                      if all(a in done or a not in present for a in step.after)), None)
+        ready = next(
+            (step for step in waiting if all(a in done or a not in present for a in step.after)),
+            None,
+        )
         if ready is None:
-            raise ValueError("the steps {} wait for each other".format(
-                ", ".join(step.anchor for step in waiting)))
+            raise ValueError(
+                "the steps {} wait for each other".format(
+                    ", ".join(step.anchor for step in waiting)
+                )
+            )
         waiting.remove(ready)
         done.add(ready.anchor)
         order.append(ready)

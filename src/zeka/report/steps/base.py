@@ -57,5 +57,6 @@ def load_attribute(module_name, attribute):
     try:
         return getattr(importlib.import_module(module_name), attribute)
     except ImportError as error:
-        raise StepUnavailable("the module {} is not available in this installation ({})"
-                              .format(module_name, error)) from None
+        raise StepUnavailable(
+            "the module {} is not available in this installation ({})".format(module_name, error)
+        ) from None

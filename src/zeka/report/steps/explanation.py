@@ -18,10 +18,13 @@ def run(state, section):
     names = list(dataset.feature_names)
     train_x, _, _ = pipeline.get_data(train=True)
     test_x, _, _ = pipeline.get_data(test=True)
-    explainer = explainer_class(pipeline.estimator, feature_names=names,
-                                masker_sample_size=state.settings.background_rows,
-                                sample_size=state.settings.explain_rows,
-                                random_state=state.settings.seed)
+    explainer = explainer_class(
+        pipeline.estimator,
+        feature_names=names,
+        masker_sample_size=state.settings.background_rows,
+        sample_size=state.settings.explain_rows,
+        random_state=state.settings.seed,
+    )
     explainer.fit(np.asarray(train_x, dtype=float))
     global_result = explainer.global_explain_data()
     values = global_result.value["shap_values"]
@@ -31,43 +34,70 @@ def run(state, section):
     local_result = explainer.local_explain_data(np.asarray(test_x, dtype=float)[row])
     scatter_result = explainer.get_global_explain(top)
 
-    blocks = figures(explainer_class.plot_shap, pipeline, names, top, global_result,
-                     scatter_result, local_result,
-                     row_label=dataset.raw_data.index[dataset.test_index[row]])
+    blocks = figures(
+        explainer_class.plot_shap,
+        pipeline,
+        names,
+        top,
+        global_result,
+        scatter_result,
+        local_result,
+        row_label=dataset.raw_data.index[dataset.test_index[row]],
+    )
     section.add(doc.figures(blocks[:2]))
     section.add(doc.figures(blocks[2:]))
     local_values = np.asarray(local_result.value["shap_values"].values, dtype=float)
     push = names[int(np.argmax(np.abs(local_values)))]
-    output = "the predicted probability of class {!r}".format(dataset.class_labels[1]) \
-        if dataset.task_type == "classification" else "the prediction"
+    output = (
+        "the predicted probability of class {!r}".format(dataset.class_labels[1])
+        if dataset.task_type == "classification"
+        else "the prediction"
+    )
     order = np.argsort(-importance)
     section.reading = (
         "SHAP values split each prediction of the best model, {}, into one share per "
         "feature. Over {} training rows the features that move {} most are {}; {} leads. "
         "For the test row shown last, {} moves it most.".format(
-            state.best_name, len(values.values), output,
-            name_list([names[i] for i in order[:3]]), top, push))
+            state.best_name,
+            len(values.values),
+            output,
+            name_list([names[i] for i in order[:3]]),
+            top,
+            push,
+        )
+    )
 
 
 def figures(plot, pipeline, names, top, global_result, scatter_result, local_result, row_label):
     """Bar and beeswarm of the global explanation, the dependence on `top`, one row's waterfall."""
     shown = min(len(names), MAX_SHOWN)
     return [
-        doc.figure(plot(global_result, "bar", max_show=shown, figsize=(7, 0.4 * shown + 1.5)),
-                   alt="Mean absolute SHAP value per feature",
-                   caption="Global importance: mean |SHAP value| per feature."),
-        doc.figure(plot(global_result, "beeswarm", max_show=shown,
-                        figsize=(7, 0.4 * shown + 1.5)),
-                   alt="SHAP values of every explained row per feature",
-                   caption="Each dot is one row: its SHAP value, coloured by the feature value."),
-        doc.figure(plot(scatter_result, "scatter", figsize=(7, 4.2),
-                        scaler=original_units(pipeline, names, top)),
-                   alt="SHAP dependence of " + top,
-                   caption="Dependence on {}, the most important feature.".format(top)),
-        doc.figure(plot(local_result, "waterfall", figsize=(7, 5)),
-                   alt="SHAP waterfall of one test row",
-                   caption="One test row (row {} of the table): how each feature moves the "
-                           "prediction away from the average.".format(row_label)),
+        doc.figure(
+            plot(global_result, "bar", max_show=shown, figsize=(7, 0.4 * shown + 1.5)),
+            alt="Mean absolute SHAP value per feature",
+            caption="Global importance: mean |SHAP value| per feature.",
+        ),
+        doc.figure(
+            plot(global_result, "beeswarm", max_show=shown, figsize=(7, 0.4 * shown + 1.5)),
+            alt="SHAP values of every explained row per feature",
+            caption="Each dot is one row: its SHAP value, coloured by the feature value.",
+        ),
+        doc.figure(
+            plot(
+                scatter_result,
+                "scatter",
+                figsize=(7, 4.2),
+                scaler=original_units(pipeline, names, top),
+            ),
+            alt="SHAP dependence of " + top,
+            caption="Dependence on {}, the most important feature.".format(top),
+        ),
+        doc.figure(
+            plot(local_result, "waterfall", figsize=(7, 5)),
+            alt="SHAP waterfall of one test row",
+            caption="One test row (row {} of the table): how each feature moves the "
+            "prediction away from the average.".format(row_label),
+        ),
     ]
 
 

@@ -22,13 +22,23 @@ def run(state, section):
     columns, selected = scores(state, names)
     table = scores_table(names, columns, selected)
     score_cols = [c for c in table.columns if c[1] == "score"]
-    styled = (table.style.format(escape="html").format("{:.4f}", subset=score_cols)
-              .set_properties(subset=[c for c in table.columns if c[1] == "selected"],
-                              **{"text-align": "center", "color": "#1d6b2f"}))
-    caption = ("Selected (with rank): {}cor |r| > {}, rit p < {}, dcor > {}.".format(
+    styled = (
+        table.style.format(escape="html")
+        .format("{:.4f}", subset=score_cols)
+        .set_properties(
+            subset=[c for c in table.columns if c[1] == "selected"],
+            **{"text-align": "center", "color": "#1d6b2f"},
+        )
+    )
+    caption = "Selected (with rank): {}cor |r| > {}, rit p < {}, dcor > {}.".format(
         "pfi: most important features up to {:.0%} of the importance (best model {}, "
-        "test rows); ".format(PFI_SHARE, state.best_name) if "pfi" in columns else "",
-        COR_MIN, RIT_P, DCOR_MIN))
+        "test rows); ".format(PFI_SHARE, state.best_name)
+        if "pfi" in columns
+        else "",
+        COR_MIN,
+        RIT_P,
+        DCOR_MIN,
+    )
     section.add(doc.table(styled, caption=caption))
     if "pfi" not in columns:
         section.add(doc.paragraph("pfi is missing: it needs a trained model.", css_class="note"))
@@ -52,11 +62,16 @@ def scores(state, names):
             estimator = pipeline.estimator
         else:
             x, y, estimator = train_x, train_y, None
-        selector = selector_class(method=method, estimator=estimator, threshold=threshold,
-                                  X=np.asarray(x, dtype=float),
-                                  y=np.asarray(y, dtype=float).reshape(-1, 1),
-                                  feature_names=names, target_name=str(dataset.target),
-                                  random_state=state.settings.seed)
+        selector = selector_class(
+            method=method,
+            estimator=estimator,
+            threshold=threshold,
+            X=np.asarray(x, dtype=float),
+            y=np.asarray(y, dtype=float).reshape(-1, 1),
+            feature_names=names,
+            target_name=str(dataset.target),
+            random_state=state.settings.seed,
+        )
         method_scores, chosen = selector.variable_screen()
         columns[method] = np.asarray(method_scores, dtype=float)
         selected[method] = [int(i) for i in chosen]
@@ -85,17 +100,23 @@ def reading(state, names, columns, selected):
     nowhere = set(range(len(names)))
     for chosen in selected.values():
         nowhere -= set(chosen)
-    parts = ["Four ways to score how much each of the {} features says about the target: "
-             "the drop in the best model's test score when the feature is shuffled (pfi), "
-             "the correlation with the target (cor), an independence test (rit) and the "
-             "distance correlation, which also sees non-linear links (dcor).".format(len(names))]
+    parts = [
+        "Four ways to score how much each of the {} features says about the target: "
+        "the drop in the best model's test score when the feature is shuffled (pfi), "
+        "the correlation with the target (cor), an independence test (rit) and the "
+        "distance correlation, which also sees non-linear links (dcor).".format(len(names))
+    ]
     parts.append("Features selected: {}.".format(counts))
     if everywhere:
-        parts.append("All scores agree on {}.".format(
-            name_list(names[i] for i in sorted(everywhere))))
+        parts.append(
+            "All scores agree on {}.".format(name_list(names[i] for i in sorted(everywhere)))
+        )
     if nowhere:
-        parts.append("No score selects {}; they are candidates to leave out.".format(
-            name_list(names[i] for i in sorted(nowhere))))
+        parts.append(
+            "No score selects {}; they are candidates to leave out.".format(
+                name_list(names[i] for i in sorted(nowhere))
+            )
+        )
     if "pfi" in columns and selected["pfi"]:
         state.findings["top_feature"] = names[selected["pfi"][0]]
     return " ".join(parts)

@@ -21,9 +21,11 @@ MATRIX_COLUMNS = 30
 PAIRS_SHOWN = 20
 COLUMN_ROWS = 60
 
-ASSOCIATION_CAPTION = ("Spearman correlation between numerical columns, symmetric Theil's U "
-                       "between categorical ones, correlation ratio between a numerical and a "
-                       "categorical one.")
+ASSOCIATION_CAPTION = (
+    "Spearman correlation between numerical columns, symmetric Theil's U "
+    "between categorical ones, correlation ratio between a numerical and a "
+    "categorical one."
+)
 
 
 def run(state, section):
@@ -54,14 +56,24 @@ def column_table(scol):
     if len(table) <= COLUMN_ROWS:
         return doc.table(scol.format(precision=4, escape="html"), compact=True)
     found = flagged_columns(table)
-    flagged = set(found["single"]) | set(found["mixed"]) | set(found["long"]) | \
-        set(found["special"]) | set(found["nulls"].index[found["nulls"] > 0])
+    flagged = (
+        set(found["single"])
+        | set(found["mixed"])
+        | set(found["long"])
+        | set(found["special"])
+        | set(found["nulls"].index[found["nulls"] > 0])
+    )
     order = [c for c in table.index if c in flagged] + [c for c in table.index if c not in flagged]
     shown = table.loc[order[:COLUMN_ROWS]].style.use(scol.export())
-    caption = ("{} of the {} columns are shown: {}. The checks ran on every column.".format(
-        COLUMN_ROWS, len(table), "the first {} a check flags".format(COLUMN_ROWS)
-        if len(flagged) >= COLUMN_ROWS else "the {} a check flags, then the first {} that "
-        "pass every check".format(len(flagged), COLUMN_ROWS - len(flagged))))
+    caption = "{} of the {} columns are shown: {}. The checks ran on every column.".format(
+        COLUMN_ROWS,
+        len(table),
+        "the first {} a check flags".format(COLUMN_ROWS)
+        if len(flagged) >= COLUMN_ROWS
+        else "the {} a check flags, then the first {} that pass every check".format(
+            len(flagged), COLUMN_ROWS - len(flagged)
+        ),
+    )
     return doc.table(shown.format(precision=4, escape="html"), caption=caption, compact=True)
 
 
@@ -75,15 +87,22 @@ def association_blocks(corr, meta_info):
     columns = column_order_by_strength(values, strength)[:MATRIX_COLUMNS]
     columns = [c for c in values.columns if c in set(columns)]
     heat_map = square_block(corr, columns)
-    caption = ("{} The association of every pair of the {} columns was computed; the heat map "
-               "shows the {} columns with the strongest association to another column, the "
-               "table below the {} strongest pairs.".format(
-                   ASSOCIATION_CAPTION, values.shape[1], MATRIX_COLUMNS, PAIRS_SHOWN))
+    caption = (
+        "{} The association of every pair of the {} columns was computed; the heat map "
+        "shows the {} columns with the strongest association to another column, the "
+        "table below the {} strongest pairs.".format(
+            ASSOCIATION_CAPTION, values.shape[1], MATRIX_COLUMNS, PAIRS_SHOWN
+        )
+    )
     pairs = strongest_pairs(values, strength, meta_info, PAIRS_SHOWN)
-    return [doc.table(association_table(heat_map), matrix=True, caption=caption),
-            doc.table(doc.hide_index_names(pairs.style.format(precision=2, escape="html")),
-                      caption="The strongest associations between two columns.",
-                      compact=True)]
+    return [
+        doc.table(association_table(heat_map), matrix=True, caption=caption),
+        doc.table(
+            doc.hide_index_names(pairs.style.format(precision=2, escape="html")),
+            caption="The strongest associations between two columns.",
+            compact=True,
+        ),
+    ]
 
 
 def square_block(styler, columns):
@@ -93,8 +112,10 @@ def square_block(styler, columns):
     positions = styler.data.columns.get_indexer(columns)
     width = styler.data.shape[1]
     styles = styler.export()
-    styles["apply"] = [(function, cut_mask(args, positions, width), kwargs)
-                       for function, args, kwargs in styles["apply"]]
+    styles["apply"] = [
+        (function, cut_mask(args, positions, width), kwargs)
+        for function, args, kwargs in styles["apply"]
+    ]
     return styler.data.loc[columns, columns].style.use(styles)
 
 
@@ -133,8 +154,9 @@ def strongest_pairs(values, strength, meta_info, count):
     for i, j in zip(*np.unravel_index(top, strength.shape)):
         first, second = values.index[i], values.columns[j]
         kinds = (meta_info.get(first), meta_info.get(second))
-        rows.append((first, second, float(values.iloc[i, j]),
-                     MEASURES.get(kinds, "correlation ratio")))
+        rows.append(
+            (first, second, float(values.iloc[i, j]), MEASURES.get(kinds, "correlation ratio"))
+        )
     table = pd.DataFrame(rows, columns=["Column", "Other column", "Association", "Measure"])
     table.index = range(1, len(table) + 1)
     return table
@@ -143,9 +165,16 @@ def strongest_pairs(values, strength, meta_info, count):
 def association_table(corr):
     """The heat map keeps its colours; narrower cells keep it on a laptop screen, and an
     undefined association (a constant column) shows as a blank, not as a black cell."""
-    return corr.format(precision=2, escape="html").set_properties(**{"width": "auto"}).apply(
-        lambda frame: frame.isna().replace({True: "background-color: #fff; color: #999",
-                                            False: ""}), axis=None)
+    return (
+        corr.format(precision=2, escape="html")
+        .set_properties(**{"width": "auto"})
+        .apply(
+            lambda frame: frame.isna().replace(
+                {True: "background-color: #fff; color: #999", False: ""}
+            ),
+            axis=None,
+        )
+    )
 
 
 def duplicates_block(duplicates):
@@ -157,9 +186,13 @@ def duplicates_block(duplicates):
     shown.index = [", ".join(str(label) for label in labels) for labels in shown.index]
     shown.columns.name = "Rows"
     caption = "{} distinct rows occur more than once{}; the row labels show where.".format(
-        len(duplicates), " (the first 10 are shown)" if len(duplicates) > 10 else "")
-    return doc.table(doc.hide_index_names(shown.style.format(plain_number, escape="html")),
-                     caption=caption, compact=True)
+        len(duplicates), " (the first 10 are shown)" if len(duplicates) > 10 else ""
+    )
+    return doc.table(
+        doc.hide_index_names(shown.style.format(plain_number, escape="html")),
+        caption=caption,
+        compact=True,
+    )
 
 
 def flagged_columns(scol):
@@ -180,25 +213,33 @@ def reading(state, scol, duplicates, corr):
     long_cols, special = found["long"], found["special"]
     parts = ["The table as loaded has {} rows and {} columns.".format(*frame.shape)]
     if single:
-        parts.append("{} column{} a single value ({}).".format(
-            len(single), "s hold" if len(single) != 1 else " holds", names(single)))
+        parts.append(
+            "{} column{} a single value ({}).".format(
+                len(single), "s hold" if len(single) != 1 else " holds", names(single)
+            )
+        )
     else:
         parts.append("No column holds a single value.")
     if (nulls > 0).any():
         worst = nulls.idxmax()
-        parts.append("{} column{} missing values, most in {} ({}).".format(
-            int((nulls > 0).sum()), "s have" if (nulls > 0).sum() != 1 else " has",
-            worst, pct(nulls.max())))
+        parts.append(
+            "{} column{} missing values, most in {} ({}).".format(
+                int((nulls > 0).sum()),
+                "s have" if (nulls > 0).sum() != 1 else " has",
+                worst,
+                pct(nulls.max()),
+            )
+        )
     else:
         parts.append("No value is missing.")
     if mixed:
-        parts.append("{} mix{} numbers with text.".format(
-            names(mixed), "" if len(mixed) > 1 else "es"))
+        parts.append(
+            "{} mix{} numbers with text.".format(names(mixed), "" if len(mixed) > 1 else "es")
+        )
     if long_cols:
         parts.append("Unusually long strings appear in {}.".format(names(long_cols)))
     if special:
-        parts.append("Values made only of special characters appear in {}.".format(
-            names(special)))
+        parts.append("Values made only of special characters appear in {}.".format(names(special)))
     if isinstance(duplicates, str) or len(duplicates) == 0:
         parts.append("No row is duplicated.")
     else:
@@ -206,10 +247,10 @@ def reading(state, scol, duplicates, corr):
         parts.append("{} rows repeat an earlier row.".format(copies))
     pair = strongest_pair(corr)
     if pair is not None:
-        parts.append("The strongest association between two columns is {} and {} "
-                     "({:.2f}).".format(*pair))
-    flagged = (set(single) | set(mixed) | set(long_cols) | set(special)
-               | set(nulls.index[nulls > 0]))
+        parts.append(
+            "The strongest association between two columns is {} and {} ({:.2f}).".format(*pair)
+        )
+    flagged = set(single) | set(mixed) | set(long_cols) | set(special) | set(nulls.index[nulls > 0])
     state.findings["integrity"] = "{} / {}".format(len(flagged), frame.shape[1])
     return " ".join(parts)
 

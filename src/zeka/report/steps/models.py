@@ -20,12 +20,17 @@ def run(state, section):
     from zeka.workflow.workbench import ModelAPI
 
     dataset = state.dataset
-    api = ModelAPI(dataset, model_list=list(state.settings.models),
-                   model_item=parameter_table(dataset, state.settings.seed))
+    api = ModelAPI(
+        dataset,
+        model_list=list(state.settings.models),
+        model_item=parameter_table(dataset, state.settings.seed),
+    )
     failures = train_all(state, api)
     if not api.training_record:
-        raise RuntimeError("no model family could be trained: " + "; ".join(
-            "{} ({})".format(n, m) for n, m in failures))
+        raise RuntimeError(
+            "no model family could be trained: "
+            + "; ".join("{} ({})".format(n, m) for n, m in failures)
+        )
     metric = MAIN_METRIC[dataset.task_type]
     board = api.get_leaderboard(rank_metric=metric)
     state.api, state.leaderboard, state.metric = api, board, metric
@@ -34,15 +39,29 @@ def run(state, section):
     shown = board.set_index("Model")
     shown.columns.name = "Model"
     styled = doc.hide_index_names(shown.style.format(escape="html")).apply(
-        highlight_row(state.best_name), axis=1)
-    section.add(doc.table(styled, caption=(
-        "Ranked by the test {}; test and training scores of every metric, and the fit time "
-        "in seconds.".format(metric))))
-    section.add(doc.figure(leaderboard_figure(board, metric), alt="Test and training "
-                           "{} per model".format(metric)))
+        highlight_row(state.best_name), axis=1
+    )
+    section.add(
+        doc.table(
+            styled,
+            caption=(
+                "Ranked by the test {}; test and training scores of every metric, and the fit time "
+                "in seconds.".format(metric)
+            ),
+        )
+    )
+    section.add(
+        doc.figure(
+            leaderboard_figure(board, metric), alt="Test and training {} per model".format(metric)
+        )
+    )
     if failures:
-        section.add(doc.paragraph("Not trained: " + "; ".join(
-            "{} ({})".format(n, m) for n, m in failures), css_class="note"))
+        section.add(
+            doc.paragraph(
+                "Not trained: " + "; ".join("{} ({})".format(n, m) for n, m in failures),
+                css_class="note",
+            )
+        )
     section.reading = reading(state, board, metric, failures)
 
 
@@ -60,8 +79,9 @@ def parameter_table(dataset, seed):
 def train_all(state, api):
     """Train each family; the (name, error) of those that failed."""
     failures = []
-    bar = progress_bar(state.settings, total=len(api.model_dict), desc="models", unit="model",
-                       leave=False)
+    bar = progress_bar(
+        state.settings, total=len(api.model_dict), desc="models", unit="model", leave=False
+    )
     try:
         for name, pipeline in api.model_dict.items():
             state.checkpoint()  # a stop a family's training swallowed ends the step here
@@ -92,8 +112,7 @@ def leaderboard_figure(board, metric):
     low = min(np.nanmin(test), np.nanmin(train))
     high = max(np.nanmax(test), np.nanmax(train))
     span = (high - low) or abs(high) or 1.0
-    ax.set_xlim(max(0.0, low - 0.3 * span) if low >= 0 else low - 0.1 * span,
-                high + 0.05 * span)
+    ax.set_xlim(max(0.0, low - 0.3 * span) if low >= 0 else low - 0.1 * span, high + 0.05 * span)
     ax.legend(loc="lower center", bbox_to_anchor=(0.5, 1.0), ncol=2, fontsize=8, frameon=False)
     return fig
 
@@ -102,19 +121,30 @@ def reading(state, board, metric, failures):
     best = board.iloc[0]
     worst = board.iloc[-1]
     lower_better = metric in LOWER_IS_BETTER
-    parts = ["{} model famil{} trained on {} rows. Ranked by the test {} ({} is better), "
-             "{} comes first with {} (training {}, fitted in {} s).".format(
-                 len(board), "ies were" if len(board) != 1 else "y was",
-                 len(state.dataset.train_index), metric, "lower" if lower_better else "higher",
-                 best["Model"], best["test_" + metric], best["train_" + metric], best["Time"])]
+    parts = [
+        "{} model famil{} trained on {} rows. Ranked by the test {} ({} is better), "
+        "{} comes first with {} (training {}, fitted in {} s).".format(
+            len(board),
+            "ies were" if len(board) != 1 else "y was",
+            len(state.dataset.train_index),
+            metric,
+            "lower" if lower_better else "higher",
+            best["Model"],
+            best["test_" + metric],
+            best["train_" + metric],
+            best["Time"],
+        )
+    ]
     if len(board) > 1:
         parts.append("The last, {}, reaches {}.".format(worst["Model"], worst["test_" + metric]))
     gap = float(best["train_" + metric]) - float(best["test_" + metric])
     if (gap < 0) if lower_better else (gap > 0):
         size = abs(gap) / max(abs(float(best["test_" + metric])), 1e-12)
         if size > 0.05:
-            parts.append("Its training score is clearly better than its test score, a sign "
-                         "of some overfitting.")
+            parts.append(
+                "Its training score is clearly better than its test score, a sign "
+                "of some overfitting."
+            )
     if failures:
         parts.append("{} could not be trained (see below).".format(names(n for n, _ in failures)))
     state.findings["best"] = "{} ({} {})".format(best["Model"], metric, best["test_" + metric])

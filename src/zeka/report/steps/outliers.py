@@ -21,22 +21,38 @@ def run(state, section):
     outside = scores > 0
     top = most_outlying_rows(dataset, scores)
     section.add(doc.heading("The most outlying training rows"))
-    styled = (top.style.format(plain_number, na_rep="missing", escape="html")
-              .format("{:.3f}", subset=["Outlier score"])
-              .background_gradient(subset=["Outlier score"], cmap="Oranges"))
-    section.add(doc.table(doc.hide_index_names(styled), compact=True, caption=(
-        "Row labels and raw values as loaded; a larger score lies further outside the "
-        "region the one-class SVM learned.")))
-    section.add(doc.figure(score_histogram(scores), alt="Histogram of outlier scores",
-                           caption="Outlier scores of the training rows; rows right of the "
-                                   "dashed line lie outside the learned support."))
+    styled = (
+        top.style.format(plain_number, na_rep="missing", escape="html")
+        .format("{:.3f}", subset=["Outlier score"])
+        .background_gradient(subset=["Outlier score"], cmap="Oranges")
+    )
+    section.add(
+        doc.table(
+            doc.hide_index_names(styled),
+            compact=True,
+            caption=(
+                "Row labels and raw values as loaded; a larger score lies further outside the "
+                "region the one-class SVM learned."
+            ),
+        )
+    )
+    section.add(
+        doc.figure(
+            score_histogram(scores),
+            alt="Histogram of outlier scores",
+            caption="Outlier scores of the training rows; rows right of the "
+            "dashed line lie outside the learned support.",
+        )
+    )
     state.findings["outliers"] = float(outside.mean())
     section.reading = (
         "A one-class SVM (nu = {}, covariates standardised) learned where the {} training rows "
         "lie. {} rows ({}) fall outside that region. nu bounds this share from above, so "
         "a share near {} is expected even without real outliers; look at the rows below, "
         "led by row {}, for values that are unusual together.".format(
-            NU, len(scores), int(outside.sum()), pct(outside.mean()), pct(NU), top.index[0]))
+            NU, len(scores), int(outside.sum()), pct(outside.mean()), pct(NU), top.index[0]
+        )
+    )
 
 
 def most_outlying_rows(dataset, scores):
