@@ -153,7 +153,10 @@ def reading(prep, dataset):
                 names(prep.single_valued_columns),
             )
         )
-    parts.append("Left out: {}.".format("; ".join(left)) if left else "Nothing was left out.")
+    if left:
+        parts.append("Left out: {}.".format("; ".join(left)))
+    elif not prep.screened_out:
+        parts.append("Nothing was left out.")
     if prep.screened_out:
         parts.append(
             "The table has {} features, more than the {} the modelling steps take: "
