@@ -1,12 +1,13 @@
 // Checked access to numpy arrays that native functions take as they are: the
 // exact dtype, C order, the expected shape, a clear ValueError otherwise.
 // Nothing is converted or copied, so a kernel reads (or writes) the caller's
-// own buffer.
+// own buffer; only indices are copied (private_copy) before they are checked.
 #pragma once
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <string>
+#include <vector>
 
 namespace zeka {
 
@@ -38,6 +39,16 @@ inline void require_extent(const py::array& array, py::ssize_t axis, py::ssize_t
         throw py::value_error(name + " has " + std::to_string(array.shape(axis)) +
                               " entries along axis " + std::to_string(axis) + ", expected " +
                               std::to_string(expected));
+}
+
+// A copy of `array` that no one else holds. Indices are checked on such a copy
+// and the kernel, running without the GIL, reads the same copy: another thread
+// writing the caller's buffer meanwhile cannot move a checked index out of range.
+template <typename Array>
+Array private_copy(const Array& array) {
+    // given no base object, pybind11 copies the data into a new array
+    return Array(std::vector<py::ssize_t>(array.shape(), array.shape() + array.ndim()),
+                 array.data());
 }
 
 } // namespace zeka

@@ -47,7 +47,7 @@ using DoubleArray = py::array_t<double, py::array::c_style>;
 py::object best_split(Frame& f) {
     const DoubleArray grad = checked_array<DoubleArray>(f[0], "hist_grad", "float64", 2);
     const DoubleArray hess = checked_array<DoubleArray>(f[1], "hist_hess", "float64", 2);
-    const IntArray cuts = checked_array<IntArray>(f[2], "cuts", "int64", 1);
+    const IntArray cuts = private_copy(checked_array<IntArray>(f[2], "cuts", "int64", 1));
     const DoubleArray signs = checked_array<DoubleArray>(f[3], "signs", "float64", 1);
     const py::ssize_t features = grad.shape(0), width = grad.shape(1);
     require_extent(hess, 0, features, "hist_hess");

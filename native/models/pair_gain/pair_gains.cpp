@@ -59,8 +59,9 @@ double checked_share(const py::handle& value) {
 
 py::object pair_gains(Frame& f) {
     const IntArray bins = checked_array<IntArray>(f[0], "bins", "int64", 2);
-    const IntArray n_bins = checked_array<IntArray>(f[1], "n_bins", "int64", 1);
-    const IntArray pairs = checked_array<IntArray>(f[2], "pairs", "int64", 2);
+    // The kernel checks the bin counts and the pairs, then reads them again.
+    const IntArray n_bins = private_copy(checked_array<IntArray>(f[1], "n_bins", "int64", 1));
+    const IntArray pairs = private_copy(checked_array<IntArray>(f[2], "pairs", "int64", 2));
     const DoubleArray grad = checked_array<DoubleArray>(f[3], "grad", "float64", 1);
     const DoubleArray hess = checked_array<DoubleArray>(f[4], "hess", "float64", 1);
     const double share = checked_share(f[5]);
