@@ -4,6 +4,7 @@ some state of the frame, or raises an ordinary Python exception; it never
 crashes, and never raises SystemError or a RuntimeError of our own C++. A
 kernel that runs without the GIL reads the indices it checked, whatever the
 caller's array holds by then."""
+
 import itertools
 import sys
 import threading
@@ -25,8 +26,10 @@ ROUNDS = 12
 
 def frame(seed, rows=300):
     rng = np.random.default_rng(seed)
-    words = np.array(["alpha", "beta", "%%", "12.5", " 1_000 ", "x" * (20 + seed), None, "--",
-                      "\u00e9t\u00e9"], dtype=object)
+    words = np.array(
+        ["alpha", "beta", "%%", "12.5", " 1_000 ", "x" * (20 + seed), None, "--", "\u00e9t\u00e9"],
+        dtype=object,
+    )
     text = {name: rng.choice(words, rows) for name in CATEGORICAL}
     numbers = {name: rng.normal(size=rows).round(seed + 1) for name in NUMERICAL}
     return pd.DataFrame({**text, **numbers})
@@ -68,14 +71,18 @@ def candidates(name, a, b):
 
 def cells_of(result):
     """Every cell of a table, by (row label, column position)."""
-    return {(row, j): result.iat[i, j] for i, row in enumerate(result.index)
-            for j in range(result.shape[1])}
+    return {
+        (row, j): result.iat[i, j]
+        for i, row in enumerate(result.index)
+        for j in range(result.shape[1])
+    }
 
 
 def is_possible(result, cells):
     found = cells_of(result)
     return found.keys() == cells.keys() and all(
-        any(same(value, option) for option in cells[key]) for key, value in found.items())
+        any(same(value, option) for option in cells[key]) for key, value in found.items()
+    )
 
 
 def swap_columns(check, a, b, stop):
@@ -220,7 +227,8 @@ def test_bin_counts_rewritten_during_pair_gains():
     grad, hess = rng.normal(size=20_000), rng.uniform(size=20_000)
     expected = pair_gains(bins, n_bins.copy(), pairs, grad, hess, 0.005)
     results, refused = outcomes_while_toggled(
-        lambda: pair_gains(bins, n_bins, pairs, grad, hess, 0.005), n_bins, 1, [2, 16])
+        lambda: pair_gains(bins, n_bins, pairs, grad, hess, 0.005), n_bins, 1, [2, 16]
+    )
     assert all(np.array_equal(result, expected) for result in results)
     assert len(results) + refused == 60
 
@@ -233,8 +241,10 @@ def test_rows_rewritten_during_bin_sums():
     rows = np.arange(0, 50_000, 3)
     expected = bin_sums(bins, 8, rows.copy(), values, 4)
     results, refused = outcomes_while_toggled(
-        lambda: bin_sums(bins, 8, rows, values, 4), rows, -1, [10 ** 12, rows[-1]])
-    assert all(np.array_equal(got, want) for result in results for got, want in
-               zip(result, expected))
+        lambda: bin_sums(bins, 8, rows, values, 4), rows, -1, [10**12, rows[-1]]
+    )
+    assert all(
+        np.array_equal(got, want) for result in results for got, want in zip(result, expected)
+    )
     assert all(len(result) == 2 for result in results)
     assert len(results) + refused == 60

@@ -44,8 +44,7 @@ inline void require_extent(const py::array& array, py::ssize_t axis, py::ssize_t
 // A copy of `array` that no one else holds. Indices are checked on such a copy
 // and the kernel, running without the GIL, reads the same copy: another thread
 // writing the caller's buffer meanwhile cannot move a checked index out of range.
-template <typename Array>
-Array private_copy(const Array& array) {
+template <typename Array> Array private_copy(const Array& array) {
     // given no base object, pybind11 copies the data into a new array
     return Array(std::vector<py::ssize_t>(array.shape(), array.shape() + array.ndim()),
                  array.data());
