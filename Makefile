@@ -10,7 +10,7 @@ WERROR ?= OFF
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
-.PHONY: demo test sanitize bench format lint install wheel wheel-test clean
+.PHONY: demo test sanitize tsan fuzz bench format lint install wheel wheel-test clean
 
 # The package is reinstalled only when something it is built from changed;
 # the stamp in the environment records the last install.
@@ -96,6 +96,45 @@ sanitize: $(SAN_PY)
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(SAN_PY) -m pytest $(PYTEST_ARGS)
 
+# The threaded tests against a ThreadSanitizer build, in its own environment
+# and build folder. The interpreter is not instrumented: the runtime is
+# preloaded, and tsan.supp names the reports that are CPython's or its
+# libraries' own. TSan maps its shadow memory at fixed addresses, which the
+# randomised layout of newer kernels may already use: the run goes through
+# setarch -R (no address randomisation) when the machine allows it.
+TSAN_VENV ?= .venv-tsan
+TSAN_PY := $(TSAN_VENV)/bin/python
+TSAN_TESTS ?= tests/test_threads.py tests/test_threads_mutation.py
+TSAN_RUNTIME = $$($(CXX) -print-file-name=libtsan.so)
+TSAN_NO_ASLR = $$(setarch "$$(uname -m)" -R true 2>/dev/null && echo setarch "$$(uname -m)" -R)
+
+$(TSAN_PY):
+	$(PYTHON) -m venv $(TSAN_VENV)
+	$(TSAN_PY) -m pip install --quiet --upgrade pip
+
+tsan: $(TSAN_PY)
+	$(TSAN_PY) -m pip install --quiet ".[test]" \
+		-C cmake.define.ZEKA_SANITIZE=thread -C cmake.define.ZEKA_WERROR=ON \
+		-C cmake.build-type=RelWithDebInfo -C "build-dir=build/tsan-{wheel_tag}"
+	LD_PRELOAD="$(TSAN_RUNTIME)" PYTHONMALLOC=malloc \
+	TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tsan.supp" \
+		$(TSAN_NO_ASLR) $(TSAN_PY) -m pytest -p no:cacheprovider $(TSAN_TESTS) $(PYTEST_ARGS)
+
+# The fuzzer's CI profile: FUZZ_EXAMPLES generated calls per entry point, the
+# same calls on every run, the entry points split between two processes.
+FUZZ_EXAMPLES ?= 200
+FUZZ = $(PY) bench/fuzz.py --examples $(FUZZ_EXAMPLES) --derandomize
+
+fuzz: $(STAMP)
+	@mkdir -p build
+	@echo "== fuzzing every native entry point, $(FUZZ_EXAMPLES) examples each, in two processes"
+	@echo "   (logs in build/fuzz-1.log and build/fuzz-2.log)"
+	@$(FUZZ) --shard 1/2 > build/fuzz-1.log 2>&1 & first=$$!; \
+	$(FUZZ) --shard 2/2 > build/fuzz-2.log 2>&1; second=$$?; \
+	wait $$first; first=$$?; \
+	cat build/fuzz-1.log build/fuzz-2.log; \
+	[ $$first -eq 0 ] && [ $$second -eq 0 ]
+
 bench: $(PY)
 	$(PIP) install --quiet ".[bench]"
 	$(PY) -m bench
@@ -124,4 +163,4 @@ lint: $(DEV_TOOLS)
 	$(VENV)/bin/ruff check $(PY_SOURCES)
 
 clean:
-	rm -rf build dist $(VENV) $(SAN_VENV)
+	rm -rf build dist $(VENV) $(SAN_VENV) $(TSAN_VENV)

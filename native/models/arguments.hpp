@@ -10,6 +10,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <string>
+#include <vector>
 
 namespace zeka {
 
@@ -61,6 +62,15 @@ inline std::size_t positive_size(py::ssize_t n, const char* name) {
     if (n < 1)
         throw py::value_error(std::string(name) + " must be at least 1, got " + std::to_string(n));
     return static_cast<std::size_t>(n);
+}
+
+// A copy of `array` that no one else holds. Indices are checked on such a copy
+// and the kernel, running without the GIL, reads the same copy: another thread
+// writing the caller's buffer meanwhile cannot move a checked index out of range.
+template <typename Array> Array private_copy(const Array& array) {
+    // given no base object, pybind11 copies the data into a new array
+    return Array(std::vector<py::ssize_t>(array.shape(), array.shape() + array.ndim()),
+                 array.data());
 }
 
 } // namespace zeka

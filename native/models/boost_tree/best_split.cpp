@@ -46,7 +46,7 @@ py::object best_split(const py::object& hist_grad, const py::object& hist_hess,
                       double reg_alpha, double gamma, double min_child_weight) {
     const DoubleArray grad = checked_array<DoubleArray>(hist_grad, "hist_grad", "float64", 2);
     const DoubleArray hess = checked_array<DoubleArray>(hist_hess, "hist_hess", "float64", 2);
-    const IntArray cuts = checked_array<IntArray>(cuts_arg, "cuts", "int64", 1);
+    const IntArray cuts = private_copy(checked_array<IntArray>(cuts_arg, "cuts", "int64", 1));
     const DoubleArray signs = checked_array<DoubleArray>(signs_arg, "signs", "float64", 1);
     const py::ssize_t features = grad.shape(0), width = grad.shape(1);
     require_extent(hess, 0, features, "hist_hess");

@@ -38,7 +38,7 @@ list of float64 arrays of shape (features, width), one per array of values.)";
 IntArray node_rows(const py::handle& value, std::size_t n) {
     if (value.is_none())
         return IntArray();
-    IntArray rows = checked_array<IntArray>(value, "rows", "int64", 1);
+    IntArray rows = private_copy(checked_array<IntArray>(value, "rows", "int64", 1));
     for (py::ssize_t i = 0; i < rows.size(); ++i)
         if (rows.data()[i] < 0 || static_cast<std::size_t>(rows.data()[i]) >= n)
             throw py::value_error("rows holds " + std::to_string(rows.data()[i]) +

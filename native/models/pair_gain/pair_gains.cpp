@@ -56,8 +56,9 @@ DoubleArray pair_gains(const py::object& bins_arg, const py::object& n_bins_arg,
                        const py::object& pairs_arg, const py::object& grad_arg,
                        const py::object& hess_arg, double min_hessian_share) {
     const IntArray bins = checked_array<IntArray>(bins_arg, "bins", "int64", 2);
-    const IntArray n_bins = checked_array<IntArray>(n_bins_arg, "n_bins", "int64", 1);
-    const IntArray pairs = checked_array<IntArray>(pairs_arg, "pairs", "int64", 2);
+    // The kernel checks the bin counts and the pairs, then reads them again.
+    const IntArray n_bins = private_copy(checked_array<IntArray>(n_bins_arg, "n_bins", "int64", 1));
+    const IntArray pairs = private_copy(checked_array<IntArray>(pairs_arg, "pairs", "int64", 2));
     const DoubleArray grad = checked_array<DoubleArray>(grad_arg, "grad", "float64", 1);
     const DoubleArray hess = checked_array<DoubleArray>(hess_arg, "hess", "float64", 1);
     const double share = checked_share(min_hessian_share);

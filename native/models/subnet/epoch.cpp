@@ -108,12 +108,12 @@ DoubleArray vector_of(const py::handle& value, const char* name, std::size_t siz
     return array;
 }
 
-// An int64 array whose entries lie in [0, limit).
+// A private copy of an int64 array whose entries lie in [0, limit).
 template <py::ssize_t Ndim>
 IntArray index_array(const py::handle& value, const char* name, std::size_t limit) {
     if (!IntArray::check_(value))
         throw py::value_error(std::string(name) + " must be a C-contiguous int64 numpy array");
-    auto array = py::reinterpret_borrow<IntArray>(value);
+    auto array = private_copy(py::reinterpret_borrow<IntArray>(value));
     if (array.ndim() != Ndim)
         throw py::value_error(std::string(name) + " must have " + std::to_string(Ndim) +
                               " dimensions, got " + std::to_string(array.ndim()));
