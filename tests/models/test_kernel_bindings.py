@@ -5,6 +5,7 @@ import ast
 import inspect
 import pathlib
 import pydoc
+import re
 import types
 
 import pytest
@@ -55,7 +56,9 @@ def test_signature_and_help(module, name, params):
     first_line = function.__doc__.splitlines()[0]
     assert first_line and not first_line.startswith(name + "(")
     page = pydoc.render_doc(function, renderer=pydoc.plaintext)
-    assert f"\n{name}({', '.join(params)})" in page and first_line in page
+    # newer pydoc releases put a long signature one parameter a line
+    assert f"{name}({','.join(params)})" in re.sub(r"\s+", "", page)
+    assert first_line in page
 
 
 @pytest.mark.parametrize("module, name, params", FUNCTIONS, ids=IDS)
