@@ -1,0 +1,1 @@
+"""Views of this family group; registered with ``register``."""
