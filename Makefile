@@ -15,7 +15,11 @@ SHELL := /bin/bash
 # The package is reinstalled only when something it is built from changed;
 # the stamp in the environment records the last install.
 SOURCES := $(shell find native src -type f -not -path '*/__pycache__/*') CMakeLists.txt pyproject.toml
-STAMP := $(VENV)/.zeka-installed
+# EXTRAS=arrow (a comma-separated list) installs those optional extras too.
+EXTRAS ?=
+comma := ,
+PACKAGE_EXTRAS := test$(if $(EXTRAS),$(comma)$(EXTRAS))
+STAMP := $(VENV)/.zeka-installed$(if $(EXTRAS),-$(subst $(comma),-,$(EXTRAS)))
 INSTALL_LOG := build/install-$(notdir $(VENV)).log
 # The build's own tools live in the environment, not in a throw-away one per
 # install: with their paths unchanged, a rebuild compiles only what changed
@@ -35,7 +39,7 @@ $(STAMP): $(SOURCES) | $(PY)
 	@echo "== building the C++ modules and installing zeka with its test tools into $(VENV)"
 	@echo "   (about 3 minutes on a fresh clone; full log in $(INSTALL_LOG))"
 	@$(PIP) install --quiet $(BUILD_REQUIRES)
-	@$(PIP) install -v --no-build-isolation ".[test]" -C cmake.define.ZEKA_WERROR=$(WERROR) 2>&1 \
+	@$(PIP) install -v --no-build-isolation ".[$(PACKAGE_EXTRAS)]" -C cmake.define.ZEKA_WERROR=$(WERROR) 2>&1 \
 		| tee $(INSTALL_LOG) | $(BUILD_PROGRESS) \
 		|| { tail -n 40 $(INSTALL_LOG); echo "== install failed: see $(INSTALL_LOG)"; exit 1; }
 	@touch $@
