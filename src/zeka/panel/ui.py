@@ -1,0 +1,103 @@
+"""Small pieces every tab uses: messages, tables and figures as widgets."""
+
+import html
+
+from zeka.report import document as doc
+
+# Scoped to the panel: tables readable in the notebook's narrow column, messages that
+# stand out from the results.
+CSS = """
+<style>
+.zeka-panel { font-size: 13px; }
+.zeka-panel .zeka-table { overflow-x: auto; max-width: 100%; margin: 4px 0 10px; }
+.zeka-panel .zeka-table table { border-collapse: collapse; font-size: 12px;
+  font-variant-numeric: tabular-nums; }
+.zeka-panel .zeka-table th, .zeka-panel .zeka-table td { border: 1px solid #d8dde6;
+  padding: 2px 6px; white-space: nowrap; }
+.zeka-panel .zeka-table thead th { background: #f4f6fa; }
+.zeka-panel .zeka-table .note { color: #5b6576; margin: 2px 0; }
+.zeka-panel .zeka-msg { padding: 4px 8px; margin: 2px 0; border-left: 4px solid #2f5d9a;
+  background: #f4f6fa; white-space: normal; line-height: 1.4; }
+.zeka-panel .zeka-msg.error { border-left-color: #b00020; background: #fdecee; color: #7a0014; }
+.zeka-panel .zeka-msg.warn { border-left-color: #9a4a00; background: #fff4e5; }
+.zeka-panel .zeka-card { border: 1px solid #d8dde6; border-radius: 6px; padding: 6px; }
+.zeka-panel pre.zeka-code { font-size: 12px; background: #f7f7f9; padding: 8px;
+  border: 1px solid #d8dde6; white-space: pre; overflow-x: auto; }
+</style>
+"""
+
+
+def message(widgets, text="", kind="info", css_class=None):
+    """An HTML widget showing `text` as a message (empty text shows nothing)."""
+    box = widgets.HTML(value=message_html(text, kind))
+    if css_class:
+        box.add_class(css_class)
+    return box
+
+
+def message_html(text, kind="info"):
+    if not text:
+        return ""
+    return '<div class="zeka-msg {}">{}</div>'.format(kind, html.escape(str(text)))
+
+
+def table_html(styler_or_frame, caption=None):
+    """A Styler or DataFrame as the HTML of a scrollable table."""
+    styler = styler_or_frame
+    if not hasattr(styler, "to_html") or not hasattr(styler, "data"):
+        styler = styler_or_frame.style
+    block = doc.table(styler, caption=caption)
+    return block.replace('class="table-wrap', 'class="zeka-table', 1)
+
+
+def figure_png(fig, dpi=90):
+    """A matplotlib figure as PNG bytes; the figure is closed."""
+    return doc.png_bytes(fig, dpi=dpi)
+
+
+def image(widgets, png, css_class=None):
+    box = widgets.Image(value=png, format="png", layout=widgets.Layout(max_width="100%"))
+    if css_class:
+        box.add_class(css_class)
+    return box
+
+
+def button(widgets, text, css_class, style="primary", width="auto"):
+    b = widgets.Button(description=text, button_style=style, layout=widgets.Layout(width=width))
+    b.add_class(css_class)
+    return b
+
+
+def first_line(error):
+    text = str(error).strip()
+    return "{}: {}".format(type(error).__name__, text.splitlines()[0] if text else "")
+
+
+def quiet():
+    """The libraries' prints and progress bars stay out of the notebook while a step runs."""
+    from zeka.report.capture import quiet_libraries
+
+    return quiet_libraries()
+
+
+class Tab:
+    """A tab's box, with a message line at its top."""
+
+    css = "zeka-tab"
+
+    def __init__(self, panel):
+        self.panel = panel
+        self.w = panel._w
+        self.message = message(self.w, css_class=self.css + "-message")
+        self.box = self.w.VBox([self.message], layout=self.w.Layout(width="100%"))
+        self.box.add_class(self.css)
+
+    def say(self, text, kind="info"):
+        self.message.value = message_html(text, kind)
+
+    @property
+    def said(self):
+        """The text of the tab's message ("" when there is none)."""
+        import re
+
+        return html.unescape(re.sub("<[^>]+>", "", self.message.value))
