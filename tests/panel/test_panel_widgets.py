@@ -66,6 +66,7 @@ def test_every_widget_matches_its_entry(task, widgets_form, make_frame):
         assert list(panel.widgets[family]) == shown, family
         for key in shown:
             check_widget(panel.widgets[family][key], table[key])
+            assert panel.models_tab.labels[family][key] == table[key][2]
         # the display name heads each family's section
         assert panel.family_checks[family].description == model_name_items[family]
 

@@ -70,6 +70,7 @@ class InterpretTab(ui.Tab):
         self.plot.add_class("zeka-shap-plot")
         self.show_shap = ui.button(w, "Show SHAP plot", "zeka-show-shap")
         self.show_shap.on_click(lambda _: panel.shap_plot())
+        self.shap_message = ui.message(w, css_class="zeka-shap-message")
         self.groups = w.HTML()
         self.output = w.VBox()
         self.output.add_class("zeka-interpret-output")
@@ -79,6 +80,7 @@ class InterpretTab(ui.Tab):
             w.HBox([self.view, self.show_view]),
             self.groups,
             w.HBox([self.plot, self.show_shap]),
+            self.shap_message,
             self.output,
         ]
 
@@ -113,6 +115,8 @@ class InterpretTab(ui.Tab):
         estimator = self.panel.models[family].estimator
         views = interpret.supported(estimator)
         self.view.options = views
+        if views:
+            self.view.value = views[0]
         groups = interpret.panel_groups(estimator)
         self.groups.value = '<p class="note">Panels: {}</p>'.format(
             "; ".join("{}: {}".format(name, ", ".join(v) or "none") for name, v in groups.items())
@@ -139,14 +143,17 @@ class InterpretTab(ui.Tab):
         if view is not None:
             self.view.value = view
         view = self.view.value
-        names = list(self.panel.dataset.feature_names)
+        if view is None:
+            self.say("Choose a view first.", "error")
+            return None
         if view in interpret.LOCAL_VIEWS:
             x, y, _ = pipeline.get_data(test=True)
             kwargs = {"row": int(self.row.value)}
         else:
             x, y, _ = pipeline.get_data(train=True)
             kwargs = {"y": y}
-        frame = pd.DataFrame(np.asarray(x, dtype=float), columns=names)
+        # the model matrix by position: the views label it with the names the model knows
+        frame = np.asarray(x, dtype=float)
         try:
             with ui.quiet():
                 result = interpret.explain(pipeline.estimator, view, frame, **kwargs)
@@ -215,11 +222,13 @@ class InterpretTab(ui.Tab):
                     )
                 png = ui.figure_png(fig)
         except Exception as error:
-            self.say("The SHAP plot failed: " + ui.first_line(error), "error")
+            self.shap_message.value = ui.message_html(
+                "The SHAP plot failed: " + ui.first_line(error), "error"
+            )
             return None
         self.panel.shap_result = (family, plot, result)
         self.panel.shap_figure = png
-        self.say("")
+        self.shap_message.value = ""
         self.output.children = [ui.image(self.w, png, "zeka-shap-figure")]
         return png
 

@@ -6,7 +6,7 @@ lists as tags of the feature names (ipywidgets 8) or as text (before 8).
 """
 
 from zeka.panel import ui
-from zeka.panel.parameters import build_widget, shown
+from zeka.panel.parameters import build_widget, labelled, shown
 from zeka.report import params
 
 
@@ -32,13 +32,15 @@ class ModelsTab(ui.Tab):
             _DatasetLike(panel.task_type, [str(n) for n in panel.feature_names])
         )
         panel.widgets, panel.family_checks = {}, {}
-        self.errors, cards = {}, []
+        self.errors, self.labels, cards = {}, {}, []
         for key, display in model_name_items.items():
             table = panel.parameter_table[key]
-            family_widgets = {
-                name: build_widget(w, entry, css_class="zeka-param-{}-{}".format(key, name))
-                for name, entry in shown(table)
-            }
+            family_widgets, rows = {}, []
+            for name, entry in shown(table):
+                widget = build_widget(w, entry, css_class="zeka-param-{}-{}".format(key, name))
+                family_widgets[name] = widget
+                rows.append(labelled(w, entry, widget))
+                self.labels.setdefault(key, {})[name] = _shown_label(rows[-1])
             panel.widgets[key] = family_widgets
             check = w.Checkbox(
                 value=kept.get(key, True),
@@ -61,7 +63,7 @@ class ModelsTab(ui.Tab):
             error = ui.message(w, css_class="zeka-error-" + key)
             self.errors[key] = error
             card = w.VBox(
-                [check] + list(family_widgets.values()) + [note, error],
+                [check] + rows + [note, error],
                 layout=w.Layout(padding="4px", min_width="310px"),
             )
             card.add_class("zeka-card")
@@ -115,3 +117,13 @@ class ModelsTab(ui.Tab):
         import re
 
         return html.unescape(re.sub("<[^>]+>", "", self.errors[family].value))
+
+
+def _shown_label(row):
+    """The label a user sees beside a parameter's box."""
+    import html
+    import re
+
+    if hasattr(row, "children") and row.children:
+        return html.unescape(re.sub("<[^>]+>", "", row.children[0].value))
+    return row.description

@@ -11,6 +11,8 @@ What a widget delivers goes through ``param_render`` (with the dataset's
 feature names) before it reaches the estimator.
 """
 
+import html
+
 from zeka.report import params
 
 # Room for the longest label of the tables ("Max_interaction_bins") beside its box.
@@ -26,10 +28,9 @@ ARGUMENT_KEYWORDS = {
     "TagsInput": ("value", "allowed_tags"),
 }
 
-# Classes whose label is the widget's own description; the others get a label beside
-# them (the tag picker has a description from ipywidgets 8 on, which every widget of
-# the tables that offers it is built with).
-DESCRIBED = ("BoundedIntText", "BoundedFloatText", "Dropdown", "Text", "TagsInput")
+# Classes whose label is the widget's own description. The tag picker carries the
+# label as its description too, but does not draw it: it gets a label beside it.
+DESCRIBED = ("BoundedIntText", "BoundedFloatText", "Dropdown", "Text")
 
 
 def widget_keywords(entry):
@@ -44,8 +45,7 @@ def widget_keywords(entry):
     elif "allowed_tags" in keywords:
         keywords["value"] = list(keywords["value"])
         keywords["allowed_tags"] = list(keywords["allowed_tags"])
-    if name in DESCRIBED:
-        keywords["description"] = params.label(entry)
+    keywords["description"] = params.label(entry)
     return keywords
 
 
@@ -57,7 +57,7 @@ def build_widget(widgets, entry, css_class=None):
         keywords["style"] = {"description_width": LABEL_WIDTH}
         keywords["layout"] = widgets.Layout(width=WIDGET_WIDTH)
     else:
-        keywords["layout"] = widgets.Layout(width="auto", flex="1 1 auto")
+        keywords["layout"] = widgets.Layout(width="150px")
     widget = getattr(widgets, name)(**keywords)
     if css_class:
         widget.add_class(css_class)
@@ -68,11 +68,13 @@ def labelled(widgets, entry, widget):
     """The widget as it is laid out: with its label beside it where it has no description."""
     if params.widget_name(entry) in DESCRIBED:
         return widget
-    label = widgets.Label(
-        value=params.label(entry),
+    label = widgets.HTML(
+        value='<div style="text-align: right; padding-right: 8px">{}</div>'.format(
+            html.escape(params.label(entry))
+        ),
         layout=widgets.Layout(width=LABEL_WIDTH, min_width=LABEL_WIDTH),
     )
-    label.add_class("zeka-tags-label")
+    label.add_class("zeka-side-label")
     return widgets.HBox([label, widget], layout=widgets.Layout(width=WIDGET_WIDTH))
 
 

@@ -130,9 +130,7 @@ class TrainTab(ui.Tab):
 
         panel = self.panel
         board = panel.leaderboard
-        shown = board.copy()
-        shown.insert(1, "Family", [self._display(m) for m in shown["Model"]])
-        shown = shown.set_index("Model")
+        shown = board.set_index("Model")
         styled = shown.style.format(escape="html").apply(
             highlight_row(board["Model"].iloc[0]), axis=1
         )
@@ -141,8 +139,3 @@ class TrainTab(ui.Tab):
             caption="Leaderboard ranked by the test {}: test and training scores of every "
             "metric and the fit time in seconds.".format(self.sort.value),
         )
-
-    def _display(self, family):
-        from zeka.config.estimator_settings import model_name_items
-
-        return model_name_items.get(family, family)

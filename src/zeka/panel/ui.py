@@ -9,11 +9,19 @@ from zeka.report import document as doc
 CSS = """
 <style>
 .zeka-panel { font-size: 13px; }
+.zeka-panel .widget-html-content { line-height: 1.4; }
+.zeka-panel .widget-tab > .lm-TabBar .lm-TabBar-tab,
+.zeka-panel .widget-tab > .p-TabBar .p-TabBar-tab { flex: 0 0 auto !important;
+  max-width: none !important; min-width: 0 !important; padding: 0 14px; }
+.zeka-panel h4 { margin: 10px 0 4px; }
+.zeka-panel .zeka-side-label .widget-html-content { line-height: 28px; }
+.zeka-panel .jupyter-widget-tagsinput, .zeka-panel .widget-tagsinput {
+  border: 1px solid #9e9e9e; min-height: 26px; box-sizing: border-box; align-items: center; }
 .zeka-panel .zeka-table { overflow-x: auto; max-width: 100%; margin: 4px 0 10px; }
 .zeka-panel .zeka-table table { border-collapse: collapse; font-size: 12px;
   font-variant-numeric: tabular-nums; }
 .zeka-panel .zeka-table th, .zeka-panel .zeka-table td { border: 1px solid #d8dde6;
-  padding: 2px 6px; white-space: nowrap; }
+  padding: 1px 5px; white-space: nowrap; line-height: 1.35; }
 .zeka-panel .zeka-table thead th { background: #f4f6fa; }
 .zeka-panel .zeka-table .note { color: #5b6576; margin: 2px 0; }
 .zeka-panel .zeka-msg { padding: 4px 8px; margin: 2px 0; border-left: 4px solid #2f5d9a;
@@ -46,7 +54,7 @@ def table_html(styler_or_frame, caption=None):
     styler = styler_or_frame
     if not hasattr(styler, "to_html") or not hasattr(styler, "data"):
         styler = styler_or_frame.style
-    block = doc.table(styler, caption=caption)
+    block = doc.table(doc.hide_index_names(styler), caption=caption)
     return block.replace('class="table-wrap', 'class="zeka-table', 1)
 
 
@@ -56,14 +64,20 @@ def figure_png(fig, dpi=90):
 
 
 def image(widgets, png, css_class=None):
-    box = widgets.Image(value=png, format="png", layout=widgets.Layout(max_width="100%"))
+    box = widgets.Image(
+        value=png, format="png", layout=widgets.Layout(max_width="min(100%, 760px)")
+    )
     if css_class:
         box.add_class(css_class)
     return box
 
 
-def button(widgets, text, css_class, style="primary", width="auto"):
-    b = widgets.Button(description=text, button_style=style, layout=widgets.Layout(width=width))
+def button(widgets, text, css_class, style="primary", width=None):
+    if width is None:  # wide enough for the text, never stretched across the tab
+        width = "{}px".format(max(90, 8 * len(text) + 28))
+    b = widgets.Button(
+        description=text, button_style=style, layout=widgets.Layout(width=width, min_width=width)
+    )
     b.add_class(css_class)
     return b
 
