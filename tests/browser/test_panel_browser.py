@@ -266,6 +266,17 @@ def walk(lab, driver, dataset, task):
 
     open_tab(driver, "Train")
     driver.find_element(By.CSS_SELECTOR, ".zeka-train-button").click()
+    # while it trains, the page says which family is training and how many are done
+    seen, deadline = set(), time.time() + 120
+    while time.time() < deadline:
+        now = driver.find_element(By.CSS_SELECTOR, ".zeka-now").text
+        if now.startswith("Training "):
+            seen.add(now.split(":")[0])
+        if now.startswith("Done"):
+            break
+        time.sleep(0.2)
+    assert any(s.startswith("Training ") and " of 9" in s for s in seen), seen
+    assert len(seen) >= 2, seen  # the progress moved while the cell's handler ran
     wait_for(driver, ".zeka-train-status table", 60)
     board = wait_for(driver, ".zeka-leaderboard table", 300)
     assert "glm" in board.text

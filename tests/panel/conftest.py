@@ -33,6 +33,6 @@ def frame(task):
     return small_frame(task)
 
 
-@pytest.fixture
+@pytest.fixture(scope="session")
 def make_frame():
     return small_frame

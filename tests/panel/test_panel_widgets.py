@@ -24,6 +24,11 @@ PLACEHOLDER_7 = '0,1... or "f0","f1"...'
 @pytest.fixture(params=["8", "7"])
 def widgets_form(request, monkeypatch):
     """ipywidgets 8 as installed, or the tables' form for ipywidgets 7 (text lists)."""
+    import ipywidgets
+    from packaging.version import parse
+
+    if request.param == "8" and parse(ipywidgets.__version__) < parse("8"):
+        pytest.skip("ipywidgets {} is installed, not 8".format(ipywidgets.__version__))
     if request.param == "7":
         monkeypatch.setattr(
             estimator_settings, "widgets", types.SimpleNamespace(__version__="7.8.5")
@@ -134,16 +139,26 @@ RENDERED = [
 ]
 
 
+@pytest.fixture(scope="module")
+def panels(make_frame):
+    """One panel per form, opened once: each case below sets a parameter of its own."""
+    opened = {}
+    opened["8"] = zeka.panel(make_frame("classification"), target="y")
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setattr(estimator_settings, "widgets", types.SimpleNamespace(__version__="7.8.5"))
+        opened["7"] = zeka.panel(make_frame("classification"), target="y")
+    return opened
+
+
 @pytest.mark.parametrize("family, key, typed, received, form", RENDERED)
-def test_widget_values_are_converted_for_the_estimator(
-    family, key, typed, received, form, monkeypatch, make_frame
-):
-    if form == "7":
-        monkeypatch.setattr(
-            estimator_settings, "widgets", types.SimpleNamespace(__version__="7.8.5")
-        )
+def test_widget_values_are_converted_for_the_estimator(family, key, typed, received, form, panels):
+    import ipywidgets
+    from packaging.version import parse
+
+    if form == "8" and parse(ipywidgets.__version__) < parse("8"):
+        pytest.skip("ipywidgets {} is installed, not 8".format(ipywidgets.__version__))
     assert key in NEED_RENDER_PARAMS[family]
-    panel = zeka.panel(make_frame("classification"), target="y")
+    panel = panels[form]
     panel.widgets[family][key].value = typed
     assert chosen_values(panel, family)[key] == received
 

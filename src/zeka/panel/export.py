@@ -11,21 +11,18 @@ def reproducing_code(panel):
     from zeka.panel.parameters import read
 
     families = panel.chosen_families()
+    builtin = isinstance(panel.name, str) and panel.name != "the data frame"
     lines = [
         "import copy",
         "",
         "from zeka.config.estimator_settings import model_param_items, model_param_specific",
-        "from zeka.data.dataset import Dataset",
+        "from zeka.data.dataset import Dataset" + (", load_frame" if builtin else ""),
         "from zeka.report.inputs import Source, prepare",
         "from zeka.workflow.workbench import ModelAPI",
         "",
     ]
-    if isinstance(panel.name, str) and panel.name != "the data frame":
-        lines += [
-            "from zeka.data.dataset import load_frame",
-            "",
-            "frame = load_frame({!r})".format(panel.name),
-        ]
+    if builtin:
+        lines.append("frame = load_frame({!r})".format(panel.name))
     else:
         lines += [
             "import pandas as pd",
@@ -61,7 +58,11 @@ def reproducing_code(panel):
     kept = [f for f in families if not any(s.startswith("# {} ".format(f)) for s in skipped)]
     lines += skipped
     lines += [
-        "api = ModelAPI(dataset, model_list={!r}, model_item=table)".format(kept),
+        "api = ModelAPI(",
+        "    dataset,",
+        "    model_list={!r},".format(kept),
+        "    model_item=table,",
+        ")",
         "for name, pipeline in api.model_dict.items():",
         "    api.singlerun(pipeline, name)",
         "print(api.get_leaderboard(rank_metric={!r}))".format(panel.train_tab.sort.value),

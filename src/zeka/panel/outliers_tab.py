@@ -43,9 +43,19 @@ class OutliersTab(ui.Tab):
         self.run_scores.on_click(lambda _: panel.score_features())
         self.scores = w.HTML()
         detector = w.VBox(
-            [w.HTML(value="<h4>One-class SVM</h4>")]
-            + list(self.detector_widgets.values())
-            + [self.detect]
+            [
+                w.HTML(value="<h4>One-class SVM</h4>"),
+                w.GridBox(
+                    list(self.detector_widgets.values()),
+                    layout=w.Layout(
+                        grid_template_columns="repeat(auto-fill, minmax(310px, 1fr))",
+                        grid_gap="2px 8px",
+                    ),
+                ),
+                self.detect,
+                self.outliers,
+                self.histogram,
+            ]
         )
         features = w.VBox(
             [
@@ -54,11 +64,7 @@ class OutliersTab(ui.Tab):
                 self.scores,
             ]
         )
-        self.box.children = [
-            self.message,
-            w.HBox([detector, w.VBox([self.outliers, self.histogram])]),
-            features,
-        ]
+        self.box.children = [self.message, detector, features]
 
     def detector_parameters(self):
         return read("novelty", self.table, self.detector_widgets, self.panel.feature_names)

@@ -69,13 +69,15 @@ def labelled(widgets, entry, widget):
     if params.widget_name(entry) in DESCRIBED:
         return widget
     label = widgets.HTML(
-        value='<div style="text-align: right; padding-right: 8px">{}</div>'.format(
+        value='<div style="text-align: right; padding-right: 4px">{}</div>'.format(
             html.escape(params.label(entry))
         ),
         layout=widgets.Layout(width=LABEL_WIDTH, min_width=LABEL_WIDTH),
     )
     label.add_class("zeka-side-label")
-    return widgets.HBox([label, widget], layout=widgets.Layout(width=WIDGET_WIDTH))
+    return widgets.HBox(
+        [label, widget], layout=widgets.Layout(width=WIDGET_WIDTH, align_items="center")
+    )
 
 
 def shown(table):

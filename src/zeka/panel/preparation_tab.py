@@ -49,10 +49,8 @@ class PreparationTab(ui.Tab):
             self.message,
             w.HBox([self.test_ratio, self.seed, self.normalize, self.apply]),
             w.HTML(
-                value='<p class="note">Categorical features are coded as ordinal integers '
-                "(one column per feature, so each model column keeps its feature's name); "
-                "gaps are filled with the median or the most frequent category, fitted on "
-                "the training rows only. Preparing again clears the trained models.</p>"
+                value='<p class="note">Categorical features are coded as ordinal integers, one '
+                "column per feature. Preparing again clears the trained models.</p>"
             ),
             self.reading,
             self.rows,

@@ -131,6 +131,7 @@ class TrainTab(ui.Tab):
         panel = self.panel
         board = panel.leaderboard
         shown = board.set_index("Model")
+        shown.columns.name = "Model"  # shown in the corner cell, above the names
         styled = shown.style.format(escape="html").apply(
             highlight_row(board["Model"].iloc[0]), axis=1
         )

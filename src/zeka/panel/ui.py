@@ -17,6 +17,8 @@ CSS = """
 .zeka-panel .zeka-side-label .widget-html-content { line-height: 28px; }
 .zeka-panel .jupyter-widget-tagsinput, .zeka-panel .widget-tagsinput {
   border: 1px solid #9e9e9e; min-height: 26px; box-sizing: border-box; align-items: center; }
+.zeka-panel .widget-tagsinput input, .zeka-panel .jupyter-widget-tagsinput input {
+  border: none; outline: none; }
 .zeka-panel .zeka-table { overflow-x: auto; max-width: 100%; margin: 4px 0 10px; }
 .zeka-panel .zeka-table table { border-collapse: collapse; font-size: 12px;
   font-variant-numeric: tabular-nums; }
