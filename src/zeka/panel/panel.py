@@ -175,6 +175,8 @@ class Panel:
 
     def reopen(self):
         """New widgets for a closed panel, with the values its parameter widgets had."""
+        if not self.closed:
+            self.close()
         results = {
             k: getattr(self, k)
             for k in (
