@@ -10,7 +10,7 @@ WERROR ?= OFF
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
-.PHONY: demo test browser-test sanitize tsan fuzz bench format lint install wheel wheel-test clean
+.PHONY: demo test browser-test panel-test-widgets7 sanitize tsan fuzz bench format lint install wheel wheel-test clean
 
 # The package is reinstalled only when something it is built from changed;
 # the stamp in the environment records the last install.
@@ -73,6 +73,16 @@ browser-test: $(STAMP)
 	fi
 	@echo "== running the browser test (screenshots in build/browser-screenshots/)"
 	$(PY) -m pytest -m browser tests/browser $(PYTEST_ARGS)
+
+# The panel's Python-side tests against ipywidgets 7 (the form of notebooks that still
+# have it), installed apart in build/ipywidgets7 and put first on the path.
+WIDGETS7 := build/ipywidgets7
+
+panel-test-widgets7: $(STAMP)
+	@echo "== installing ipywidgets 7 into $(WIDGETS7)"
+	@$(PIP) install --quiet --upgrade --target $(WIDGETS7) --no-deps "ipywidgets>=7.6,<8" \
+		ipython_genutils "widgetsnbextension>=3.6,<4" "jupyterlab_widgets>=1,<3"
+	PYTHONPATH=$(WIDGETS7) $(PY) -m pytest -p no:cacheprovider tests/panel $(PYTEST_ARGS)
 
 # A wheel in dist/, and a check that it installs into a clean environment
 # and passes the test suite there.

@@ -20,6 +20,14 @@ from zeka.workflow.workbench import ModelAPI
 QUICK = ["glm", "tree", "figs", "xgb1", "xgb2"]
 
 
+def pick_features(widget, names):
+    """Pick features in a monotonicity widget: tags (ipywidgets 8) or quoted names (7)."""
+    if hasattr(widget, "allowed_tags"):
+        widget.value = list(names)
+    else:
+        widget.value = ",".join('"{}"'.format(n) for n in names)
+
+
 def test_zeka_alone_loads_no_widgets():
     code = "import sys, zeka; print('ipywidgets' in sys.modules, 'zeka.panel' in sys.modules)"
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
@@ -45,7 +53,7 @@ def test_training_matches_the_same_modelapi_calls(frame, task):
     panel = zeka.panel(frame, target="y")
     panel.widgets["glm"]["l1_regularization"].value = 0.25
     panel.widgets["tree"]["max_depth"].value = 3
-    panel.widgets["xgb1"]["mono_increasing_list"].value = ["x0"]
+    pick_features(panel.widgets["xgb1"]["mono_increasing_list"], ["x0"])
     board = panel.train(QUICK)
     assert sorted(board["Model"]) == sorted(QUICK) and not panel.failures
     # the same calls in a script, with the values typed in the panel
@@ -259,7 +267,7 @@ def test_the_exported_code_trains_the_same_models(frame, task, tmp_path):
     panel = zeka.panel(frame, target="y")
     panel.widgets["glm"]["l2_regularization"].value = 1.5
     panel.widgets["xgb2"]["n_estimators"].value = 20
-    panel.widgets["xgb2"]["mono_decreasing_list"].value = ["x1"]
+    pick_features(panel.widgets["xgb2"]["mono_decreasing_list"], ["x1"])
     panel.choose(["glm", "xgb2"])
     panel.train()
     code = panel.code()
