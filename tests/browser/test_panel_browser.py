@@ -224,7 +224,7 @@ def console_errors(browser):
 
 
 @pytest.mark.parametrize(
-    "dataset, task", [("SimuClassification", "classification"), ("SimuRegression", "regression")]
+    "dataset, task", [("SimuCredit_raw", "classification"), ("SimuRegression", "regression")]
 )
 def test_the_panel_in_a_browser(lab, driver, dataset, task):
     try:

@@ -9,7 +9,9 @@ from zeka.report import document as doc
 CSS = """
 <style>
 .zeka-panel { font-size: 13px; }
-.zeka-panel .widget-html-content { line-height: 1.4; }
+.zeka-panel .widget-html-content { line-height: 1.4; white-space: normal; min-width: 0;
+  max-width: 100%; }
+.zeka-panel .widget-html { max-width: 100%; min-width: 0; }
 .zeka-panel .widget-tab > .lm-TabBar .lm-TabBar-tab,
 .zeka-panel .widget-tab > .p-TabBar .p-TabBar-tab { flex: 0 0 auto !important;
   max-width: none !important; min-width: 0 !important; padding: 0 14px; }
@@ -19,13 +21,20 @@ CSS = """
   border: 1px solid #9e9e9e; min-height: 26px; box-sizing: border-box; align-items: center; }
 .zeka-panel .widget-tagsinput input, .zeka-panel .jupyter-widget-tagsinput input {
   border: none; outline: none; }
-.zeka-panel .zeka-table { overflow-x: auto; max-width: 100%; margin: 4px 0 10px; }
+.zeka-panel .zeka-table { overflow-x: auto; max-width: 100%; margin: 4px 0 10px;
+  display: block; }
 .zeka-panel .zeka-table table { border-collapse: collapse; font-size: 12px;
   font-variant-numeric: tabular-nums; }
 .zeka-panel .zeka-table th, .zeka-panel .zeka-table td { border: 1px solid #d8dde6;
   padding: 1px 5px; white-space: nowrap; line-height: 1.35; }
+.zeka-panel .zeka-table td { white-space: normal; max-width: 420px; }
 .zeka-panel .zeka-table thead th { background: #f4f6fa; }
-.zeka-panel .zeka-table .note { color: #5b6576; margin: 2px 0; }
+.zeka-panel .zeka-table .note { color: #5b6576; margin: 2px 0; white-space: normal; }
+.zeka-panel .zeka-table.compact table { font-size: 11px; }
+.zeka-panel .zeka-table.compact th, .zeka-panel .zeka-table.compact td { padding: 1px 3px; }
+.zeka-panel .zeka-table.matrix th.col_heading { writing-mode: vertical-rl;
+  transform: rotate(180deg); text-align: left; vertical-align: bottom; padding: 3px 1px; }
+.zeka-panel .zeka-table.matrix td { min-width: 2.6em; text-align: center; }
 .zeka-panel .zeka-msg { padding: 4px 8px; margin: 2px 0; border-left: 4px solid #2f5d9a;
   background: #f4f6fa; white-space: normal; line-height: 1.4; }
 .zeka-panel .zeka-msg.error { border-left-color: #b00020; background: #fdecee; color: #7a0014; }
