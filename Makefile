@@ -10,7 +10,7 @@ WERROR ?= OFF
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
-.PHONY: demo test sanitize tsan fuzz bench format lint install wheel wheel-test clean
+.PHONY: demo test browser-test panel-test-widgets7 sanitize tsan fuzz bench format lint install wheel wheel-test clean
 
 # The package is reinstalled only when something it is built from changed;
 # the stamp in the environment records the last install.
@@ -57,6 +57,36 @@ demo: $(STAMP)
 test: $(STAMP)
 	@echo "== running the test suite"
 	$(PY) -m pytest $(PYTEST_ARGS)
+
+# The notebook panel in a real browser, once per CI run: JupyterLab, ipykernel and
+# selenium from PyPI into the environment, Debian's chromium and its driver by apt
+# where this runs as root and they are missing. Screenshots of every tab go to
+# build/browser-screenshots/. Under CI=true a missing browser fails the test.
+BROWSER_REQUIRES := "jupyterlab>=3.6" "ipykernel>=6" "selenium>=4.11"
+
+browser-test: $(STAMP)
+	@echo "== installing what the browser test needs: $(BROWSER_REQUIRES)"
+	@$(PIP) install --quiet $(BROWSER_REQUIRES)
+	@if ! command -v chromium >/dev/null || ! command -v chromedriver >/dev/null; then \
+		if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
+			echo "== installing chromium and chromium-driver with apt-get"; \
+			apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium chromium-driver; \
+		else \
+			echo "== chromium or chromium-driver is missing and cannot be installed here (not root)"; \
+		fi; \
+	fi
+	@echo "== running the browser test (screenshots in build/browser-screenshots/)"
+	$(PY) -m pytest -m browser tests/browser $(PYTEST_ARGS)
+
+# The panel's Python-side tests against ipywidgets 7 (the form of notebooks that still
+# have it), installed apart in build/ipywidgets7 and put first on the path.
+WIDGETS7 := build/ipywidgets7
+
+panel-test-widgets7: $(STAMP)
+	@echo "== installing ipywidgets 7 into $(WIDGETS7)"
+	@$(PIP) install --quiet --upgrade --target $(WIDGETS7) --no-deps "ipywidgets>=7.6,<8" \
+		ipython_genutils "widgetsnbextension>=3.6,<4" "jupyterlab_widgets>=1,<3"
+	PYTHONPATH=$(WIDGETS7) $(PY) -m pytest -p no:cacheprovider tests/panel $(PYTEST_ARGS)
 
 # A wheel in dist/, and a check that it installs into a clean environment
 # and passes the test suite there.
