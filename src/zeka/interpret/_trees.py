@@ -121,6 +121,9 @@ def _node_table(trees, names, counts, estimator):
         if tree.share is not None:
             frame["probability"] = tree.share
         frames.append(frame)
+    if not frames:  # a sum of no trees: the model predicts its intercept
+        columns = ["tree", "node", "depth", "feature", "threshold", "left", "right", "rows"]
+        return pd.DataFrame({name: [] for name in columns + ["output"]})
     table = pd.concat(frames, ignore_index=True)
     if len(trees) == 1 and not hasattr(estimator, "trees_"):
         table = table.drop(columns="tree")
@@ -181,7 +184,7 @@ def tree_local(estimator, X, y, row):
             records.append(record)
     columns = ["tree", "depth", "feature", "value", "direction", "threshold", "rows"]
     columns += ["output", "contribution"]
-    if trees[0].share is not None:
+    if trees and trees[0].share is not None:
         columns.append("probability")
     frame = pd.DataFrame.from_records(records, columns=columns)
     if hasattr(estimator, "trees_"):
