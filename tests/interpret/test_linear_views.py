@@ -43,7 +43,9 @@ def test_unpenalized_regressor_table_equals_statsmodels(weighted):
     assert list(table.index) == ["intercept"] + list(X.columns)
     np.testing.assert_allclose(table.to_numpy(), reference.to_numpy(), rtol=1e-8, atol=1e-10)
     plot = explain(model, "glm_coef_plot", X, y=y, sample_weight=w)
-    pd.testing.assert_frame_equal(plot.data, table)
+    pd.testing.assert_frame_equal(plot.data[COLUMNS], table)
+    sd = np.sqrt(np.average((X - np.average(X, axis=0, weights=w)) ** 2, axis=0, weights=w))
+    np.testing.assert_allclose(plot.data["feature_sd"].iloc[1:], sd, rtol=1e-12)
 
 
 def numeric_hessian(f, x, step=1e-4):

@@ -21,6 +21,8 @@ penalty, which has no curvature, enters through its local quadratic approximatio
 standard error. Classifiers get z tests and normal intervals.
 """
 
+import textwrap
+
 import numpy as np
 import pandas as pd
 from scipy import stats
@@ -210,6 +212,12 @@ def glm_coef_table(estimator, X, y, row, sample_weight=None):
 @register("glm_coef_plot", "glm", options=("sample_weight",))
 def glm_coef_plot(estimator, X, y, row, sample_weight=None):
     table, note = coefficient_table(estimator, X, y, sample_weight)
+    # the spread of each feature, so that the plot can also show the coefficients per
+    # standard deviation, comparable across features of different units
+    spread = np.sqrt(
+        np.average((X.to_numpy() - _centre(X, sample_weight)) ** 2, axis=0, weights=sample_weight)
+    )
+    table["feature_sd"] = np.concatenate([[np.nan], spread])
 
     def draw(figure, interpretation):
         _draw_coefficients(figure, interpretation, output_label(estimator))
@@ -219,39 +227,46 @@ def glm_coef_plot(estimator, X, y, row, sample_weight=None):
 
 def _draw_coefficients(figure, interpretation, output):
     table = interpretation.data.drop(index="intercept")
-    table = table.sort_values("coefficient", kind="stable")
-    figure.set_size_inches(7, 0.3 * len(table) + 1.8)
-    ax = figure.subplots()
+    order = np.argsort(np.abs(table["coefficient"] * table["feature_sd"]).to_numpy(), kind="stable")
+    table = table.iloc[order]
+    figure.set_size_inches(10, 0.3 * len(table) + 2.2)
+    axes = figure.subplots(1, 2, sharey=True)
     y = np.arange(len(table))
-    coef = table["coefficient"].to_numpy()
-    lower = coef - table["ci_lower"].to_numpy()
-    upper = table["ci_upper"].to_numpy() - coef
-    significant = (table["ci_lower"] > 0) | (table["ci_upper"] < 0)
-    colours = np.where(significant.to_numpy(), "#c0392b", "#2f5d9a")
-    ax.errorbar(
-        coef,
-        y,
-        xerr=np.vstack([np.nan_to_num(lower), np.nan_to_num(upper)]),
-        fmt="none",
-        ecolor="#7f8c8d",
-        elinewidth=1.2,
-        capsize=3,
+    significant = ((table["ci_lower"] > 0) | (table["ci_upper"] < 0)).to_numpy()
+    colours = np.where(significant, "#c0392b", "#2f5d9a")
+    for ax, factor, label in (
+        (axes[0], np.ones(len(table)), "per unit of the feature"),
+        (axes[1], table["feature_sd"].to_numpy(), "per standard deviation of the feature"),
+    ):
+        coef = table["coefficient"].to_numpy() * factor
+        lower = coef - table["ci_lower"].to_numpy() * factor
+        upper = table["ci_upper"].to_numpy() * factor - coef
+        ax.errorbar(
+            coef,
+            y,
+            xerr=np.vstack([np.nan_to_num(lower), np.nan_to_num(upper)]),
+            fmt="none",
+            ecolor="#7f8c8d",
+            elinewidth=1.2,
+            capsize=3,
+        )
+        ax.scatter(coef, y, color=colours, zorder=3, s=22)
+        ax.axvline(0.0, color="black", linewidth=0.8)
+        ax.set_xlabel("change in the %s\n%s" % (output, label), fontsize=9)
+        ax.grid(axis="x", alpha=0.3)
+    axes[0].set_yticks(y)
+    axes[0].set_yticklabels([str(name) for name in table.index], fontsize=8)
+    figure.suptitle(
+        "GLM coefficients with 95% intervals (red: the interval excludes 0)", fontsize=10
     )
-    ax.scatter(coef, y, color=colours, zorder=3, s=22)
-    ax.axvline(0.0, color="black", linewidth=0.8)
-    ax.set_yticks(y)
-    ax.set_yticklabels([str(name) for name in table.index], fontsize=8)
-    ax.set_xlabel("coefficient: change in the %s per unit of the feature" % output)
-    ax.set_title(
-        "GLM coefficients with 95% intervals (red: interval excludes 0)", fontsize=10
-    )
-    ax.grid(axis="x", alpha=0.3)
+    if interpretation.note:
+        figure.supxlabel(textwrap.fill(interpretation.note, 150), fontsize=7, color="#555555")
 
 
 def _draw_table(figure, interpretation):
     table = interpretation.data
     shown = table.apply(lambda column: column.map(format_number))
-    figure.set_size_inches(8, 0.26 * len(table) + 0.9)
+    figure.set_size_inches(8, 0.26 * len(table) + 1.4)
     ax = figure.subplots()
     ax.axis("off")
     grid = ax.table(
@@ -263,3 +278,5 @@ def _draw_table(figure, interpretation):
     grid.auto_set_font_size(False)
     grid.set_fontsize(8)
     grid.scale(1, 1.15)
+    if interpretation.note:
+        figure.supxlabel(textwrap.fill(interpretation.note, 120), fontsize=7, color="#555555")

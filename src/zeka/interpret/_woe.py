@@ -159,7 +159,7 @@ def xgb1_woe(estimator, X, y, row, sample_weight=None):
     ivs = iv_table(table)
 
     def draw(figure, interpretation):
-        _draw_woe(figure, interpretation.data, ivs)
+        _draw_woe(figure, interpretation.data, ivs, estimator.classes_[1])
 
     return Interpretation("xgb1_woe", table, draw, note=NOTE % (estimator.classes_[1],))
 
@@ -170,7 +170,7 @@ def xgb1_iv(estimator, X, y, row, sample_weight=None):
     return Interpretation("xgb1_iv", ivs, _draw_iv, note=NOTE % (estimator.classes_[1],))
 
 
-def _draw_woe(figure, table, ivs):
+def _draw_woe(figure, table, ivs, event):
     shown = [name for name in ivs.index if ivs.loc[name, "bins"] > 1][:MAX_PANELS]
     if not shown:
         ax = figure.subplots()
@@ -187,8 +187,9 @@ def _draw_woe(figure, table, ivs):
         woe = bins["woe"].to_numpy()
         ax.bar(x, woe, color=np.where(woe >= 0, "#2f5d9a", "#c0392b"))
         ax.axhline(0.0, color="black", linewidth=0.7)
-        ax.set_xticks(x)
-        ax.set_xticklabels(bins["bin"], rotation=55, ha="right", fontsize=6)
+        every = max(1, -(-len(bins) // 10))  # at most ten labels a panel
+        ax.set_xticks(x[::every])
+        ax.set_xticklabels(bins["bin"].iloc[::every], rotation=55, ha="right", fontsize=6)
         ax.set_title("%s (IV %s)" % (name, format_number(ivs.loc[name, "iv"])), fontsize=8)
         ax.set_ylabel("WoE", fontsize=7)
         ax.set_xlabel("bin of %s" % name, fontsize=7)
@@ -196,7 +197,8 @@ def _draw_woe(figure, table, ivs):
     for ax in axes[len(shown):]:
         ax.set_visible(False)
     figure.suptitle(
-        "Weight of evidence per bin of the model's cut points (positive: fewer events)",
+        "Weight of evidence per bin of the model's cut points (positive: fewer rows of "
+        "class %r than on average)" % (event,),
         fontsize=10,
     )
 
