@@ -201,9 +201,30 @@ def test_models_of_one_row_and_of_constant_features(key):
 
 def test_sample_weight_only_where_a_view_takes_it(models, frame):
     X, y = frame
-    with pytest.raises(ValueError, match="does not use sample_weight"):
+    with pytest.raises(ValueError, match="does not take sample_weight"):
         explain(models["tree"], "tree_global", X, sample_weight=np.ones(len(X)))
     with pytest.raises(ValueError, match="one value per row"):
         explain(models["glm"], "global_fi", X, sample_weight=np.ones(3))
     with pytest.raises(ValueError, match="y must have one value per row"):
         explain(models["glm"], "glm_coef_table", X, y=y[:5])
+
+
+def test_units_are_checked_and_only_where_a_view_takes_them(models, frame):
+    from sklearn.preprocessing import StandardScaler
+
+    from zeka.interpret._core import view_options
+
+    X, y = frame
+    scaler = StandardScaler().fit(X)
+    with pytest.raises(TypeError, match="mean_ and scale_"):
+        explain(models["glm"], "global_fi", X, units=object())
+    with pytest.raises(ValueError, match="each of the 4 features"):
+        explain(models["glm"], "global_fi", X, units=StandardScaler().fit(X.iloc[:, :2]))
+    assert "units" in view_options(models["tree"], "tree_local")
+    view = explain(models["tree"], "tree_local", X, row=2, units=scaler)
+    plain = explain(models["tree"], "tree_local", X, row=2)
+    j = [list(X.columns).index(f) for f in plain.data["feature"]]
+    np.testing.assert_allclose(
+        view.data["threshold"], plain.data["threshold"] * scaler.scale_[j] + scaler.mean_[j]
+    )
+    np.testing.assert_array_equal(view.data["contribution"], plain.data["contribution"])

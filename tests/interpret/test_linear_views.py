@@ -153,3 +153,21 @@ def test_regressor_table_needs_y():
     X, y, _ = data()
     with pytest.raises(ValueError, match="needs y"):
         explain(GLMRegressor().fit(X, y), "glm_coef_table", X)
+
+
+def test_units_give_the_table_of_the_original_features():
+    from sklearn.preprocessing import StandardScaler
+
+    X, y, _ = data(seed=6)
+    scaler = StandardScaler().fit(X)
+    Xs = pd.DataFrame(scaler.transform(X), columns=X.columns)
+    model = GLMRegressor().fit(Xs, y)
+    table = explain(model, "glm_coef_table", Xs, y=y, units=scaler).data
+    fit = sm.OLS(y, sm.add_constant(X)).fit()
+    np.testing.assert_allclose(table["coefficient"], fit.params, rtol=1e-8)
+    np.testing.assert_allclose(table["std_error"], fit.bse, rtol=1e-8)
+    np.testing.assert_allclose(table["p_value"], fit.pvalues, rtol=1e-6)
+    local = explain(model, "local_fi", Xs, row=3, units=scaler).data
+    np.testing.assert_allclose(local["value"], X.iloc[3], rtol=1e-12)
+    plain = explain(model, "local_fi", Xs, row=3).data
+    np.testing.assert_array_equal(local["contribution"], plain["contribution"])

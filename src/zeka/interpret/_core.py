@@ -120,7 +120,51 @@ def global_view(estimator):
     return None
 
 
-def explain(estimator, view, X, *, y=None, row=None, sample_weight=None):
+class Units:
+    """How the features the model was fitted on map to the features' own units:
+    ``original = model value * scale + mean`` per feature (a fitted standardisation)."""
+
+    def __init__(self, mean, scale):
+        self.mean = np.asarray(mean, dtype=float)
+        self.scale = np.asarray(scale, dtype=float)
+
+    def values(self, values, j=None):
+        """Model values (of feature ``j``, or a rows x features matrix) in original units."""
+        if j is None:
+            return np.asarray(values, dtype=float) * self.scale + self.mean
+        return np.asarray(values, dtype=float) * self.scale[j] + self.mean[j]
+
+
+def _units(units, n_features):
+    if units is None:
+        return None
+    try:
+        mean = np.array(units.mean_, dtype=float, copy=True).ravel()
+        scale = np.array(units.scale_, dtype=float, copy=True).ravel()
+    except AttributeError:
+        raise TypeError(
+            "units must have the arrays mean_ and scale_ (a fitted standardisation, "
+            "original = value * scale_ + mean_), got %s" % type(units).__name__
+        ) from None
+    if mean.shape != (n_features,) or scale.shape != (n_features,):
+        raise ValueError(
+            "units must give mean_ and scale_ for each of the %d features" % n_features
+        )
+    if not (np.all(np.isfinite(mean)) and np.all(np.isfinite(scale)) and np.all(scale > 0)):
+        raise ValueError("units' mean_ must be finite and its scale_ finite and positive")
+    return Units(mean, scale)
+
+
+def view_options(estimator, view):
+    """The keyword options of ``explain`` (beyond X, y and row) that ``view`` takes."""
+    from zeka.models import get_model_name
+
+    family = get_model_name(estimator)
+    _view_function(family, view)
+    return _OPTIONS.get((family, view), ())
+
+
+def explain(estimator, view, X, *, y=None, row=None, sample_weight=None, units=None):
     """Compute ``view`` of the fitted ``estimator`` over ``X``; ``row`` for a local view.
 
     ``X`` is a frame with the training features' columns (in any order; they are read
@@ -129,7 +173,11 @@ def explain(estimator, view, X, *, y=None, row=None, sample_weight=None):
     features' values). ``y`` (the target of ``X``'s rows) is needed by the views that
     weigh the data against the target ("glm_coef_table" of a regressor, "xgb1_woe",
     "xgb1_iv"); ``sample_weight``, the training weights of ``X``'s rows, by the views
-    that take them. Nothing passed in is modified.
+    that take them. ``units`` (an object with arrays ``mean_`` and ``scale_``, such as
+    a fitted StandardScaler over all features) says that the model was fitted on
+    standardised features: the views that take it ("units" in ``view_options``) show
+    feature values, cut points and coefficients in the features' own units,
+    ``value * scale_ + mean_``. Nothing passed in is modified.
     """
     from zeka.models import get_model_name
 
@@ -169,6 +217,8 @@ def explain(estimator, view, X, *, y=None, row=None, sample_weight=None):
         if not np.all(np.isfinite(weights)) or np.any(weights < 0) or weights.sum() <= 0:
             raise ValueError("sample_weight must be finite, non-negative and not all zero")
         extra["sample_weight"] = weights
+    if units is not None:
+        extra["units"] = _units(units, len(names))
     if view in LOCAL_VIEWS:
         if row is None:
             raise ValueError(
@@ -184,7 +234,10 @@ def explain(estimator, view, X, *, y=None, row=None, sample_weight=None):
     taken = _OPTIONS.get((family, view), ())
     unused = sorted(set(extra) - set(taken))
     if unused:
-        raise ValueError("the view %r does not use %s" % (view, ", ".join(unused)))
+        raise ValueError(
+            "the view %r does not take %s (it takes %s)"
+            % (view, ", ".join(unused), ", ".join(taken) or "neither")
+        )
     return function(estimator, X, y, row, **extra)
 
 
@@ -319,10 +372,14 @@ def importance_frame(names, contributions, weights=None):
     return frame.sort_values("importance", ascending=False, kind="stable")
 
 
-def contribution_frame(row, contributions):
-    """One row's contributions: the feature's value and its contribution, per feature."""
+def contribution_frame(row, contributions, units=None):
+    """One row's contributions: the feature's value (in original units) and its
+    contribution, per feature."""
+    value = row.to_numpy(dtype=float)
+    if units is not None:
+        value = units.values(value)
     frame = pd.DataFrame(
-        {"value": row.to_numpy(dtype=float), "contribution": np.asarray(contributions, float)},
+        {"value": value, "contribution": np.asarray(contributions, float)},
         index=list(row.index),
     )
     frame.index.name = "feature"

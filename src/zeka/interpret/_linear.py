@@ -48,13 +48,17 @@ def _centre(X, weights):
     return np.average(X.to_numpy(), axis=0, weights=weights)
 
 
-@register("global_fi", "glm", options=("sample_weight",))
-def global_fi(estimator, X, y, row, sample_weight=None):
+OPTIONS = ("sample_weight", "units")
+
+
+@register("global_fi", "glm", options=OPTIONS)
+def global_fi(estimator, X, y, row, sample_weight=None, units=None):
     _, coef = _coefficients(estimator)
     values = X.to_numpy()
     contributions = (values - _centre(X, sample_weight)) * coef
     frame = importance_frame(X.columns, contributions, sample_weight)
-    frame.insert(0, "coefficient", pd.Series(coef, index=X.columns)[frame.index])
+    per_unit = coef if units is None else coef / units.scale
+    frame.insert(0, "coefficient", pd.Series(per_unit, index=X.columns)[frame.index])
 
     def draw(figure, interpretation):
         draw_importance(
@@ -67,13 +71,13 @@ def global_fi(estimator, X, y, row, sample_weight=None):
     return Interpretation("global_fi", frame, draw)
 
 
-@register("local_fi", "glm", options=("sample_weight",))
-def local_fi(estimator, X, y, row, sample_weight=None):
+@register("local_fi", "glm", options=OPTIONS)
+def local_fi(estimator, X, y, row, sample_weight=None, units=None):
     intercept, coef = _coefficients(estimator)
     mean = _centre(X, sample_weight)
     contributions = coef * (row.to_numpy(dtype=float) - mean)
     base = intercept + float(coef @ mean)
-    frame = contribution_frame(row, contributions)
+    frame = contribution_frame(row, contributions, units)
 
     def draw(figure, interpretation):
         draw_contributions(
@@ -86,7 +90,7 @@ def local_fi(estimator, X, y, row, sample_weight=None):
     return Interpretation("local_fi", frame, draw, base=base)
 
 
-def coefficient_table(estimator, X, y, sample_weight=None):
+def coefficient_table(estimator, X, y, sample_weight=None, units=None):
     """The table of "glm_coef_table" and a note on what its standard errors mean."""
     intercept, coef = _coefficients(estimator)
     values = X.to_numpy()
@@ -176,6 +180,18 @@ def coefficient_table(estimator, X, y, sample_weight=None):
     fixed = [X.columns[j] for j in np.flatnonzero(np.ptp(values, axis=0) == 0)]
     if fixed:
         notes.append("Constant over the rows, so without a standard error: %s." % ", ".join(fixed))
+    if units is not None:
+        # the same model with coefficients per original unit: an affine change of
+        # parameters, under which the covariance transforms with its Jacobian
+        jacobian = np.eye(p + 1)
+        jacobian[0, 1:] = -units.mean / units.scale
+        jacobian[1:, 1:] = np.diag(1.0 / units.scale)
+        unknown = np.isnan(np.diag(covariance))
+        beta = jacobian @ beta
+        covariance = jacobian @ np.nan_to_num(covariance) @ jacobian.T
+        covariance[unknown, :] = covariance[:, unknown] = np.nan
+        if unknown.all():
+            covariance[:] = np.nan
     error = np.sqrt(np.diag(covariance))
     with np.errstate(divide="ignore", invalid="ignore"):
         statistic = beta / error
@@ -203,20 +219,22 @@ def coefficient_table(estimator, X, y, sample_weight=None):
     return table, " ".join(notes)
 
 
-@register("glm_coef_table", "glm", options=("sample_weight",))
-def glm_coef_table(estimator, X, y, row, sample_weight=None):
-    table, note = coefficient_table(estimator, X, y, sample_weight)
+@register("glm_coef_table", "glm", options=OPTIONS)
+def glm_coef_table(estimator, X, y, row, sample_weight=None, units=None):
+    table, note = coefficient_table(estimator, X, y, sample_weight, units)
     return Interpretation("glm_coef_table", table, _draw_table, note=note)
 
 
-@register("glm_coef_plot", "glm", options=("sample_weight",))
-def glm_coef_plot(estimator, X, y, row, sample_weight=None):
-    table, note = coefficient_table(estimator, X, y, sample_weight)
+@register("glm_coef_plot", "glm", options=OPTIONS)
+def glm_coef_plot(estimator, X, y, row, sample_weight=None, units=None):
+    table, note = coefficient_table(estimator, X, y, sample_weight, units)
     # the spread of each feature, so that the plot can also show the coefficients per
     # standard deviation, comparable across features of different units
     spread = np.sqrt(
         np.average((X.to_numpy() - _centre(X, sample_weight)) ** 2, axis=0, weights=sample_weight)
     )
+    if units is not None:
+        spread = spread * units.scale
     table["feature_sd"] = np.concatenate([[np.nan], spread])
 
     def draw(figure, interpretation):

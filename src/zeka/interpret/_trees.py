@@ -101,7 +101,11 @@ def _matrix(X):
     return np.ascontiguousarray(X.to_numpy(dtype=np.float64))
 
 
-def _node_table(trees, names, counts, estimator):
+def _original(units, j, value):
+    return value if units is None else float(units.values(value, j))
+
+
+def _node_table(trees, names, counts, estimator, units=None):
     frames = []
     for k, (tree, count) in enumerate(zip(trees, counts)):
         inner = tree.left >= 0
@@ -111,7 +115,10 @@ def _node_table(trees, names, counts, estimator):
                 "node": np.arange(len(tree.left)),
                 "depth": _depths(tree),
                 "feature": [names[j] if i else "" for j, i in zip(tree.feature, inner)],
-                "threshold": np.where(inner, tree.threshold, np.nan),
+                "threshold": [
+                    _original(units, j, t) if i else np.nan
+                    for j, t, i in zip(tree.feature, tree.threshold, inner)
+                ],
                 "left": tree.left,
                 "right": tree.right,
                 "rows": count,
@@ -138,25 +145,25 @@ def _depths(tree):
     return depth
 
 
-@register("tree_global", "tree", "figs")
-def tree_global(estimator, X, y, row):
+@register("tree_global", "tree", "figs", options=("units",))
+def tree_global(estimator, X, y, row, units=None):
     trees, intercept = _trees(estimator)
     names = list(X.columns)
     values = _matrix(X)
     contributions = np.zeros(values.shape)
     counts = [tree.paths(values, contributions=contributions)[1] for tree in trees]
-    nodes = _node_table(trees, names, counts, estimator)
+    nodes = _node_table(trees, names, counts, estimator, units)
     importance = importance_frame(names, contributions)
     data = {"nodes": nodes, "importance": importance}
 
     def draw(figure, interpretation):
-        _draw_trees(figure, interpretation, estimator, names, len(X))
+        _draw_trees(figure, interpretation, estimator, names, len(X), units)
 
     return Interpretation("tree_global", data, draw, base=intercept)
 
 
-@register("tree_local", "tree", "figs")
-def tree_local(estimator, X, y, row):
+@register("tree_local", "tree", "figs", options=("units",))
+def tree_local(estimator, X, y, row, units=None):
     trees, intercept = _trees(estimator)
     names = list(X.columns)
     x = row.to_numpy(dtype=float)
@@ -172,9 +179,9 @@ def tree_local(estimator, X, y, row):
                 "tree": k + 1,
                 "depth": len(records) if len(trees) == 1 else None,
                 "feature": names[j],
-                "value": x[j],
+                "value": _original(units, j, x[j]),
                 "direction": "<=" if child == tree.left[parent] else ">",
-                "threshold": tree.threshold[parent],
+                "threshold": _original(units, j, tree.threshold[parent]),
                 "rows": count[child],
                 "output": tree.output[child],
                 "contribution": tree.output[child] - tree.output[parent],
@@ -234,7 +241,7 @@ def _value_label(estimator, tree, node):
     return "mean %s" % format_number(tree.output[node])
 
 
-def _draw_trees(figure, interpretation, estimator, names, n_rows):
+def _draw_trees(figure, interpretation, estimator, names, n_rows, units=None):
     import matplotlib as mpl
 
     nodes = interpretation.data["nodes"]
@@ -275,8 +282,10 @@ def _draw_trees(figure, interpretation, estimator, names, n_rows):
                     )
             lines = []
             if tree.left[node] >= 0:
+                j = tree.feature[node]
                 lines.append(
-                    "%s <= %s" % (names[tree.feature[node]], format_number(tree.threshold[node]))
+                    "%s <= %s"
+                    % (names[j], format_number(_original(units, j, tree.threshold[node])))
                 )
             lines.append("n = %d" % round(count[node]))
             lines.append(_value_label(estimator, tree, node))

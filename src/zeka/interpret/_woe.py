@@ -71,7 +71,7 @@ def _events(estimator, y):
     return events
 
 
-def woe_table(estimator, X, y, sample_weight=None):
+def woe_table(estimator, X, y, sample_weight=None, units=None):
     events = _events(estimator, y)
     names = list(X.columns)
     cuts = cut_points(estimator, len(names))
@@ -92,7 +92,7 @@ def woe_table(estimator, X, y, sample_weight=None):
     woe = np.log(share_non / share_events)
     feature, lower, upper, label, effect = [], [], [], [], []
     for j, (c, h) in enumerate(cuts):
-        edges = np.concatenate([[-np.inf], c, [np.inf]])
+        edges = np.concatenate([[-np.inf], c if units is None else units.values(c, j), [np.inf]])
         steps = np.concatenate([[0.0], np.cumsum(h)])
         for b in range(len(c) + 1):
             feature.append(names[j])
@@ -153,9 +153,9 @@ NOTE = (
 )
 
 
-@register("xgb1_woe", "xgb1", options=("sample_weight",))
-def xgb1_woe(estimator, X, y, row, sample_weight=None):
-    table = woe_table(estimator, X, y, sample_weight)
+@register("xgb1_woe", "xgb1", options=("sample_weight", "units"))
+def xgb1_woe(estimator, X, y, row, sample_weight=None, units=None):
+    table = woe_table(estimator, X, y, sample_weight, units)
     ivs = iv_table(table)
 
     def draw(figure, interpretation):
