@@ -12,13 +12,13 @@ from zeka.config import estimator_settings
 from zeka.interpret import LOCAL_VIEWS, explain, panel_groups, supported
 from zeka.interpret._core import global_view
 from zeka.models import (
+    ZEKACLASSIFIER,
+    ZEKAREGRESSOR,
     FIGSClassifier,
     FIGSRegressor,
     GLMRegressor,
     TreeClassifier,
     TreeRegressor,
-    ZEKACLASSIFIER,
-    ZEKAREGRESSOR,
 )
 
 
@@ -86,7 +86,9 @@ def test_an_unfitted_model(frame, family):
         explain(ZEKAREGRESSOR[family](), supported(ZEKAREGRESSOR[family]())[0], frame[0])
 
 
-@pytest.mark.parametrize("key, view", [("glm", "local_fi"), ("tree", "tree_local"), ("figs", "tree_local")])
+@pytest.mark.parametrize(
+    "key, view", [("glm", "local_fi"), ("tree", "tree_local"), ("figs", "tree_local")]
+)
 def test_local_views_need_a_row_of_the_right_shape(models, frame, key, view):
     X = frame[0]
     with pytest.raises(ValueError, match="explains one row"):

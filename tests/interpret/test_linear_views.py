@@ -12,8 +12,10 @@ from zeka.models import GLMClassifier, GLMRegressor
 
 def data(n=120, p=4, seed=0):
     rng = np.random.default_rng(seed)
-    X = pd.DataFrame(rng.normal(size=(n, p)) * [1.0, 3.0, 0.5, 2.0][:p] + 5.0,
-                     columns=["age", "income", "ratio", "score"][:p])
+    X = pd.DataFrame(
+        rng.normal(size=(n, p)) * [1.0, 3.0, 0.5, 2.0][:p] + 5.0,
+        columns=["age", "income", "ratio", "score"][:p],
+    )
     eta = (X - X.mean()).to_numpy() @ np.array([0.5, 0.2, 1.5, -0.3][:p])
     return X, eta + rng.normal(size=n), rng
 
@@ -54,9 +56,9 @@ def numeric_hessian(f, x, step=1e-4):
     for i in range(k):
         for j in range(k):
             e_i, e_j = np.eye(k)[i] * step, np.eye(k)[j] * step
-            H[i, j] = (f(x + e_i + e_j) - f(x + e_i - e_j) - f(x - e_i + e_j) + f(x - e_i - e_j)) / (
-                4 * step * step
-            )
+            H[i, j] = (
+                f(x + e_i + e_j) - f(x + e_i - e_j) - f(x - e_i + e_j) + f(x - e_i - e_j)
+            ) / (4 * step * step)
     return H
 
 
@@ -80,7 +82,9 @@ def test_classifier_standard_errors_invert_the_penalized_hessian(l2):
     errors = np.sqrt(np.diag(np.linalg.inv(numeric_hessian(objective, beta))))
     np.testing.assert_allclose(table["std_error"], errors, rtol=1e-5)
     assert "z" in table and "prior" in explain(model, "glm_coef_table", X).note
-    np.testing.assert_allclose(table["ci_upper"] - table["coefficient"], 1.959964 * errors, rtol=1e-5)
+    np.testing.assert_allclose(
+        table["ci_upper"] - table["coefficient"], 1.959964 * errors, rtol=1e-5
+    )
 
 
 def test_ridge_regressor_errors_are_posterior_and_shrink_to_ols():
@@ -124,7 +128,9 @@ def test_contributions_are_exact_shap_values(cls):
     for r in (0, 7, 39):
         view = explain(model, "local_fi", X, row=r)
         np.testing.assert_allclose(view.data["contribution"], values[r], atol=1e-9)
-        assert view.data["contribution"].sum() + view.base == pytest.approx(raw(X.iloc[[r]])[0], abs=1e-9)
+        assert view.data["contribution"].sum() + view.base == pytest.approx(
+            raw(X.iloc[[r]])[0], abs=1e-9
+        )
         np.testing.assert_array_equal(view.data["value"], X.iloc[r].to_numpy())
     importance = explain(model, "global_fi", X).data
     np.testing.assert_allclose(
@@ -146,7 +152,9 @@ def test_one_row_and_constant_features():
     view = explain(single, "glm_coef_table", X.iloc[:1], y=y[:1])
     assert view.data["std_error"].isna().all() and "degrees of freedom" in view.note
     local = explain(single, "local_fi", X.iloc[:1], row=0)
-    assert local.data["contribution"].sum() + local.base == pytest.approx(single.predict(X.iloc[:1])[0])
+    assert local.data["contribution"].sum() + local.base == pytest.approx(
+        single.predict(X.iloc[:1])[0]
+    )
 
 
 def test_regressor_table_needs_y():

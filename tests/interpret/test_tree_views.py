@@ -4,8 +4,8 @@ node counts and importances equal a row-by-row walk."""
 import numpy as np
 import pandas as pd
 import pytest
-from reference.interpret import tree_walk
 
+from reference.interpret import tree_walk
 from zeka.interpret import explain
 from zeka.models import FIGSClassifier, FIGSRegressor, TreeClassifier, TreeRegressor
 
@@ -88,18 +88,32 @@ def test_node_counts_and_importance_equal_a_walk(cls, kwargs, frame):
         single = False
     else:
         t = model.tree_
-        trees = [{"feature": t.feature, "threshold": t.threshold, "left": t.children_left,
-                  "right": t.children_right}]
-        p = np.clip(t.value[:, 0, 1] / t.value[:, 0].sum(axis=1), 1e-12, 1 - 1e-12) if (
-            cls is TreeClassifier) else None
+        trees = [
+            {
+                "feature": t.feature,
+                "threshold": t.threshold,
+                "left": t.children_left,
+                "right": t.children_right,
+            }
+        ]
+        p = (
+            np.clip(t.value[:, 0, 1] / t.value[:, 0].sum(axis=1), 1e-12, 1 - 1e-12)
+            if (cls is TreeClassifier)
+            else None
+        )
         outputs = [np.log(p / (1 - p)) if p is not None else t.value[:, 0, 0]]
         single = True
     total = np.zeros(X.shape)
     counts = []
     for tree, output in zip(trees, outputs):
         _, contributions, count = tree_walk(
-            tree["feature"], tree["threshold"], tree["left"], tree["right"], output,
-            X.to_numpy(), single_precision=single,
+            tree["feature"],
+            tree["threshold"],
+            tree["left"],
+            tree["right"],
+            output,
+            X.to_numpy(),
+            single_precision=single,
         )
         total += contributions
         counts.append(count)

@@ -3,8 +3,8 @@
 import numpy as np
 import pandas as pd
 import pytest
-from reference.interpret import woe_table
 
+from reference.interpret import woe_table
 from zeka.interpret import explain
 from zeka.interpret._core import InapplicableView
 from zeka.models import XGB1Classifier, XGB1Regressor
@@ -45,8 +45,12 @@ def test_woe_and_iv_equal_pandas_on_the_models_bins(credit, weighted):
         mine = table[table["feature"] == name].reset_index(drop=True)
         reference = woe_table(X[name].to_numpy(), cuts, (y == event).astype(int), w)
         assert len(mine) == len(cuts) + 1
-        np.testing.assert_allclose(mine[["rows", "events", "non_events", "woe", "iv"]],
-                                   reference.to_numpy(), rtol=1e-12, atol=1e-12)
+        np.testing.assert_allclose(
+            mine[["rows", "events", "non_events", "woe", "iv"]],
+            reference.to_numpy(),
+            rtol=1e-12,
+            atol=1e-12,
+        )
         np.testing.assert_array_equal(mine["upper"].to_numpy()[:-1], cuts)
         assert ivs.loc[name, "iv"] == pytest.approx(reference["iv"].sum(), rel=1e-12)
         assert ivs.loc[name, "bins"] == len(cuts) + 1

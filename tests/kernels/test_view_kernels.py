@@ -3,9 +3,9 @@
 import numpy as np
 import pandas as pd
 import pytest
-from reference.interpret import tree_walk
 from sklearn.tree import DecisionTreeRegressor
 
+from reference.interpret import tree_walk
 from zeka.interpret._view_kernels import bin_class_sums, tree_paths
 from zeka.models import FIGSRegressor
 
@@ -73,9 +73,16 @@ def test_tree_paths_of_figs_trees():
     model = FIGSRegressor(max_iter=12).fit(X, X[:, 0] * X[:, 1] + X[:, 2])
     total = np.full(len(X), model.intercept_)
     for t in model.trees_:
-        arrays = [np.ascontiguousarray(t[k], dtype=d) for k, d in (
-            ("feature", np.int64), ("threshold", float), ("left", np.int64),
-            ("right", np.int64), ("value", float))]
+        arrays = [
+            np.ascontiguousarray(t[k], dtype=d)
+            for k, d in (
+                ("feature", np.int64),
+                ("threshold", float),
+                ("left", np.int64),
+                ("right", np.int64),
+                ("value", float),
+            )
+        ]
         leaf, _ = tree_paths(*arrays, X, False, None, None)
         total += t["value"][leaf]
     np.testing.assert_allclose(total, model.predict(X), rtol=0, atol=1e-12)

@@ -1,6 +1,5 @@
-#include "kernels/interpret/bin_counts.hpp"
-
 #include "interpret/view_kernels/functions.hpp"
+#include "kernels/interpret/bin_counts.hpp"
 #include "models/arguments.hpp"
 #include "models/binding.hpp"
 
@@ -39,7 +38,8 @@ py::tuple bin_class_sums(const py::object& X_arg, const py::object& cuts_arg,
                          const py::object& offsets_arg, const py::object& y_arg,
                          const py::object& weights_arg) {
     const DoubleArray X = checked_array<DoubleArray>(X_arg, "X", "float64", 2);
-    const DoubleArray cuts = private_copy(checked_array<DoubleArray>(cuts_arg, "cuts", "float64", 1));
+    const DoubleArray cuts =
+        private_copy(checked_array<DoubleArray>(cuts_arg, "cuts", "float64", 1));
     const IntArray offsets =
         private_copy(checked_array<IntArray>(offsets_arg, "offsets", "int64", 1));
     const DoubleArray y = private_copy(checked_array<DoubleArray>(y_arg, "y", "float64", 1));
@@ -52,8 +52,7 @@ py::tuple bin_class_sums(const py::object& X_arg, const py::object& cuts_arg,
                               std::to_string(cuts.shape(0)));
     for (py::ssize_t j = 0; j < features; ++j) {
         if (off[j + 1] < off[j])
-            throw py::value_error("offsets must not decrease (feature " + std::to_string(j) +
-                                  ")");
+            throw py::value_error("offsets must not decrease (feature " + std::to_string(j) + ")");
         if (!std::is_sorted(cuts.data() + off[j], cuts.data() + off[j + 1]))
             throw py::value_error("the cut points of feature " + std::to_string(j) +
                                   " are not sorted");

@@ -4,8 +4,8 @@
 
 namespace zeka::kernels {
 
-void bin_class_sums(const RowMatrix& X, const BinCuts& bins, const double* y,
-                    const double* weights, double* rows, double* events, double* non_events) {
+void bin_class_sums(const RowMatrix& X, const BinCuts& bins, const double* y, const double* weights,
+                    double* rows, double* events, double* non_events) {
     for (std::size_t r = 0; r < X.rows; ++r) {
         const double* x = X.data + r * X.features;
         const double w = weights ? weights[r] : 1.0;

@@ -2,10 +2,10 @@
 // its own sorted cut points.
 #pragma once
 
+#include "kernels/interpret/row_matrix.hpp"
+
 #include <cstddef>
 #include <cstdint>
-
-#include "kernels/interpret/row_matrix.hpp"
 
 namespace zeka::kernels {
 
@@ -22,7 +22,7 @@ struct BinCuts {
 // output (which holds offsets[features] + features entries, zeroed by the
 // caller): rows += 1, events += w where y is 1, non_events += w where y is 0,
 // with w = weights[r] (1 when weights is null). y holds 0 and 1 only.
-void bin_class_sums(const RowMatrix& X, const BinCuts& bins, const double* y,
-                    const double* weights, double* rows, double* events, double* non_events);
+void bin_class_sums(const RowMatrix& X, const BinCuts& bins, const double* y, const double* weights,
+                    double* rows, double* events, double* non_events);
 
 } // namespace zeka::kernels

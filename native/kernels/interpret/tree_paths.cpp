@@ -18,9 +18,8 @@ void tree_paths(const TreeNodes& tree, const RowMatrix& X, bool single_precision
             const auto j = static_cast<std::size_t>(tree.feature[node]);
             const double value =
                 single_precision ? static_cast<double>(static_cast<float>(x[j])) : x[j];
-            const auto child = static_cast<std::size_t>(value <= tree.threshold[node]
-                                                            ? tree.left[node]
-                                                            : tree.right[node]);
+            const auto child = static_cast<std::size_t>(
+                value <= tree.threshold[node] ? tree.left[node] : tree.right[node]);
             if (row_contributions)
                 row_contributions[j] += tree.value[child] - tree.value[node];
             node = child;

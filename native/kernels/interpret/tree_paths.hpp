@@ -3,10 +3,10 @@
 // and how many rows pass through each node.
 #pragma once
 
+#include "kernels/interpret/row_matrix.hpp"
+
 #include <cstddef>
 #include <cstdint>
-
-#include "kernels/interpret/row_matrix.hpp"
 
 namespace zeka::kernels {
 
@@ -22,7 +22,6 @@ struct TreeNodes {
     const double* value = nullptr; // the prediction at each node
     std::size_t nodes = 0;
 };
-
 
 // For every row r: leaf[r] = the leaf it reaches; contributions[r * features
 // + j] += the sum, over the splits on feature j along its path, of value[child]

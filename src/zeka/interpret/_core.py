@@ -104,8 +104,7 @@ def panel_groups(estimator):
     views = supported(estimator)
     panels = estimator_settings.INTERPRET_PANEL_SETTING.get(get_model_name(estimator), [])
     return {
-        panel: [view for view in PANEL_GROUPS.get(panel, ()) if view in views]
-        for panel in panels
+        panel: [view for view in PANEL_GROUPS.get(panel, ()) if view in views] for panel in panels
     }
 
 
@@ -222,8 +221,7 @@ def explain(estimator, view, X, *, y=None, row=None, sample_weight=None, units=N
     if view in LOCAL_VIEWS:
         if row is None:
             raise ValueError(
-                "the view %r explains one row: pass row= (a position in X or the row "
-                "itself)" % view
+                "the view %r explains one row: pass row= (a position in X or the row itself)" % view
             )
         row = _row(row, X, names)
         _require_finite(row.to_frame().T, "row")
@@ -272,25 +270,28 @@ def _frame(X, names, what):
                     "%s must have the training features' columns; missing %s, unknown %s"
                     % (what, missing or "none", extra or "none")
                 )
-        data = {}
-        for name in names:
-            column = X.iloc[:, columns.index(name)]
-            try:
-                data[name] = column.to_numpy(dtype=float, copy=True)
-            except (TypeError, ValueError):
-                raise ValueError(
-                    "%s's column %r is not numeric (%s); the model was fitted on numbers"
-                    % (what, name, column.dtype)
-                ) from None
-        frame = pd.DataFrame(data, index=X.index.copy())
+        positions = [columns.index(name) for name in names]
+        for k, position in enumerate(positions):
+            dtype = X.dtypes.iloc[position]
+            if not (pd.api.types.is_numeric_dtype(dtype) or pd.api.types.is_bool_dtype(dtype)):
+                try:
+                    X.iloc[:, position].to_numpy(dtype=float)
+                except (TypeError, ValueError):
+                    raise ValueError(
+                        "%s's column %r is not numeric (%s); the model was fitted on numbers"
+                        % (what, names[k], dtype)
+                    ) from None
+        # one C-ordered float block: the views and the kernels read rows without a copy
+        values = np.ascontiguousarray(X.to_numpy(dtype=float)[:, positions])
+        frame = pd.DataFrame(values, columns=names, index=X.index.copy(), copy=False)
     else:
-        values = np.array(X, dtype=float, copy=True)
+        values = np.array(X, dtype=float, copy=True, order="C")
         if values.ndim != 2 or values.shape[1] != len(names):
             raise ValueError(
                 "%s must have %d columns (%s), got shape %s"
                 % (what, len(names), ", ".join(names), values.shape)
             )
-        frame = pd.DataFrame(values, columns=names)
+        frame = pd.DataFrame(values, columns=names, copy=False)
     if len(frame) == 0:
         raise ValueError("%s has no rows" % what)
     return frame
@@ -299,6 +300,8 @@ def _frame(X, names, what):
 def _require_finite(frame, what):
     """The catalogue's models refuse missing and infinite values; so do their views."""
     values = frame.to_numpy()
+    if np.isfinite(values).all():
+        return
     bad = ~np.isfinite(values)
     if bad.any():
         columns = [frame.columns[j] for j in np.flatnonzero(bad.any(axis=0))]

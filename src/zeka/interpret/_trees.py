@@ -24,7 +24,6 @@ from sklearn.base import is_classifier
 from . import _view_kernels
 from ._core import (
     Interpretation,
-    draw_importance,
     format_number,
     importance_frame,
     output_label,
@@ -32,7 +31,8 @@ from ._core import (
 )
 
 DRAWN_DEPTH = 4  # levels of a tree drawn; deeper subtrees are summarised
-DRAWN_TREES = 6  # trees of a sum drawn in "tree_global"
+DRAWN_TREES = 4  # trees of a sum drawn in "tree_global"
+MAX_INCHES = 17.0  # the largest side of a tree drawing
 HEATMAP_ROWS = 400  # rows of the heat map, evenly spread over the rows in order
 
 
@@ -255,9 +255,9 @@ def _draw_trees(figure, interpretation, estimator, names, n_rows, units=None):
         spread = [np.average(np.abs(t.output), weights=c + 1e-300) for t, c in zip(trees, counts)]
         order = sorted(np.argsort(spread)[::-1][:DRAWN_TREES])
     layouts = [_layout(trees[k]) for k in order] or [None]
-    width = max([7.0] + [min(22.0, 1.35 * lay[2]) for lay in layouts if lay])
+    width = max([7.0] + [min(MAX_INCHES, 1.35 * lay[2]) for lay in layouts if lay])
     heights = [lay[3] + 1 if lay else 1 for lay in layouts]
-    figure.set_size_inches(width, sum(0.95 * h + 0.4 for h in heights))
+    figure.set_size_inches(width, min(MAX_INCHES, sum(0.95 * h + 0.4 for h in heights)))
     axes = figure.subplots(len(layouts), 1, squeeze=False, height_ratios=heights)[:, 0]
     everything = np.concatenate([t.output for t in trees]) if trees else np.zeros(1)
     limit = float(np.max(np.abs(everything - np.median(everything)))) or 1.0
@@ -277,8 +277,13 @@ def _draw_trees(figure, interpretation, estimator, names, n_rows, units=None):
                     cx, cy = positions[child]
                     ax.plot([x, cx], [yv, cy], color="#95a5a6", linewidth=0.8, zorder=1)
                     ax.text(
-                        (x + cx) / 2, (yv + cy) / 2, label, fontsize=6, color="#7f8c8d",
-                        ha="center", va="center",
+                        (x + cx) / 2,
+                        (yv + cy) / 2,
+                        label,
+                        fontsize=6,
+                        color="#7f8c8d",
+                        ha="center",
+                        va="center",
                     )
             lines = []
             if tree.left[node] >= 0:
@@ -293,9 +298,19 @@ def _draw_trees(figure, interpretation, estimator, names, n_rows, units=None):
                 lines.append("(subtree of %d leaves)" % _leaves_below(tree, node))
             shade = colours(0.5 + 0.45 * (tree.output[node] - centre) / limit)
             ax.text(
-                x, yv, "\n".join(lines), ha="center", va="center", fontsize=6.5, zorder=2,
-                bbox={"boxstyle": "round,pad=0.3", "facecolor": shade, "edgecolor": "#7f8c8d",
-                      "alpha": 0.9},
+                x,
+                yv,
+                "\n".join(lines),
+                ha="center",
+                va="center",
+                fontsize=6.5,
+                zorder=2,
+                bbox={
+                    "boxstyle": "round,pad=0.3",
+                    "facecolor": shade,
+                    "edgecolor": "#7f8c8d",
+                    "alpha": 0.9,
+                },
             )
         ax.set_xlim(-0.6, slots - 0.4)
         ax.set_ylim(-levels - 0.5, 0.5)
@@ -345,15 +360,25 @@ def _draw_path(figure, interpretation, estimator):
     ax = figure.subplots()
     if len(frame) == 0:
         ax.axis("off")
-        ax.text(0.5, 0.5, "the tree has no splits: every row gets %s"
-                % format_number(interpretation.base), ha="center")
+        ax.text(
+            0.5,
+            0.5,
+            "the tree has no splits: every row gets %s" % format_number(interpretation.base),
+            ha="center",
+        )
         return
     labels = []
     for _, r in frame.iterrows():
         prefix = "tree %d: " % r["tree"] if "tree" in frame else ""
         labels.append(
-            "%s%s = %s %s %s" % (prefix, r["feature"], format_number(r["value"]),
-                                  r["direction"], format_number(r["threshold"]))
+            "%s%s = %s %s %s"
+            % (
+                prefix,
+                r["feature"],
+                format_number(r["value"]),
+                r["direction"],
+                format_number(r["threshold"]),
+            )
         )
     steps = frame["contribution"].to_numpy()
     start = interpretation.base + np.concatenate([[0.0], np.cumsum(steps)[:-1]])
@@ -365,8 +390,8 @@ def _draw_path(figure, interpretation, estimator):
     ax.set_xlabel(output_label(estimator))
     total = interpretation.base + steps.sum()
     ax.set_title(
-        "Decision path: %s at the start, %s at the leaf" % (
-            format_number(interpretation.base), format_number(total)),
+        "Decision path: %s at the start, %s at the leaf"
+        % (format_number(interpretation.base), format_number(total)),
         fontsize=10,
     )
     ax.grid(axis="x", alpha=0.3)
@@ -394,7 +419,9 @@ def _draw_heatmap(figure, interpretation, estimator, intercept):
     ax.set_xticks(np.arange(values.shape[1]))
     ax.set_xticklabels(
         ["%d: %s" % (k, _shorten(summary.loc[k, "features"])) for k in summary.index],
-        rotation=60, ha="right", fontsize=7,
+        rotation=60,
+        ha="right",
+        fontsize=7,
     )
     ax.set_yticks([])
     ax.set_ylabel("rows, in order of prediction (lowest on top)")

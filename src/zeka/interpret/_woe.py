@@ -59,14 +59,12 @@ def _events(estimator, y):
     known = np.isin(y, classes)
     if not known.all():
         raise ValueError(
-            "y holds %r, which is not one of the model's classes %s"
-            % (y[~known][0], list(classes))
+            "y holds %r, which is not one of the model's classes %s" % (y[~known][0], list(classes))
         )
     events = (y == classes[1]).astype(float)
     if events.min() == events.max():
         raise ValueError(
-            "y holds only the class %r: the weight of evidence needs rows of both classes"
-            % (y[0],)
+            "y holds only the class %r: the weight of evidence needs rows of both classes" % (y[0],)
         )
     return events
 
@@ -146,7 +144,7 @@ def strength(iv):
 
 
 NOTE = (
-    "Events are the rows of class %r. WoE = ln(share of non-events / share of events) "
+    "Events are the rows of class %s. WoE = ln(share of non-events / share of events) "
     "per bin of the model's own cut points; a positive WoE marks a bin where events are "
     "rarer than on average. A bin without events or without non-events has half a row "
     "added to both counts."
@@ -194,11 +192,11 @@ def _draw_woe(figure, table, ivs, event):
         ax.set_ylabel("WoE", fontsize=7)
         ax.set_xlabel("bin of %s" % name, fontsize=7)
         ax.tick_params(axis="y", labelsize=6)
-    for ax in axes[len(shown):]:
+    for ax in axes[len(shown) :]:
         ax.set_visible(False)
     figure.suptitle(
         "Weight of evidence per bin of the model's cut points (positive: fewer rows of "
-        "class %r than on average)" % (event,),
+        "class %s than on average)" % (event,),
         fontsize=10,
     )
 
@@ -210,13 +208,21 @@ def _draw_iv(figure, interpretation):
     y = np.arange(len(frame))[::-1]
     ax.barh(y, frame["iv"].to_numpy(), color="#2f5d9a")
     ax.set_yticks(y)
-    ax.set_yticklabels(["%s (%d bins)" % (n, b) for n, b in zip(frame.index, frame["bins"])],
-                       fontsize=8)
+    ax.set_yticklabels(
+        ["%s (%d bins)" % (n, b) for n, b in zip(frame.index, frame["bins"])], fontsize=8
+    )
     for limit, word in STRENGTH:
         if limit <= max(frame["iv"].max() * 1.05, 0.02):
             ax.axvline(limit, color="#7f8c8d", linewidth=0.7, linestyle=":")
-            ax.text(limit, len(frame) - 0.4, " " + word, fontsize=6, color="#7f8c8d",
-                    rotation=90, va="top")
+            ax.text(
+                limit,
+                len(frame) - 0.4,
+                " " + word,
+                fontsize=6,
+                color="#7f8c8d",
+                rotation=90,
+                va="top",
+            )
     ax.set_xlabel("information value")
     ax.set_title("Information value per feature, over the model's bins", fontsize=10)
     ax.grid(axis="x", alpha=0.3)
