@@ -6,6 +6,7 @@ import dataclasses
 import importlib
 import io
 import os
+import re
 import subprocess
 import sys
 from html.parser import HTMLParser
@@ -530,3 +531,26 @@ def test_dependence_ticks_read_in_the_features_own_units():
     categorical = [j for j in range(len(names)) if j not in numerical]
     if categorical:  # no standardisation to undo: no scaler, plain ticks
         assert original_units(pipeline, names, names[categorical[0]]) is None
+
+
+def test_the_best_models_own_views_sit_beside_shap(report):
+    if module_missing("explanation"):
+        pytest.skip("the SHAP module is not built")
+    doc = report["doc"]
+    alts = [alt for s, _, alt in doc.images if s == "explanation"]
+    reading = doc.readings["explanation"]
+    if not any(alt.startswith("glm ") and alt.endswith("local_fi") for alt in alts):
+        assert any(alt.endswith("tree_local") for alt in alts), alts
+        return
+    tables = doc.tables["explanation"]
+    header = [t for t in tables if t and "SHAP value" in t[0]]
+    assert len(header) == 1
+    rows = [[float(v) for v in r[1:]] for r in header[0][1:]]
+    assert len(rows) == 10  # every Diabetes feature
+    for shap_value, own, difference in rows:
+        assert difference == pytest.approx(shap_value - own, abs=2e-4)
+    largest = max(abs(r[2]) for r in rows)
+    stated = float(re.search(r"by at most ([0-9.e+-]+)", reading).group(1))
+    assert stated == pytest.approx(largest, rel=2e-3, abs=1e-3)
+    coefficients = [t for t in tables if t and "std_error" in t[0]]
+    assert len(coefficients) == 1 and len(coefficients[0]) == 12  # header, intercept, 10

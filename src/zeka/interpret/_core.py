@@ -282,7 +282,10 @@ def _frame(X, names, what):
                         % (what, names[k], dtype)
                     ) from None
         # one C-ordered float block: the views and the kernels read rows without a copy
-        values = np.ascontiguousarray(X.to_numpy(dtype=float)[:, positions])
+        values = X.to_numpy(dtype=float)
+        if positions != list(range(len(positions))):
+            values = values[:, positions]
+        values = np.array(values, dtype=float, order="C", copy=True)
         frame = pd.DataFrame(values, columns=names, index=X.index.copy(), copy=False)
     else:
         values = np.array(X, dtype=float, copy=True, order="C")

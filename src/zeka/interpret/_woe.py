@@ -211,17 +211,22 @@ def _draw_iv(figure, interpretation):
     ax.set_yticklabels(
         ["%s (%d bins)" % (n, b) for n, b in zip(frame.index, frame["bins"])], fontsize=8
     )
-    for limit, word in STRENGTH:
+    # each line starts the range of the next word of the scale
+    starts = [limit for limit, _ in STRENGTH]
+    words = [word for _, word in STRENGTH[1:]] + ["suspiciously strong"]
+    for limit, word in zip(starts, words):
         if limit <= max(frame["iv"].max() * 1.05, 0.02):
             ax.axvline(limit, color="#7f8c8d", linewidth=0.7, linestyle=":")
             ax.text(
                 limit,
                 len(frame) - 0.4,
-                " " + word,
+                " " + word + " from here",
                 fontsize=6,
-                color="#7f8c8d",
+                color="#555555",
                 rotation=90,
                 va="top",
+                ha="left",
+                bbox={"facecolor": "white", "edgecolor": "none", "alpha": 0.7, "pad": 1},
             )
     ax.set_xlabel("information value")
     ax.set_title("Information value per feature, over the model's bins", fontsize=10)
