@@ -230,3 +230,43 @@ def test_units_are_checked_and_only_where_a_view_takes_them(models, frame):
         view.data["threshold"], plain.data["threshold"] * scaler.scale_[j] + scaler.mean_[j]
     )
     np.testing.assert_array_equal(view.data["contribution"], plain.data["contribution"])
+
+
+@pytest.mark.parametrize("task", ["regression", "classification"])
+def test_every_figure_reads_with_twenty_features(task):
+    from matplotlib.figure import Figure
+
+    rng = np.random.default_rng(4)
+    names = ["feature_%02d" % j for j in range(20)]
+    X = pd.DataFrame(rng.normal(size=(400, 20)) * np.arange(1, 21), columns=names)
+    y = X.iloc[:, 0] / 1 - X.iloc[:, 1] / 2 + X.iloc[:, 2] / 3 + rng.normal(size=400)
+    if task == "classification":
+        y = np.where(y > 0, "yes", "no")
+    catalogue = ZEKAREGRESSOR if task == "regression" else ZEKACLASSIFIER
+    for family in ("glm", "tree", "figs", "xgb1"):
+        model = catalogue[family]().fit(X, y)
+        for view in supported(model):
+            try:
+                result = explain(model, view, X, y=y, row=0 if view in LOCAL_VIEWS else None)
+            except NotImplementedError:
+                continue
+            except ValueError as error:  # the refusal of a regressor's weight of evidence
+                assert task == "regression" and view.startswith("xgb1_"), error
+                continue
+            figure = result.figure()
+            assert isinstance(figure, Figure)
+            width, height = figure.get_size_inches()
+            assert 6 <= width <= 17 and 1.5 <= height <= 17, (family, view)
+            labelled = [ax for ax in figure.axes if ax.get_visible() and ax.axison]
+            if view not in ("glm_coef_table", "tree_global"):  # a table, a tree diagram
+                assert labelled and all(
+                    ax.get_xlabel() or ax.get_label() == "<colorbar>" for ax in labelled
+                ), (family, view)
+            # every feature the view names is a training feature
+            ticks = {
+                t.get_text().split(" = ")[0].split(" (")[0]
+                for ax in labelled
+                for t in ax.get_yticklabels()
+            }
+            if view in ("global_fi", "local_fi", "glm_coef_plot", "xgb1_iv"):
+                assert ticks and ticks <= set(names), (family, view, ticks)

@@ -33,6 +33,7 @@ from ._core import (
 DRAWN_DEPTH = 4  # levels of a tree drawn; deeper subtrees are summarised
 DRAWN_TREES = 4  # trees of a sum drawn in "tree_global"
 MAX_INCHES = 17.0  # the largest side of a tree drawing
+MAX_PATH_BARS = 30  # splits drawn one by one in "tree_local"; beyond, one bar per tree
 HEATMAP_ROWS = 400  # rows of the heat map, evenly spread over the rows in order
 
 
@@ -356,7 +357,7 @@ def _leaves_below(tree, node):
 
 def _draw_path(figure, interpretation, estimator):
     frame = interpretation.data
-    figure.set_size_inches(7, 0.34 * len(frame) + 1.8)
+    figure.set_size_inches(7, 2.5)
     ax = figure.subplots()
     if len(frame) == 0:
         ax.axis("off")
@@ -367,31 +368,55 @@ def _draw_path(figure, interpretation, estimator):
             ha="center",
         )
         return
-    labels = []
-    for _, r in frame.iterrows():
-        prefix = "tree %d: " % r["tree"] if "tree" in frame else ""
-        labels.append(
-            "%s%s = %s %s %s"
-            % (
-                prefix,
-                r["feature"],
-                format_number(r["value"]),
-                r["direction"],
-                format_number(r["threshold"]),
+
+    def condition(r):
+        return "%s %s %s" % (r["feature"], r["direction"], format_number(r["threshold"]))
+
+    if "tree" in frame and len(frame) > MAX_PATH_BARS:
+        # a long path through many trees: one bar per tree, its leaf's value
+        labels, steps = [], []
+        for k, part in frame.groupby("tree", sort=True):
+            conditions = [condition(r) for _, r in part.iterrows()]
+            text = "; ".join(conditions[:2]) + ("; ..." if len(conditions) > 2 else "")
+            labels.append("tree %d: %s" % (k, text))
+            steps.append(part["contribution"].sum())
+        steps = np.asarray(steps)
+        title_extra = "\n(one bar per tree; every split is in the table)"
+    else:
+        labels = []
+        for _, r in frame.iterrows():
+            prefix = "tree %d: " % r["tree"] if "tree" in frame else ""
+            labels.append(
+                "%s%s = %s %s %s"
+                % (
+                    prefix,
+                    r["feature"],
+                    format_number(r["value"]),
+                    r["direction"],
+                    format_number(r["threshold"]),
+                )
             )
-        )
-    steps = frame["contribution"].to_numpy()
+        steps = frame["contribution"].to_numpy()
+        title_extra = ""
+    longest = max(len(label) for label in labels)
+    # the labels take about 0.07 inch a character at this size; the bars keep 4.5 inches
+    figure.set_size_inches(
+        min(MAX_INCHES, max(7.0, 4.5 + 0.07 * longest)), min(MAX_INCHES, 0.34 * len(steps) + 1.8)
+    )
     start = interpretation.base + np.concatenate([[0.0], np.cumsum(steps)[:-1]])
-    y = np.arange(len(frame))[::-1]
+    y = np.arange(len(steps))[::-1]
     ax.barh(y, steps, left=start, color=np.where(steps >= 0, "#c0392b", "#2f5d9a"))
     ax.axvline(interpretation.base, color="black", linewidth=0.8, linestyle=":")
+    ends = np.concatenate([start, start + steps])
+    pad = 0.05 * (float(ends.max() - ends.min()) or 1.0)
+    ax.set_xlim(float(ends.min()) - pad, float(ends.max()) + pad)
     ax.set_yticks(y)
     ax.set_yticklabels(labels, fontsize=8)
     ax.set_xlabel(output_label(estimator))
     total = interpretation.base + steps.sum()
     ax.set_title(
-        "Decision path: %s at the start, %s at the leaf"
-        % (format_number(interpretation.base), format_number(total)),
+        "Decision path: %s at the start, %s at the end%s"
+        % (format_number(interpretation.base), format_number(total), title_extra),
         fontsize=10,
     )
     ax.grid(axis="x", alpha=0.3)
