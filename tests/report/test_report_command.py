@@ -6,6 +6,7 @@ import dataclasses
 import importlib
 import io
 import os
+import re
 import subprocess
 import sys
 from html.parser import HTMLParser
@@ -187,13 +188,17 @@ def test_holds_every_section_in_order_with_a_contents_entry(report):
 
 def test_images_are_pngs_of_sensible_size(report):
     images = report["doc"].images
-    expected = {
-        "outliers": 1,
-        "models": 1,
-        "explanation": 0 if module_missing("explanation") else 4,
-    }
+    expected = {"outliers": 1, "models": 1}
     for section, count in expected.items():
         assert sum(1 for s, _, _ in images if s == section) == count, section
+    if not module_missing("explanation"):
+        # SHAP's four, then the best model's own views and the other family's global one
+        alts = [alt for s, _, alt in images if s == "explanation"]
+        own = {alt.rsplit(" ", 1)[1] for alt in alts[4:]}
+        assert own in (
+            {"global_fi", "local_fi", "glm_coef_plot", "tree_global"},
+            {"tree_global", "tree_local", "global_fi"},
+        ), alts
     for section, src, alt in images:
         assert alt and src.startswith("data:image/png;base64,")
         image = PIL_Image.open(io.BytesIO(base64.b64decode(src.split(",", 1)[1], validate=True)))
@@ -526,3 +531,26 @@ def test_dependence_ticks_read_in_the_features_own_units():
     categorical = [j for j in range(len(names)) if j not in numerical]
     if categorical:  # no standardisation to undo: no scaler, plain ticks
         assert original_units(pipeline, names, names[categorical[0]]) is None
+
+
+def test_the_best_models_own_views_sit_beside_shap(report):
+    if module_missing("explanation"):
+        pytest.skip("the SHAP module is not built")
+    doc = report["doc"]
+    alts = [alt for s, _, alt in doc.images if s == "explanation"]
+    reading = doc.readings["explanation"]
+    if not any(alt.startswith("glm ") and alt.endswith("local_fi") for alt in alts):
+        assert any(alt.endswith("tree_local") for alt in alts), alts
+        return
+    tables = doc.tables["explanation"]
+    header = [t for t in tables if t and "SHAP value" in t[0]]
+    assert len(header) == 1
+    rows = [[float(v) for v in r[1:]] for r in header[0][1:]]
+    assert len(rows) == 10  # every Diabetes feature
+    for shap_value, own, difference in rows:
+        assert difference == pytest.approx(shap_value - own, abs=2e-4)
+    largest = max(abs(r[2]) for r in rows)
+    stated = float(re.search(r"by at most ([0-9.e+-]+)", reading).group(1))
+    assert stated == pytest.approx(largest, rel=2e-3, abs=1e-3)
+    coefficients = [t for t in tables if t and "std_error" in t[0]]
+    assert len(coefficients) == 1 and len(coefficients[0]) == 12  # header, intercept, 10

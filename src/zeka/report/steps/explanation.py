@@ -3,6 +3,7 @@
 import numpy as np
 
 from zeka.report import document as doc
+from zeka.report.steps import own_views
 from zeka.report.steps.base import Step, load_attribute
 from zeka.report.units import original_units
 from zeka.report.wording import names as name_list
@@ -54,6 +55,10 @@ def run(state, section):
         else "the prediction"
     )
     order = np.argsort(-importance)
+    own = own_views.best_model_views(
+        state, section, pipeline, names, np.asarray(test_x, dtype=float)[row], local_values
+    )
+    others = own_views.other_families(state, section, names)
     section.reading = (
         "SHAP values split each prediction of the best model, {}, into one share per "
         "feature. Over {} training rows the features that move {} most are {}; {} leads. "
@@ -66,6 +71,24 @@ def run(state, section):
             push,
         )
     )
+    if own is not None:
+        largest, spread = own
+        section.reading += (
+            " The model is additive, so it has its own exact split of that prediction: "
+            "SHAP's values for the row differ from the model's own contributions by at most "
+            "{:.3g} (the contributions add up to {:.3g} in absolute value); SHAP centres on "
+            "its {}-row background, the model's contributions on all training rows.".format(
+                largest, spread, state.settings.background_rows
+            )
+        )
+    if others:
+        section.reading += (
+            " The other trained model is shown by its own global view."
+            if others == 1
+            else " Each of the other {} trained models is shown by its own global view.".format(
+                others
+            )
+        )
 
 
 def figures(plot, pipeline, names, top, global_result, scatter_result, local_result, row_label):
