@@ -10,9 +10,10 @@ import types
 
 import pytest
 
+from zeka.interpret import _terms
 from zeka.models import _boost_tree, _pair_gain, _subnet
 
-MODULES = [_subnet, _pair_gain, _boost_tree]
+MODULES = [_subnet, _pair_gain, _boost_tree, _terms]
 
 
 def stub_parameters(module):
