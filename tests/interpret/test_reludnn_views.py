@@ -9,14 +9,15 @@ from zeka.interpret import explain
 from zeka.interpret._reludnn import LocalLinear, averaged_effect
 from zeka.models import ZEKACLASSIFIER, ZEKAREGRESSOR
 
-NAMES = ["age", "income", "rate", "score"]
+# names that are also column names of the region tables
+NAMES = ["age", "income", "region", "share"]
 
 
 def make_data(seed=0, n=250):
     rng = np.random.RandomState(seed)
     X = pd.DataFrame(rng.normal(size=(n, 4)), columns=NAMES)
     X["income"] = np.exp(X["income"]) * 1000.0
-    f = X.age + np.sin(X.income / 1000.0) + X.age * X.rate
+    f = X.age + np.sin(X.income / 1000.0) + X.age * X.region
     return X, f.to_numpy(), rng
 
 
@@ -103,7 +104,8 @@ def activation_patterns(est, X):
 
 def test_llm_summary_lists_the_regions_a_forward_pass_finds(fitted):
     est, X, y, raw = fitted
-    table = explain(est, "llm_summary", X, y=y).data
+    summary = explain(est, "llm_summary", X, y=y).data
+    table, coefficients = summary["regions"], summary["coefficients"]
     patterns = activation_patterns(est, X)
     _, counts = np.unique(patterns, axis=0, return_counts=True)
     assert len(table) == len(counts)
@@ -116,12 +118,14 @@ def test_llm_summary_lists_the_regions_a_forward_pass_finds(fitted):
     _, inverse = np.unique(patterns, axis=0, return_inverse=True)
     inverse = inverse.ravel()
     biggest = np.flatnonzero(inverse == np.bincount(inverse).argmax())
-    assert np.allclose(table.loc[0, NAMES], local.coef[biggest[0]], atol=1e-9)
+    assert np.allclose(coefficients.loc[1], local.coef[biggest[0]], atol=1e-9)
+    assert table.loc[1, "intercept"] == pytest.approx(local.intercept[biggest[0]], abs=1e-9)
     response = y[biggest] if not hasattr(est, "classes_") else (y[biggest] == est.classes_[1])
-    assert table.loc[0, "response mean"] == pytest.approx(np.mean(response))
-    assert table.loc[0, "response std"] == pytest.approx(np.std(response), abs=1e-7)
-    pc = explain(est, "llm_pc", X).data
-    assert np.allclose(pc[NAMES].to_numpy(), table[NAMES].to_numpy()[: len(pc)])
+    assert table.loc[1, "response mean"] == pytest.approx(np.mean(response))
+    assert table.loc[1, "response std"] == pytest.approx(np.std(response), abs=1e-7)
+    pc = explain(est, "llm_pc", X).data["coefficients"]
+    assert list(pc.columns) == NAMES
+    assert np.allclose(pc.to_numpy(), coefficients.to_numpy()[: len(pc)])
     violin = explain(est, "llm_violin", X).data
     assert np.allclose(violin[NAMES].to_numpy(), local.coef)
 

@@ -37,6 +37,8 @@ _CURVE_POINTS = 200
 _DENSITY_BINS = 30
 _HEATMAP_POINTS = 60
 _TOP_HEATMAPS = 6
+_TOP_EFFECTS = 30
+_TOP_LOCAL = 25
 
 
 def _decomposition(estimator, X):
@@ -107,17 +109,24 @@ def _row_matrix(row):
 def local_view(view, data, label_column, base, label):
     def draw(figure, interpretation):
         d = interpretation.data
-        order = np.argsort(-np.abs(d["contribution"].to_numpy()), kind="stable")[::-1]
-        _size(figure, 7.5, 1.4 + 0.28 * len(d))
-        ax = figure.add_subplot()
-        contribution = d["contribution"].to_numpy()[order]
+        contribution = d["contribution"].to_numpy()
+        order = np.argsort(-np.abs(contribution), kind="stable")
         labels = [
             "%s = %s" % (name, _number(v))
             for name, v in zip(d[label_column].to_numpy()[order], d["value"].to_numpy()[order])
         ]
-        colors = np.where(contribution >= 0, "#c8553d", "#3b75af")
-        ax.barh(np.arange(len(order)), contribution, color=colors)
-        ax.set_yticks(np.arange(len(order)), labels, fontsize=8)
+        shown = contribution[order]
+        if len(order) > _TOP_LOCAL:
+            # the rest in one bar, so that the bars still add up to the output
+            rest = len(order) - _TOP_LOCAL + 1
+            labels = labels[: _TOP_LOCAL - 1] + ["%d other terms" % rest]
+            shown = np.append(shown[: _TOP_LOCAL - 1], shown[_TOP_LOCAL - 1 :].sum())
+        labels, shown = labels[::-1], shown[::-1]
+        _size(figure, 7.5, 1.4 + 0.28 * len(shown))
+        ax = figure.add_subplot()
+        colors = np.where(shown >= 0, "#c8553d", "#3b75af")
+        ax.barh(np.arange(len(shown)), shown, color=colors)
+        ax.set_yticks(np.arange(len(shown)), labels, fontsize=8)
         ax.axvline(0.0, color="black", linewidth=0.6)
         ax.set_xlabel("contribution (%s)" % label)
         total = interpretation.base + contribution.sum()
@@ -167,7 +176,8 @@ def global_ei(estimator, X, y, row):
     label = output_label(estimator)
 
     def draw(figure, interpretation):
-        d = interpretation.data["importance"]
+        everything = interpretation.data["importance"]
+        d = everything.head(_TOP_EFFECTS)
         maps = interpretation.data["heatmaps"]
         shown = list(dict.fromkeys(maps["effect"]))[:_TOP_HEATMAPS]
         n_maps = len(shown)
@@ -183,7 +193,14 @@ def global_ei(estimator, X, y, row):
         ax.barh(d["effect"][::-1], d["importance"][::-1], color=colors)
         ax.tick_params(axis="y", labelsize=8)
         ax.set_xlabel("mean |effect| (%s); blue: main effects, red: interactions" % label)
-        ax.set_title("Effect importance")
+        ax.set_title(
+            "Effect importance"
+            + (
+                ""
+                if len(d) == len(everything)
+                else ": the %d largest of %d" % (len(d), len(everything))
+            )
+        )
         for i, name in enumerate(shown):
             m = maps[maps["effect"] == name]
             xs, ys = np.unique(m["x"]), np.unique(m["y"])
@@ -209,7 +226,7 @@ def _heatmap_frame(model, t, X):
     A, B = np.meshgrid(xa, xb, indexing="ij")
     points = np.tile(np.median(X.to_numpy(dtype=np.float64), axis=0), (A.size, 1))
     points[:, a], points[:, b] = A.ravel(), B.ravel()
-    value = model.values(points)[:, t]
+    value = model.values(points, term=t)
     return pd.DataFrame(
         {"effect": model.term_names()[t], "x": A.ravel(), "y": B.ravel(), "value": value}
     )
@@ -261,7 +278,7 @@ def global_effect_plot(estimator, X, y, row):
         if j in main_of:
             points = np.tile(median, (len(grid), 1))
             points[:, j] = grid
-            effect = model.values(points)[:, main_of[j]]
+            effect = model.values(points, term=main_of[j])
         else:
             effect = np.zeros(len(grid))
         curves.append(
@@ -283,18 +300,14 @@ def _declared_categorical(estimator, p):
 
 
 def _edges_of(model, t):
-    """The cut points of a main effect's step pieces (empty for a smooth term)."""
-    out = []
+    """The cut points of a main effect's steps (none for a smooth term)."""
     if t is None:
         return np.zeros(0)
-    pieces = []
+    if model.final is not None:
+        return np.asarray(model.final.terms[t][1][0])
+    out = []
     if model.pieces is not None:
-        pieces += [model.pieces.terms[i] for i in np.flatnonzero(model.targets == t)]
-    steps = getattr(model, "steps", None)
-    if steps is not None:
-        pieces += [s for s in steps.terms if s[0] == model.terms[t]]
-    for _, edges, _ in pieces:
-        out.append(np.asarray(edges[0]))
+        out = [np.asarray(model.pieces.terms[i][1][0]) for i in np.flatnonzero(model.targets == t)]
     return np.concatenate(out) if out else np.zeros(0)
 
 
@@ -355,6 +368,16 @@ def effect_drawer(label, title="Shape functions"):
                 ax.tick_params(labelbottom=False)
                 below.tick_params(labelsize=7)
             ax.axhline(0.0, color="black", linewidth=0.4)
+            if not np.any(c["effect"].to_numpy()):
+                ax.text(
+                    0.5,
+                    0.6,
+                    "not used by the model",
+                    transform=ax.transAxes,
+                    ha="center",
+                    fontsize=8,
+                    color="#666666",
+                )
             ax.tick_params(axis="y", labelsize=7)
             below.set_yticks([])
             below.set_xlabel(name, fontsize=8)

@@ -94,18 +94,25 @@ class Effects:
         self.pieces, self.targets = None, np.zeros(0, dtype=np.intp)
         self.shifts = np.zeros(len(self.terms))
         self.sweeps = {}
+        self.final = None
 
     # -- evaluation -------------------------------------------------------------------
-    def values(self, X):
-        """Every term at every row of ``X`` (array, training column order): (n, T)."""
+    def values(self, X, term=None):
+        """Every term at every row of ``X`` (array, training column order): (n, T); with
+        ``term``, that term's values only: (n,)."""
         X = _c(X)
-        out = np.array(self._raw(X), dtype=np.float64).reshape(len(X), len(self.terms))
+        if self.final is not None:
+            if term is None:
+                return self.final.values(X)
+            return StepSet([self.final.terms[term]]).values(X)[:, 0]
+        out = np.zeros((len(X), len(self.terms)))
+        raw = np.asarray(self._raw(X), dtype=np.float64).reshape(len(X), -1)
+        out[:, : raw.shape[1]] = raw
         if self.pieces is not None and len(self.targets):
-            pieces = self.pieces.values(X)
-            for i, t in enumerate(self.targets):
-                out[:, t] += pieces[:, i]
+            pieces = self.pieces.values(X)[:, self._piece_order]
+            out[:, self._piece_terms] += np.add.reduceat(pieces, self._piece_starts, axis=1)
         out += self.shifts
-        return out
+        return out if term is None else out[:, term]
 
     def contributions(self, values):
         """Per-feature contributions from term values: the main effect plus half of each
@@ -165,24 +172,54 @@ class Effects:
                 targets.append(main_of[j])
         if pieces:
             self.pieces, self.targets = StepSet(pieces), np.array(targets, dtype=np.intp)
+            self._piece_order = np.argsort(self.targets, kind="stable")
+            self._piece_terms, self._piece_starts = np.unique(
+                self.targets[self._piece_order], return_index=True
+            )
         values = self.values(X)
         means = values.mean(axis=0)
         for t in self.main_terms:
             self.shifts[t] -= means[t]
             self.intercept += means[t]
+        if self.steps is not None:
+            self._compile()
         return self
 
     def _add_empty_main(self, j):
-        raw, count = self._raw, len(self.terms)
-
-        def widened(X):
-            out = np.zeros((len(X), count + 1))
-            out[:, :count] = np.asarray(raw(X)).reshape(len(X), count)
-            return out
-
         self.terms.append((j,))
         self.shifts = np.append(self.shifts, 0.0)
-        self._raw = widened
+
+    def _compile(self):
+        """For piecewise constant terms: every term as one table on the union of its own
+        cut points and those of its pieces, shifts included, evaluated in one pass."""
+        own = {t: self.steps.terms[t] for t in range(len(self.steps.terms))}
+        pieces = {}
+        if self.pieces is not None:
+            for (features, edges, table), t in zip(self.pieces.terms, self.targets):
+                pieces.setdefault(int(t), []).append((features[0], edges[0], table))
+        compiled = []
+        for t, features in enumerate(self.terms):
+            base = own.get(t)
+            mine = pieces.get(t, [])
+            axes = []
+            for k, j in enumerate(features):
+                cuts = [np.asarray(base[1][k])] if base is not None else []
+                cuts += [np.asarray(e) for f, e, _ in mine if f == j]
+                axes.append(np.unique(np.concatenate(cuts)) if cuts else np.zeros(0))
+            # a value standing for every bin of the union: its upper edge, and +inf last
+            reps = [np.append(e, np.inf) for e in axes]
+            grid = np.meshgrid(*reps, indexing="ij")
+            table = np.full(grid[0].shape, self.shifts[t])
+            if base is not None:
+                index = tuple(
+                    np.searchsorted(base[1][k], g, side="left") for k, g in enumerate(grid)
+                )
+                table += np.asarray(base[2]).reshape(tuple(len(e) + 1 for e in base[1]))[index]
+            for j, edges, values in mine:
+                g = grid[features.index(j)]
+                table += values[np.searchsorted(edges, g, side="left")]
+            compiled.append((features, tuple(axes), table))
+        self.final = StepSet(compiled)
 
 
 # -- the families ---------------------------------------------------------------------

@@ -13,14 +13,16 @@ coefficients come from a native pass over the data (``_terms.relu_local_linear``
 - "global_effect_plot": per feature, the effect the local models imply on average: the
   feature's range cut into quantile bins, the curve's slope in each bin the mean
   coefficient of the rows in it, centred to mean zero over ``X``.
-- "llm_pc": the coefficients of the largest regions (columns "region", "rows", "share",
-  then one per feature), drawn as parallel coordinates, each scaled by the feature's
-  standard deviation (the change of output per standard deviation).
+- "llm_pc": the largest regions ("regions": "rows", "share"; "coefficients": one column
+  per feature; both indexed by "region", 1 the largest), drawn as parallel coordinates,
+  each coefficient scaled by the feature's standard deviation (the change of output per
+  standard deviation).
 - "llm_violin": every row's coefficients (one column per feature), drawn as a violin per
   feature, scaled the same way.
-- "llm_summary": one row per region: "region", "rows", "share", "response mean",
-  "response std" (of ``y`` when given, the class share for a classifier, else of the
-  prediction), "intercept" and the coefficients.
+- "llm_summary": every region met by ``X``, largest first, in two tables indexed by
+  "region": "regions" with "rows", "share", "response mean", "response std" (of ``y``
+  when given, the class share for a classifier, else of the prediction) and "intercept";
+  "coefficients" with one column per feature.
 """
 
 import numpy as np
@@ -150,19 +152,20 @@ def _regions(estimator, X, y):
     sums, n = _terms.cell_sums(row_rank, np.ascontiguousarray(values), len(keys))
     means = sums / n[:, None]
     names = feature_names(estimator)
+    region = pd.Index(np.arange(1, len(keys) + 1), name="region")
     table = pd.DataFrame(
         {
-            "region": np.arange(1, len(keys) + 1),
             "rows": n.astype(np.int64),
             "share": n / len(matrix),
             "response mean": means[:, 0],
             "response std": np.sqrt(np.maximum(means[:, 1] - means[:, 0] ** 2, 0.0)),
             # a region's rows share one linear model: the means are its coefficients
             "intercept": means[:, 2],
-        }
+        },
+        index=region,
     )
-    for j, name in enumerate(names):
-        table[name] = means[:, 3 + j]
+    coefficients = pd.DataFrame(means[:, 3:], columns=names, index=region.copy())
+    table = {"regions": table, "coefficients": coefficients}
     return table, local, row_rank, source, matrix.std(axis=0)
 
 
@@ -172,9 +175,9 @@ def llm_summary(estimator, X, y, row):
     names = feature_names(estimator)
 
     def draw(figure, interpretation):
-        d = interpretation.data.head(_SUMMARY_FIGURE_REGIONS)
-        values = d[names].to_numpy() * sd
-        _size(figure, 1.6 + 0.55 * len(names), 1.8 + 0.4 * len(d))
+        d = interpretation.data["regions"].head(_SUMMARY_FIGURE_REGIONS)
+        values = interpretation.data["coefficients"].head(len(d)).to_numpy() * sd
+        _size(figure, max(9.0, 4.5 + 0.45 * len(names)), 1.8 + 0.4 * len(d))
         ax = figure.add_subplot()
         limit = np.abs(values).max() or 1.0
         mesh = ax.imshow(values, cmap="RdBu_r", vmin=-limit, vmax=limit, aspect="auto")
@@ -182,9 +185,10 @@ def llm_summary(estimator, X, y, row):
         ax.set_yticks(
             np.arange(len(d)),
             [
-                "region %d: %d rows (%.1f%%), %s %.3g +- %.2g" % (r, n, 100 * s, "mean", m, v)
+                "region %d: %d row%s (%.1f%%), response %.3g \u00b1 %.2g"
+                % (r, n, "" if n == 1 else "s", 100 * s, m, v)
                 for r, n, s, m, v in zip(
-                    d["region"], d["rows"], d["share"], d["response mean"], d["response std"]
+                    d.index, d["rows"], d["share"], d["response mean"], d["response std"]
                 )
             ],
             fontsize=8,
@@ -194,7 +198,7 @@ def llm_summary(estimator, X, y, row):
         )
         ax.set_title(
             "Largest activation regions: %d of %d, response = %s"
-            % (len(d), len(interpretation.data), source),
+            % (len(d), len(interpretation.data["regions"]), source),
             fontsize=10,
         )
 
@@ -205,11 +209,14 @@ def llm_summary(estimator, X, y, row):
 def llm_pc(estimator, X, y, row):
     table, _, _, _, sd = _regions(estimator, X, y)
     names = feature_names(estimator)
-    data = table[["region", "rows", "share"] + names].head(_PC_REGIONS).reset_index(drop=True)
+    data = {
+        "regions": table["regions"][["rows", "share"]].head(_PC_REGIONS),
+        "coefficients": table["coefficients"].head(_PC_REGIONS),
+    }
 
     def draw(figure, interpretation):
-        d = interpretation.data
-        values = d[names].to_numpy() * sd
+        d = interpretation.data["regions"]
+        values = interpretation.data["coefficients"].to_numpy() * sd
         _size(figure, max(7.0, 0.55 * len(names) + 2), 5.0)
         ax = figure.add_subplot()
         share = d["share"].to_numpy()
