@@ -19,10 +19,10 @@ coefficients come from a native pass over the data (``_terms.relu_local_linear``
   standard deviation).
 - "llm_violin": every row's coefficients (one column per feature), drawn as a violin per
   feature, scaled the same way.
-- "llm_summary": every region met by ``X``, largest first, in two tables indexed by
-  "region": "regions" with "rows", "share", "response mean", "response std" (of ``y``
-  when given, the class share for a classifier, else of the prediction) and "intercept";
-  "coefficients" with one column per feature.
+- "llm_summary": every region met by ``X``, largest first (of equal sizes, the first met
+  first), in two tables indexed by "region": "regions" with "rows", "share", "response
+  mean", "response std" (of ``y`` when given, the class share for a classifier, else of
+  the prediction) and "intercept"; "coefficients" with one column per feature.
 """
 
 import numpy as np
@@ -132,8 +132,11 @@ def _regions(estimator, X, y):
     """The regions met by the rows of ``X``, largest first: a table and every row's rank."""
     matrix = X.to_numpy(dtype=np.float64)
     local = _local(estimator, X)
-    keys, inverse, counts = np.unique(local.region, return_inverse=True, return_counts=True)
-    order = np.argsort(-counts, kind="stable")
+    keys, first, inverse, counts = np.unique(
+        local.region, return_index=True, return_inverse=True, return_counts=True
+    )
+    # largest first; among regions of the same size, the one met first
+    order = np.lexsort((first, -counts))
     rank = np.empty(len(keys), dtype=np.int64)
     rank[order] = np.arange(len(keys))
     row_rank = rank[inverse.ravel()]
