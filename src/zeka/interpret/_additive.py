@@ -41,10 +41,26 @@ _TOP_EFFECTS = 30
 _TOP_LOCAL = 25
 
 
-def _decomposition(estimator, X):
+def _decomposition(estimator, X, row=None):
     from ._core import feature_names
 
+    refuse_missing(estimator, X, row)
     return effects(estimator, X.to_numpy(dtype=np.float64), feature_names(estimator))
+
+
+def refuse_missing(estimator, X, row=None):
+    """The catalogue's models refuse missing and infinite values, and so do their views."""
+    for what, values in (("X", X), ("row", None if row is None else row.to_frame().T)):
+        if values is None:
+            continue
+        matrix = values.to_numpy(dtype=np.float64)
+        bad = ~np.isfinite(matrix)
+        if bad.any():
+            columns = [str(c) for c in values.columns[bad.any(axis=0)]]
+            raise ValueError(
+                "%s has missing or infinite values in %s; %s refuses them, and so do its "
+                "views" % (what, ", ".join(columns), type(estimator).__name__)
+            )
 
 
 def output_label(estimator):
@@ -93,7 +109,7 @@ def importance_view(view, names, contributions, label):
 
 @register("local_fi", *ADDITIVE)
 def local_fi(estimator, X, y, row):
-    model = _decomposition(estimator, X)
+    model = _decomposition(estimator, X, row)
     values = model.values(_row_matrix(row))
     contributions = model.contributions(values)[0]
     data = pd.DataFrame(
@@ -242,7 +258,7 @@ def _grid(x, points):
 
 @register("local_ei", *TWO_WAY)
 def local_ei(estimator, X, y, row):
-    model = _decomposition(estimator, X)
+    model = _decomposition(estimator, X, row)
     values = model.values(_row_matrix(row))[0]
     x = row.to_numpy()
     data = pd.DataFrame(

@@ -31,7 +31,15 @@ import pandas as pd
 from zeka.models._base import bin_edges
 
 from . import _terms
-from ._additive import _density, _size, effect_drawer, importance_view, local_view, output_label
+from ._additive import (
+    _density,
+    _size,
+    effect_drawer,
+    importance_view,
+    local_view,
+    output_label,
+    refuse_missing,
+)
 from ._core import Interpretation, feature_names, register
 
 _EFFECT_BINS = 32
@@ -56,11 +64,13 @@ class LocalLinear:
 
 
 def _local(estimator, X):
+    refuse_missing(estimator, X)
     return LocalLinear(estimator, X.to_numpy(dtype=np.float64))
 
 
 @register("local_fi", "reludnn")
 def local_fi(estimator, X, y, row):
+    refuse_missing(estimator, X, row)
     mean = X.to_numpy(dtype=np.float64).mean(axis=0)
     x = row.to_numpy(dtype=np.float64)
     local = LocalLinear(estimator, x[None, :])
@@ -80,6 +90,7 @@ def local_fi(estimator, X, y, row):
 
 @register("global_fi", "reludnn")
 def global_fi(estimator, X, y, row):
+    refuse_missing(estimator, X)
     matrix = X.to_numpy(dtype=np.float64)
     local = LocalLinear(estimator, matrix)
     contributions = local.coef * (matrix - matrix.mean(axis=0))
@@ -90,6 +101,7 @@ def global_fi(estimator, X, y, row):
 
 @register("global_effect_plot", "reludnn")
 def global_effect_plot(estimator, X, y, row):
+    refuse_missing(estimator, X)
     matrix = X.to_numpy(dtype=np.float64)
     local = LocalLinear(estimator, matrix)
     curves, densities = [], []
@@ -177,6 +189,8 @@ def llm_summary(estimator, X, y, row):
     table, _, _, source, sd = _regions(estimator, X, y)
     names = feature_names(estimator)
 
+    label = output_label(estimator)
+
     def draw(figure, interpretation):
         d = interpretation.data["regions"].head(_SUMMARY_FIGURE_REGIONS)
         values = interpretation.data["coefficients"].head(len(d)).to_numpy() * sd
@@ -196,9 +210,7 @@ def llm_summary(estimator, X, y, row):
             ],
             fontsize=8,
         )
-        figure.colorbar(
-            mesh, ax=ax, label="coefficient x std of feature (%s)" % output_label(estimator)
-        )
+        figure.colorbar(mesh, ax=ax, label="coefficient x std of feature (%s)" % label)
         ax.set_title(
             "Largest activation regions: %d of %d, response = %s"
             % (len(d), len(interpretation.data["regions"]), source),
@@ -216,6 +228,8 @@ def llm_pc(estimator, X, y, row):
         "regions": table["regions"][["rows", "share"]].head(_PC_REGIONS),
         "coefficients": table["coefficients"].head(_PC_REGIONS),
     }
+
+    label = output_label(estimator)
 
     def draw(figure, interpretation):
         d = interpretation.data["regions"]
@@ -239,7 +253,7 @@ def llm_pc(estimator, X, y, row):
         ax.set_xticks(np.arange(len(names)), names, rotation=60, ha="right", fontsize=8)
         for position in range(len(names)):
             ax.axvline(position, color="#cccccc", linewidth=0.5, zorder=0)
-        ax.set_ylabel("coefficient x std of feature\n(%s)" % output_label(estimator))
+        ax.set_ylabel("coefficient x std of feature\n(%s)" % label)
         ax.set_title(
             "Local linear models of the %d largest regions (colour and width: share of rows)"
             % len(d),
@@ -256,6 +270,8 @@ def llm_violin(estimator, X, y, row):
     data = pd.DataFrame(local.coef, columns=names, index=X.index.copy())
     sd = X.to_numpy(dtype=np.float64).std(axis=0)
 
+    label = output_label(estimator)
+
     def draw(figure, interpretation):
         d = interpretation.data
         scaled = d[names].to_numpy() * sd
@@ -268,7 +284,7 @@ def llm_violin(estimator, X, y, row):
             ax.violinplot(
                 [scaled[:, j] for j in np.flatnonzero(varying)],
                 positions=positions[varying],
-                vert=False,
+                **_horizontal(ax.violinplot),
                 showmedians=True,
                 widths=0.8,
             )
@@ -276,7 +292,17 @@ def llm_violin(estimator, X, y, row):
             ax.plot([scaled[0, j]], [positions[j]], "|", color="#3b75af", markersize=12)
         ax.set_yticks(positions, names, fontsize=8)
         ax.axvline(0.0, color="black", linewidth=0.5)
-        ax.set_xlabel("coefficient x std of feature (%s)" % output_label(estimator))
+        ax.set_xlabel("coefficient x std of feature (%s)" % label)
         ax.set_title("Local linear coefficients over %d rows" % len(d), fontsize=10)
 
     return Interpretation("llm_violin", data, draw)
+
+
+def _horizontal(violinplot):
+    """The keyword of a horizontal violin plot: ``orientation`` from matplotlib 3.10 on,
+    ``vert`` before."""
+    import inspect
+
+    if "orientation" in inspect.signature(violinplot).parameters:
+        return {"orientation": "horizontal"}
+    return {"vert": False}
