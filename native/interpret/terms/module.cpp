@@ -62,9 +62,10 @@ constexpr const char* kPurifyDoc =
     R"(Purification of a pairwise table under cell weights.
 
 Alternately subtracts the weighted mean of every row and every column of the
-table, adding it to the row and column effects, until no mean exceeds tol or
-max_iter sweeps are done; then centres both effects on their marginal weights
-into a constant. table = pure + row_effect[:, None] + col_effect[None, :] +
+table, adding it to the row and column effects, until no mean exceeds tol,
+max_iter sweeps are done or 25 sweeps in a row bring the largest mean no
+lower (rounding has stopped the progress); then centres both effects on their
+marginal weights into a constant. table = pure + row_effect[:, None] + col_effect[None, :] +
 constant, and pure has zero weighted mean along both axes (rows or columns of
 zero weight keep their entries).
 

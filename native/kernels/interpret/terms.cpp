@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace zeka::kernels {
@@ -79,6 +80,9 @@ bool cell_sums(const std::int64_t* cells, std::size_t rows, const double* values
 
 namespace {
 
+// sweeps without a smaller largest mean after which purification stops
+constexpr std::size_t kStalledSweeps = 25;
+
 // Subtracts the weighted mean of every row (stride_in = B, stride_out = 1) or
 // column of f and adds it to effect; returns the largest mean moved.
 double sweep(double* f, const double* w, std::size_t lines, std::size_t length,
@@ -129,13 +133,23 @@ std::size_t purify(double* f, const double* w, std::size_t A, std::size_t B, dou
     std::fill(row_effect, row_effect + A, 0.0);
     std::fill(col_effect, col_effect + B, 0.0);
     *constant = 0.0;
-    std::size_t sweeps = 0;
+    std::size_t sweeps = 0, stalled = 0;
+    double smallest = std::numeric_limits<double>::infinity();
     while (sweeps < max_iter) {
         ++sweeps;
         const double rows_moved = sweep(f, w, A, B, B, 1, row_effect);
         const double cols_moved = sweep(f, w, B, A, 1, B, col_effect);
-        if (std::max(rows_moved, cols_moved) <= tol)
+        const double moved = std::max(rows_moved, cols_moved);
+        if (moved <= tol)
             break;
+        // the means shrink geometrically until rounding stops them: then no sweep
+        // brings them lower, and going on would only spin
+        if (moved < smallest) {
+            smallest = moved;
+            stalled = 0;
+        } else if (++stalled >= kStalledSweeps) {
+            break;
+        }
     }
     centre(row_effect, w, A, B, B, 1, constant);
     centre(col_effect, w, B, A, 1, B, constant);

@@ -42,7 +42,8 @@ bool cell_sums(const std::int64_t* cells, std::size_t rows, const double* values
 
 // Purifies the A x B table f (in place) under the cell weights w: alternately
 // subtracts the weighted mean of every row and every column, adding it to
-// row_effect / col_effect, until no mean exceeds tol (or max_iter sweeps);
+// row_effect / col_effect, until no mean exceeds tol (or max_iter sweeps, or
+// 25 sweeps in a row that bring the largest mean no lower);
 // then centres both effects on their marginal weights into *constant. After
 // it, f + row_effect[a] + col_effect[b] + constant is the table given, and f
 // has zero weighted mean along both axes. Rows or columns of zero weight keep

@@ -139,7 +139,7 @@ class Effects:
     def identify(self, X):
         """Purify the interactions and centre the main effects over the rows of ``X``."""
         X = _c(X)
-        values = self.values(X)
+        values = self.values(X) if self.pair_terms else None
         main_of = {f[0]: t for t, f in enumerate(self.terms) if len(f) == 1}
         pieces, targets = [], []
         for t in self.pair_terms:
@@ -181,6 +181,9 @@ class Effects:
         for t in self.main_terms:
             self.shifts[t] -= means[t]
             self.intercept += means[t]
+            values[:, t] -= means[t]
+        # the terms over the rows identified on, for the views over the same rows
+        self.data_values = values
         if self.steps is not None:
             self._compile()
         return self
