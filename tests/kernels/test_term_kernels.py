@@ -39,6 +39,21 @@ def test_step_values_and_cells_match_searchsorted():
         assert np.array_equal(cells[:, t], np.ravel_multi_index(index, table.shape))
 
 
+def test_step_summary_shares_pairs_half_each_and_sums_every_term():
+    rng = np.random.RandomState(5)
+    X = rng.choice(np.linspace(-3, 3, 61), size=(300, 4))
+    terms = random_terms(rng, 4)
+    contributions, sums, absolute = StepSet(terms).summary(X)
+    values = numpy_values(X, terms)
+    expected = np.zeros_like(contributions)
+    for t, (features, _, _) in enumerate(terms):
+        for j in features:
+            expected[:, j] += values[:, t] / len(features)
+    assert np.allclose(contributions, expected, atol=1e-12)
+    assert np.allclose(sums, values.sum(axis=0), atol=1e-10)
+    assert np.allclose(absolute, np.abs(values).sum(axis=0), atol=1e-10)
+
+
 def test_cell_sums_match_bincount():
     rng = np.random.RandomState(1)
     cells = rng.randint(0, 7, 300).astype(np.int64)

@@ -44,6 +44,13 @@ const std::string kStepValuesDoc =
 const std::string kStepCellsDoc =
     std::string("The cell of every row in every term's table: (n, T) int64.\n") + kTermsParams;
 
+const std::string kStepSummaryDoc =
+    std::string("Every row's contributions per feature and every term's sums over the rows.\n\n"
+                "A term's entry at a row goes to its feature, or half to each feature of a\n"
+                "pair. Returns (contributions, sums, absolute_sums): float64 arrays of\n"
+                "shapes (n, p), (T,) and (T,).\n") +
+    kTermsParams;
+
 constexpr const char* kCellSumsDoc =
     R"(Sums of per-row values over the rows of every cell, and the rows per cell.
 
@@ -169,6 +176,22 @@ IntArray step_cells(const py::object& X, const py::object& axes, const py::objec
     return step_call<IntArray>(X, axes, edges, tables, table_start, kernels::step_cells);
 }
 
+std::tuple<DoubleArray, DoubleArray, DoubleArray>
+step_summary(const py::object& X_arg, const py::object& axes, const py::object& edges,
+             const py::object& tables, const py::object& table_start) {
+    const DoubleArray X = checked_array<DoubleArray>(X_arg, "X", "float64", 2);
+    const Terms terms = checked_terms(axes, edges, tables, table_start, X.shape(1));
+    DoubleArray contributions(std::vector<py::ssize_t>{X.shape(0), X.shape(1)});
+    DoubleArray sums(terms.axes.shape(0)), absolute(terms.axes.shape(0));
+    {
+        py::gil_scoped_release release;
+        kernels::step_summary(
+            X.data(), static_cast<std::size_t>(X.shape(0)), static_cast<std::size_t>(X.shape(1)),
+            terms.view, contributions.mutable_data(), sums.mutable_data(), absolute.mutable_data());
+    }
+    return {contributions, sums, absolute};
+}
+
 std::tuple<DoubleArray, DoubleArray>
 cell_sums(const py::object& cells_arg, const py::object& values_arg, py::ssize_t width_arg) {
     const IntArray cells = private_copy(checked_array<IntArray>(cells_arg, "cells", "int64", 1));
@@ -275,6 +298,8 @@ ZEKA_MODULE(_terms, m) {
                py::arg("edges"), py::arg("tables"), py::arg("table_start"));
     def_kernel(m, "step_cells", step_cells, kStepCellsDoc.c_str(), py::arg("X"), py::arg("axes"),
                py::arg("edges"), py::arg("tables"), py::arg("table_start"));
+    def_kernel(m, "step_summary", step_summary, kStepSummaryDoc.c_str(), py::arg("X"),
+               py::arg("axes"), py::arg("edges"), py::arg("tables"), py::arg("table_start"));
     def_kernel(m, "cell_sums", cell_sums, kCellSumsDoc, py::arg("cells"), py::arg("values"),
                py::arg("width"));
     def_kernel(m, "purify", purify, kPurifyDoc, py::arg("table"), py::arg("weights"),

@@ -62,6 +62,34 @@ void step_values(const double* X, std::size_t rows, std::size_t cols, const Step
     }
 }
 
+void step_summary(const double* X, std::size_t rows, std::size_t cols, const StepTerms& terms,
+                  double* contributions, double* sum, double* sum_abs) {
+    std::fill(contributions, contributions + rows * cols, 0.0);
+    for (std::size_t t = 0; t < terms.terms; ++t) {
+        const Axis a = axis_of(terms, t, 0), b = axis_of(terms, t, 1);
+        const double* table = terms.tables + terms.table_start[t];
+        double total = 0.0, total_abs = 0.0;
+        if (b.present) {
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double v = table[cell_of(a, b, X + r * cols)];
+                total += v;
+                total_abs += std::fabs(v);
+                contributions[r * cols + a.feature] += 0.5 * v;
+                contributions[r * cols + b.feature] += 0.5 * v;
+            }
+        } else {
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double v = table[cell_of(a, b, X + r * cols)];
+                total += v;
+                total_abs += std::fabs(v);
+                contributions[r * cols + a.feature] += v;
+            }
+        }
+        sum[t] = total;
+        sum_abs[t] = total_abs;
+    }
+}
+
 bool cell_sums(const std::int64_t* cells, std::size_t rows, const double* values, std::size_t k,
                std::size_t width, double* sums, double* counts) {
     std::fill(sums, sums + width * k, 0.0);

@@ -34,6 +34,14 @@ void step_cells(const double* X, std::size_t rows, std::size_t cols, const StepT
 void step_values(const double* X, std::size_t rows, std::size_t cols, const StepTerms& terms,
                  double* values);
 
+// Over every row r of X: contributions[r * cols + j] = the sum over the
+// terms t of feature j of the entry of t at r divided by the number of
+// features of t (a pair's entry half to each of its features); and per term,
+// sum[t] and sum_abs[t], the sums of its entries and of their absolute values
+// over the rows.
+void step_summary(const double* X, std::size_t rows, std::size_t cols, const StepTerms& terms,
+                  double* contributions, double* sum, double* sum_abs);
+
 // sums[c * k + v] = the sum of values[r * k + v] over the rows r with
 // cells[r] == c, in row order; counts[c] = the number of those rows. Returns
 // false when a cell outside [0, width) is met.

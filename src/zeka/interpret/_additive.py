@@ -76,7 +76,7 @@ def output_label(estimator):
 @register("global_fi", *ADDITIVE)
 def global_fi(estimator, X, y, row):
     model = _decomposition(estimator, X)
-    contributions = model.contributions(model.data_values)
+    contributions, _ = model.summary()
     return importance_view("global_fi", model.names, contributions, output_label(estimator))
 
 
@@ -171,8 +171,7 @@ def _size(figure, width, height):
 @register("global_ei", *TWO_WAY)
 def global_ei(estimator, X, y, row):
     model = _decomposition(estimator, X)
-    values = model.data_values
-    importance = np.abs(values).mean(axis=0)
+    _, importance = model.summary()
     total = importance.sum()
     table = pd.DataFrame(
         {

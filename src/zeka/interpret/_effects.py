@@ -66,6 +66,9 @@ class StepSet:
     def values(self, X):
         return _terms.step_values(_c(X), self.axes, self.edges, self.tables, self.starts)
 
+    def summary(self, X):
+        return _terms.step_summary(_c(X), self.axes, self.edges, self.tables, self.starts)
+
     def cells(self, X):
         return _terms.step_cells(_c(X), self.axes, self.edges, self.tables, self.starts)
 
@@ -137,25 +140,36 @@ class Effects:
 
     # -- identification ---------------------------------------------------------------
     def identify(self, X):
-        """Purify the interactions and centre the main effects over the rows of ``X``."""
+        """Purify the interactions and centre the main effects over the rows of ``X``.
+
+        Piecewise constant pairs are purified on their own tables, weighted by the rows
+        per cell; a smooth pair on its grid, its cell values the means over the rows in
+        each cell. No matrix of every term at every row is formed for piecewise
+        constant terms (a wide model has hundreds of pairs).
+        """
         X = _c(X)
-        values = self.values(X) if self.pair_terms else None
+        self._X = X
+        steps = self.steps is not None
+        values = self.values(X) if self.pair_terms and not steps else None
+        ones = np.ones((len(X), 1))
         main_of = {f[0]: t for t, f in enumerate(self.terms) if len(f) == 1}
         pieces, targets = [], []
         for t in self.pair_terms:
             a, b = self.terms[t]
             ea, eb = self.grids[t]
-            grid = StepSet([((a, b), (ea, eb), np.zeros((len(ea) + 1) * (len(eb) + 1)))])
-            cells = grid.cells(X)[:, 0]
-            width = (len(ea) + 1) * (len(eb) + 1)
-            sums, counts = _terms.cell_sums(
-                np.ascontiguousarray(cells), np.ascontiguousarray(values[:, [t]]), width
-            )
-            means = np.divide(sums[:, 0], counts, out=np.zeros(width), where=counts > 0)
             shape = (len(ea) + 1, len(eb) + 1)
-            scale = max(float(np.abs(means).max(initial=0.0)), 1e-300)
+            width = shape[0] * shape[1]
+            grid = StepSet([((a, b), (ea, eb), np.zeros(width))])
+            cells = np.ascontiguousarray(grid.cells(X)[:, 0])
+            if steps:
+                _, counts = _terms.cell_sums(cells, ones, width)
+                table = np.asarray(self.steps.terms[t][2], dtype=np.float64).ravel()
+            else:
+                sums, counts = _terms.cell_sums(cells, np.ascontiguousarray(values[:, [t]]), width)
+                table = np.divide(sums[:, 0], counts, out=np.zeros(width), where=counts > 0)
+            scale = max(float(np.abs(table).max(initial=0.0)), 1e-300)
             _, row, col, constant, sweeps = _terms.purify(
-                means.reshape(shape), counts.reshape(shape), _PURIFY_TOL * scale, _PURIFY_SWEEPS
+                table.reshape(shape), counts.reshape(shape), _PURIFY_TOL * scale, _PURIFY_SWEEPS
             )
             self.sweeps[t] = sweeps
             # the interaction gives up row[a-bin], col[b-bin] and the constant ...
@@ -176,6 +190,17 @@ class Effects:
             self._piece_terms, self._piece_starts = np.unique(
                 self.targets[self._piece_order], return_index=True
             )
+        if steps:
+            self._compile()
+            _, sums, _ = self.final.summary(X)
+            means = sums / len(X)
+            tables = list(self.final.terms)
+            for t in self.main_terms:
+                features, edges, table = tables[t]
+                tables[t] = (features, edges, table - means[t])
+                self.intercept += means[t]
+            self.final = StepSet(tables)
+            return self
         values = self.values(X)
         means = values.mean(axis=0)
         for t in self.main_terms:
@@ -183,10 +208,17 @@ class Effects:
             self.intercept += means[t]
             values[:, t] -= means[t]
         # the terms over the rows identified on, for the views over the same rows
-        self.data_values = values
-        if self.steps is not None:
-            self._compile()
+        self._data_values = values
         return self
+
+    def summary(self):
+        """Over the rows identified on: every row's feature contributions (n, p) and
+        every term's mean absolute value (T,)."""
+        if self.final is not None:
+            contributions, _, absolute = self.final.summary(self._X)
+            return contributions, absolute / len(self._X)
+        values = self._data_values
+        return self.contributions(values), np.abs(values).mean(axis=0)
 
     def _add_empty_main(self, j):
         self.terms.append((j,))

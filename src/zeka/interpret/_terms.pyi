@@ -21,6 +21,15 @@ def step_cells(
 ) -> npt.NDArray[np.int64]:
     """The cell of every row in every term's table: (n, T) int64."""
 
+def step_summary(
+    X: npt.NDArray[np.float64],
+    axes: npt.NDArray[np.int64],
+    edges: npt.NDArray[np.float64],
+    tables: npt.NDArray[np.float64],
+    table_start: npt.NDArray[np.int64],
+) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+    """Every row's contributions per feature and every term's sums over the rows."""
+
 def cell_sums(
     cells: npt.NDArray[np.int64], values: npt.NDArray[np.float64], width: int
 ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
