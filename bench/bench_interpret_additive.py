@@ -51,6 +51,18 @@ class NumpyTerms:
         return tables[NumpyTerms._cells(X, axes, edges) + table_start]
 
     @staticmethod
+    def step_summary(X, axes, edges, tables, table_start):
+        values = NumpyTerms.step_values(X, axes, edges, tables, table_start)
+        contributions = np.zeros((len(X), X.shape[1]))
+        for t, ((fa, _, _), (fb, _, _)) in enumerate(axes):
+            if fb >= 0:
+                contributions[:, fa] += 0.5 * values[:, t]
+                contributions[:, fb] += 0.5 * values[:, t]
+            else:
+                contributions[:, fa] += values[:, t]
+        return contributions, values.sum(axis=0), np.abs(values).sum(axis=0)
+
+    @staticmethod
     def cell_sums(cells, values, width):
         sums = np.column_stack(
             [np.bincount(cells, values[:, v], minlength=width) for v in range(values.shape[1])]

@@ -67,7 +67,7 @@ def output_label(estimator):
     classes = getattr(estimator, "classes_", None)
     if classes is not None:
         return "log-odds of %s" % classes[1]
-    return "contribution to the prediction"
+    return "units of the response"
 
 
 # -- feature importance -----------------------------------------------------------------
