@@ -51,6 +51,11 @@ class NumpyTerms:
         return tables[NumpyTerms._cells(X, axes, edges) + table_start]
 
     @staticmethod
+    def step_counts(X, axes, edges, tables, table_start):
+        cells = NumpyTerms._cells(X, axes, edges) + table_start
+        return np.bincount(cells.ravel(), minlength=len(tables)).astype(np.float64)
+
+    @staticmethod
     def step_summary(X, axes, edges, tables, table_start):
         values = NumpyTerms.step_values(X, axes, edges, tables, table_start)
         contributions = np.zeros((len(X), X.shape[1]))

@@ -54,6 +54,20 @@ def test_step_summary_shares_pairs_half_each_and_sums_every_term():
     assert np.allclose(absolute, np.abs(values).sum(axis=0), atol=1e-10)
 
 
+def test_step_counts_count_the_rows_of_every_cell_in_table_layout():
+    rng = np.random.RandomState(6)
+    X = rng.choice(np.linspace(-3, 3, 61), size=(400, 4))
+    terms = random_terms(rng, 4)
+    steps = StepSet(terms)
+    counts = steps.counts(X)
+    assert counts.shape == steps.tables.shape
+    cells = steps.cells(X)
+    for t, start in enumerate(steps.starts):
+        size = np.size(terms[t][2])
+        expected = np.bincount(cells[:, t], minlength=size)
+        assert np.array_equal(counts[start : start + size], expected)
+
+
 def test_cell_sums_match_bincount():
     rng = np.random.RandomState(1)
     cells = rng.randint(0, 7, 300).astype(np.int64)

@@ -44,6 +44,12 @@ const std::string kStepValuesDoc =
 const std::string kStepCellsDoc =
     std::string("The cell of every row in every term's table: (n, T) int64.\n") + kTermsParams;
 
+const std::string kStepCountsDoc =
+    std::string("The rows of X in every cell of every term's table, laid out as tables:\n"
+                "float64 array of the shape of tables, entries outside every term's table\n"
+                "zero.\n") +
+    kTermsParams;
+
 const std::string kStepSummaryDoc =
     std::string("Every row's contributions per feature and every term's sums over the rows.\n\n"
                 "A term's entry at a row goes to its feature, or half to each feature of a\n"
@@ -176,6 +182,20 @@ IntArray step_cells(const py::object& X, const py::object& axes, const py::objec
     return step_call<IntArray>(X, axes, edges, tables, table_start, kernels::step_cells);
 }
 
+DoubleArray step_counts(const py::object& X_arg, const py::object& axes, const py::object& edges,
+                        const py::object& tables, const py::object& table_start) {
+    const DoubleArray X = checked_array<DoubleArray>(X_arg, "X", "float64", 2);
+    const Terms terms = checked_terms(axes, edges, tables, table_start, X.shape(1));
+    DoubleArray counts(terms.tables.shape(0));
+    {
+        py::gil_scoped_release release;
+        kernels::step_counts(X.data(), static_cast<std::size_t>(X.shape(0)),
+                             static_cast<std::size_t>(X.shape(1)), terms.view,
+                             counts.mutable_data(), static_cast<std::size_t>(counts.shape(0)));
+    }
+    return counts;
+}
+
 std::tuple<DoubleArray, DoubleArray, DoubleArray>
 step_summary(const py::object& X_arg, const py::object& axes, const py::object& edges,
              const py::object& tables, const py::object& table_start) {
@@ -297,6 +317,8 @@ ZEKA_MODULE(_terms, m) {
     def_kernel(m, "step_values", step_values, kStepValuesDoc.c_str(), py::arg("X"), py::arg("axes"),
                py::arg("edges"), py::arg("tables"), py::arg("table_start"));
     def_kernel(m, "step_cells", step_cells, kStepCellsDoc.c_str(), py::arg("X"), py::arg("axes"),
+               py::arg("edges"), py::arg("tables"), py::arg("table_start"));
+    def_kernel(m, "step_counts", step_counts, kStepCountsDoc.c_str(), py::arg("X"), py::arg("axes"),
                py::arg("edges"), py::arg("tables"), py::arg("table_start"));
     def_kernel(m, "step_summary", step_summary, kStepSummaryDoc.c_str(), py::arg("X"),
                py::arg("axes"), py::arg("edges"), py::arg("tables"), py::arg("table_start"));

@@ -43,50 +43,82 @@ std::size_t cell_of(const Axis& a, const Axis& b, const double* row) {
 
 } // namespace
 
+namespace {
+
+// The axes and tables of every term, read once: the loops below go row by row
+// (a row of X and of the output stay in cache while every term reads them).
+struct Term {
+    Axis a, b;
+    const double* table = nullptr;
+};
+
+std::vector<Term> read_terms(const StepTerms& terms) {
+    std::vector<Term> out(terms.terms);
+    for (std::size_t t = 0; t < terms.terms; ++t) {
+        out[t].a = axis_of(terms, t, 0);
+        out[t].b = axis_of(terms, t, 1);
+        out[t].table = terms.tables + terms.table_start[t];
+    }
+    return out;
+}
+
+} // namespace
+
 void step_cells(const double* X, std::size_t rows, std::size_t cols, const StepTerms& terms,
                 std::int64_t* cells) {
-    for (std::size_t t = 0; t < terms.terms; ++t) {
-        const Axis a = axis_of(terms, t, 0), b = axis_of(terms, t, 1);
-        for (std::size_t r = 0; r < rows; ++r)
-            cells[r * terms.terms + t] = static_cast<std::int64_t>(cell_of(a, b, X + r * cols));
+    const std::vector<Term> all = read_terms(terms);
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double* row = X + r * cols;
+        std::int64_t* out = cells + r * terms.terms;
+        for (std::size_t t = 0; t < all.size(); ++t)
+            out[t] = static_cast<std::int64_t>(cell_of(all[t].a, all[t].b, row));
     }
 }
 
 void step_values(const double* X, std::size_t rows, std::size_t cols, const StepTerms& terms,
                  double* values) {
-    for (std::size_t t = 0; t < terms.terms; ++t) {
-        const Axis a = axis_of(terms, t, 0), b = axis_of(terms, t, 1);
-        const double* table = terms.tables + terms.table_start[t];
-        for (std::size_t r = 0; r < rows; ++r)
-            values[r * terms.terms + t] = table[cell_of(a, b, X + r * cols)];
+    const std::vector<Term> all = read_terms(terms);
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double* row = X + r * cols;
+        double* out = values + r * terms.terms;
+        for (std::size_t t = 0; t < all.size(); ++t)
+            out[t] = all[t].table[cell_of(all[t].a, all[t].b, row)];
+    }
+}
+
+void step_counts(const double* X, std::size_t rows, std::size_t cols, const StepTerms& terms,
+                 double* counts, std::size_t n_tables) {
+    const std::vector<Term> all = read_terms(terms);
+    std::fill(counts, counts + n_tables, 0.0);
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double* row = X + r * cols;
+        for (std::size_t t = 0; t < all.size(); ++t)
+            counts[static_cast<std::size_t>(terms.table_start[t]) +
+                   cell_of(all[t].a, all[t].b, row)] += 1.0;
     }
 }
 
 void step_summary(const double* X, std::size_t rows, std::size_t cols, const StepTerms& terms,
                   double* contributions, double* sum, double* sum_abs) {
+    const std::vector<Term> all = read_terms(terms);
     std::fill(contributions, contributions + rows * cols, 0.0);
-    for (std::size_t t = 0; t < terms.terms; ++t) {
-        const Axis a = axis_of(terms, t, 0), b = axis_of(terms, t, 1);
-        const double* table = terms.tables + terms.table_start[t];
-        double total = 0.0, total_abs = 0.0;
-        if (b.present) {
-            for (std::size_t r = 0; r < rows; ++r) {
-                const double v = table[cell_of(a, b, X + r * cols)];
-                total += v;
-                total_abs += std::fabs(v);
-                contributions[r * cols + a.feature] += 0.5 * v;
-                contributions[r * cols + b.feature] += 0.5 * v;
-            }
-        } else {
-            for (std::size_t r = 0; r < rows; ++r) {
-                const double v = table[cell_of(a, b, X + r * cols)];
-                total += v;
-                total_abs += std::fabs(v);
-                contributions[r * cols + a.feature] += v;
+    std::fill(sum, sum + terms.terms, 0.0);
+    std::fill(sum_abs, sum_abs + terms.terms, 0.0);
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double* row = X + r * cols;
+        double* out = contributions + r * cols;
+        for (std::size_t t = 0; t < all.size(); ++t) {
+            const Term& term = all[t];
+            const double v = term.table[cell_of(term.a, term.b, row)];
+            sum[t] += v;
+            sum_abs[t] += std::fabs(v);
+            if (term.b.present) {
+                out[term.a.feature] += 0.5 * v;
+                out[term.b.feature] += 0.5 * v;
+            } else {
+                out[term.a.feature] += v;
             }
         }
-        sum[t] = total;
-        sum_abs[t] = total_abs;
     }
 }
 

@@ -34,6 +34,12 @@ void step_cells(const double* X, std::size_t rows, std::size_t cols, const StepT
 void step_values(const double* X, std::size_t rows, std::size_t cols, const StepTerms& terms,
                  double* values);
 
+// counts[table_start[t] + c] = the number of rows of X in cell c of term t,
+// for every term; counts has the n_tables entries of the tables, which every
+// term's table lies within.
+void step_counts(const double* X, std::size_t rows, std::size_t cols, const StepTerms& terms,
+                 double* counts, std::size_t n_tables);
+
 // Over every row r of X: contributions[r * cols + j] = the sum over the
 // terms t of feature j of the entry of t at r divided by the number of
 // features of t (a pair's entry half to each of its features); and per term,

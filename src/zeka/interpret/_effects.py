@@ -66,6 +66,9 @@ class StepSet:
     def values(self, X):
         return _terms.step_values(_c(X), self.axes, self.edges, self.tables, self.starts)
 
+    def counts(self, X):
+        return _terms.step_counts(_c(X), self.axes, self.edges, self.tables, self.starts)
+
     def summary(self, X):
         return _terms.step_summary(_c(X), self.axes, self.edges, self.tables, self.starts)
 
@@ -151,20 +154,27 @@ class Effects:
         self._X = X
         steps = self.steps is not None
         values = self.values(X) if self.pair_terms and not steps else None
-        ones = np.ones((len(X), 1))
         main_of = {f[0]: t for t, f in enumerate(self.terms) if len(f) == 1}
         pieces, targets = [], []
+        if steps and self.pair_terms:
+            # the rows per cell of every pair's table, in one pass over the rows
+            own = StepSet([self.steps.terms[t] for t in self.pair_terms])
+            all_counts = own.counts(X)
+            cell_counts = {
+                t: all_counts[start : start + np.size(own.terms[i][2])]
+                for i, (t, start) in enumerate(zip(self.pair_terms, own.starts))
+            }
         for t in self.pair_terms:
             a, b = self.terms[t]
             ea, eb = self.grids[t]
             shape = (len(ea) + 1, len(eb) + 1)
             width = shape[0] * shape[1]
-            grid = StepSet([((a, b), (ea, eb), np.zeros(width))])
-            cells = np.ascontiguousarray(grid.cells(X)[:, 0])
             if steps:
-                _, counts = _terms.cell_sums(cells, ones, width)
+                counts = cell_counts[t]
                 table = np.asarray(self.steps.terms[t][2], dtype=np.float64).ravel()
             else:
+                grid = StepSet([((a, b), (ea, eb), np.zeros(width))])
+                cells = np.ascontiguousarray(grid.cells(X)[:, 0])
                 sums, counts = _terms.cell_sums(cells, np.ascontiguousarray(values[:, [t]]), width)
                 table = np.divide(sums[:, 0], counts, out=np.zeros(width), where=counts > 0)
             scale = max(float(np.abs(table).max(initial=0.0)), 1e-300)

@@ -21,6 +21,15 @@ def step_cells(
 ) -> npt.NDArray[np.int64]:
     """The cell of every row in every term's table: (n, T) int64."""
 
+def step_counts(
+    X: npt.NDArray[np.float64],
+    axes: npt.NDArray[np.int64],
+    edges: npt.NDArray[np.float64],
+    tables: npt.NDArray[np.float64],
+    table_start: npt.NDArray[np.int64],
+) -> npt.NDArray[np.float64]:
+    """The rows of X in every cell of every term's table, laid out as tables."""
+
 def step_summary(
     X: npt.NDArray[np.float64],
     axes: npt.NDArray[np.int64],
