@@ -111,14 +111,19 @@ class Effects:
             if term is None:
                 return self.final.values(X)
             return StepSet([self.final.terms[term]]).values(X)[:, 0]
+        out = self._adjusted(X, np.asarray(self._raw(X), dtype=np.float64).reshape(len(X), -1))
+        return out if term is None else out[:, term]
+
+    def _adjusted(self, X, raw):
+        """The terms from the model's own values ``raw`` (n, T0 <= T): with the pieces
+        and shifts of identification added."""
         out = np.zeros((len(X), len(self.terms)))
-        raw = np.asarray(self._raw(X), dtype=np.float64).reshape(len(X), -1)
         out[:, : raw.shape[1]] = raw
         if self.pieces is not None and len(self.targets):
             pieces = self.pieces.values(X)[:, self._piece_order]
             out[:, self._piece_terms] += np.add.reduceat(pieces, self._piece_starts, axis=1)
         out += self.shifts
-        return out if term is None else out[:, term]
+        return out
 
     def contributions(self, values):
         """Per-feature contributions from term values: the main effect plus half of each
@@ -153,7 +158,8 @@ class Effects:
         X = _c(X)
         self._X = X
         steps = self.steps is not None
-        values = self.values(X) if self.pair_terms and not steps else None
+        raw = None if steps else np.asarray(self._raw(X), dtype=np.float64).reshape(len(X), -1)
+        values = raw if self.pair_terms and not steps else None
         main_of = {f[0]: t for t, f in enumerate(self.terms) if len(f) == 1}
         pieces, targets = [], []
         if steps and self.pair_terms:
@@ -211,7 +217,7 @@ class Effects:
                 self.intercept += means[t]
             self.final = StepSet(tables)
             return self
-        values = self.values(X)
+        values = self._adjusted(X, raw)
         means = values.mean(axis=0)
         for t in self.main_terms:
             self.shifts[t] -= means[t]
