@@ -174,3 +174,33 @@ def test_trees_deeper_than_two_are_refused_for_effects():
     est = ZEKAREGRESSOR["xgb2"](max_depth=3, n_estimators=20).fit(X, f)
     with pytest.raises(ValueError, match="depth two"):
         explain(est, "local_ei", X, row=0)
+
+
+@pytest.mark.parametrize("task", ["reg", "cls"])
+def test_shape_functions_are_the_models_own_terms_centred(task):
+    X, f, rng = make_data(seed=8)
+    cat = ZEKAREGRESSOR if task == "reg" else ZEKACLASSIFIER
+    y = f if task == "reg" else (f + rng.normal(size=len(f)) > 0).astype(int)
+    gam = cat["gam"]().fit(X, y)
+    xgb1 = cat["xgb1"](**FAST["xgb1"]).fit(X, y)
+
+    def gam_term(j, x):
+        for k, spline, center in gam.terms_:
+            if k == j:
+                return (spline.transform(x[:, None]) - center) @ gam.term_coefficients()[j]
+        return np.zeros(len(x))
+
+    def xgb1_term(j, x):
+        mine = xgb1.step_features_ == j
+        steps = x[:, None] > xgb1.step_thresholds_[mine]
+        return steps @ xgb1.step_heights_[mine]
+
+    for est, term in ((gam, gam_term), (xgb1, xgb1_term)):
+        curves = explain(est, "global_effect_plot", X).data["effects"]
+        for j, name in enumerate(NAMES):
+            curve = curves[curves["feature"] == name]
+            x = curve["x"].to_numpy()
+            expected = term(j, x) - term(j, X[name].to_numpy()).mean()
+            assert np.allclose(curve["effect"], expected, atol=1e-9), (type(est).__name__, name)
+        assert curves.loc[curves["feature"] == "grade", "categorical"].all()
+        assert not curves.loc[curves["feature"] == "age", "categorical"].any()

@@ -10,7 +10,8 @@ log-odds of ``classes_[1]``, for a classifier; ``predict`` for a regressor).
   interaction it takes part in.
 - "local_fi": one row per feature with its value ("value") and contribution
   ("contribution"); ``base`` is the intercept.
-- "global_effect_plot": the shape function (main effect) of every feature over its
+- "global_effect_plot": the shape function (main effect; for the two-way families the
+  purified one, with what the interactions gave up) of every feature over its
   observed range ("effects": columns "feature", "x", "effect", "categorical"), drawn as a
   curve for a numerical feature and as bars for a categorical one (declared categorical
   in the estimator's ``feature_types``, or with at most 5 distinct values in ``X``), over
