@@ -184,8 +184,12 @@ def global_ei(estimator, X, y, row):
     )
     table = table.sort_values("importance", ascending=False, kind="stable").reset_index(drop=True)
     pairs = sorted(model.pair_terms, key=lambda t: -importance[t])
+    matrix = X.to_numpy(dtype=np.float64)
+    median = np.median(matrix, axis=0)
+    features = sorted({j for t in pairs for j in model.terms[t]})
+    grids = {j: _grid(matrix[:, j], _HEATMAP_POINTS) for j in features}
     heatmaps = pd.concat(
-        [_heatmap_frame(model, t, X) for t in pairs]
+        [_heatmap_frame(model, t, grids, median) for t in pairs]
         or [pd.DataFrame(columns=["effect", "x", "y", "value"])],
         ignore_index=True,
     )
@@ -235,12 +239,10 @@ def global_ei(estimator, X, y, row):
     return Interpretation("global_ei", {"importance": table, "heatmaps": heatmaps}, draw)
 
 
-def _heatmap_frame(model, t, X):
+def _heatmap_frame(model, t, grids, median):
     a, b = model.terms[t]
-    xa = _grid(X.iloc[:, a].to_numpy(dtype=np.float64), _HEATMAP_POINTS)
-    xb = _grid(X.iloc[:, b].to_numpy(dtype=np.float64), _HEATMAP_POINTS)
-    A, B = np.meshgrid(xa, xb, indexing="ij")
-    points = np.tile(np.median(X.to_numpy(dtype=np.float64), axis=0), (A.size, 1))
+    A, B = np.meshgrid(grids[a], grids[b], indexing="ij")
+    points = np.tile(median, (A.size, 1))
     points[:, a], points[:, b] = A.ravel(), B.ravel()
     value = model.values(points, term=t)
     return pd.DataFrame(
