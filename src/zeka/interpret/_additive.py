@@ -123,7 +123,7 @@ def _row_matrix(row):
     return row.to_numpy(dtype=np.float64)[None, :]
 
 
-def local_view(view, data, label_column, base, label):
+def local_view(view, data, label_column, base, label, base_label="intercept"):
     def draw(figure, interpretation):
         d = interpretation.data
         contribution = d["contribution"].to_numpy()
@@ -148,8 +148,13 @@ def local_view(view, data, label_column, base, label):
         ax.set_xlabel("contribution (%s)" % label)
         total = interpretation.base + contribution.sum()
         ax.set_title(
-            "intercept %s + contributions %s = output %s"
-            % (_number(interpretation.base), _number(contribution.sum()), _number(total)),
+            "%s %s + contributions %s = output %s"
+            % (
+                base_label,
+                _number(interpretation.base),
+                _number(contribution.sum()),
+                _number(total),
+            ),
             fontsize=10,
         )
 

@@ -85,7 +85,9 @@ def local_fi(estimator, X, y, row):
         }
     )
     base = local.output[0] - contribution.sum()
-    return local_view("local_fi", data, "feature", base, output_label(estimator))
+    return local_view(
+        "local_fi", data, "feature", base, output_label(estimator), "local model at the means"
+    )
 
 
 @register("global_fi", "reludnn")
