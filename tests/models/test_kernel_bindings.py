@@ -10,10 +10,10 @@ import types
 
 import pytest
 
-from zeka.interpret import _view_kernels
+from zeka.interpret import _terms, _view_kernels
 from zeka.models import _boost_tree, _pair_gain, _subnet
 
-MODULES = [_subnet, _pair_gain, _boost_tree, _view_kernels]
+MODULES = [_subnet, _pair_gain, _boost_tree, _view_kernels, _terms]
 
 
 def stub_parameters(module):
