@@ -10,7 +10,7 @@ WERROR ?= OFF
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
-.PHONY: demo test sanitize tsan fuzz bench format lint install wheel wheel-test clean
+.PHONY: demo test cluster-test sanitize tsan fuzz bench format lint install wheel wheel-test clean
 
 # The package is reinstalled only when something it is built from changed;
 # the stamp in the environment records the last install.
@@ -53,6 +53,14 @@ demo: $(STAMP)
 test: $(STAMP)
 	@echo "== running the test suite"
 	$(PY) -m pytest $(PYTEST_ARGS)
+
+# The integrity checks on a local Dask cluster (worker processes): once per CI
+# run, with the dask extra installed into the environment.
+cluster-test: $(STAMP)
+	@echo "== installing the dask extra and running the cluster tests"
+	@$(PIP) install --quiet --no-build-isolation ".[test,dask]" -C cmake.define.ZEKA_WERROR=$(WERROR) > build/cluster-install.log 2>&1 \
+		|| { tail -n 40 build/cluster-install.log; exit 1; }
+	ZEKA_CLUSTER_TESTS=1 $(PY) -m pytest tests/distributed $(PYTEST_ARGS)
 
 # A wheel in dist/, and a check that it installs into a clean environment
 # and passes the test suite there.
