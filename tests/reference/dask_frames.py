@@ -78,3 +78,34 @@ def compare_all(ddf: dd.DataFrame, meta_info, client, long_args=((0.8, 5),), mix
     for column in mixed:
         assert spread._get_data_mix(column) == local._get_data_mix(full[column].dropna())
     return local, spread
+
+
+def _slow_piece(frame, start, stop, seconds):
+    import time
+
+    time.sleep(seconds)
+    return frame.iloc[start:stop]
+
+
+def slow_frame(frame: pd.DataFrame, parts: int, seconds: float) -> dd.DataFrame:
+    """A Dask frame of `parts` equal partitions, each taking `seconds` to read."""
+    bounds = np.linspace(0, len(frame), parts + 1).astype(int)
+    pieces = [
+        dask.delayed(_slow_piece, pure=True)(frame, a, b, seconds)
+        for a, b in zip(bounds[:-1], bounds[1:])
+    ]
+    with dask.config.set({"dataframe.convert-string": False}):
+        return dd.from_delayed(pieces, meta=frame.iloc[:0], verify_meta=False)
+
+
+def _deadly_piece(frame):
+    import os
+
+    os._exit(3)  # the worker process dies reading this partition
+
+
+def deadly_frame(frame: pd.DataFrame) -> dd.DataFrame:
+    """A Dask frame whose second partition kills every worker that reads it."""
+    pieces = [dask.delayed(_piece)(frame, 0, len(frame)), dask.delayed(_deadly_piece)(frame)]
+    with dask.config.set({"dataframe.convert-string": False}):
+        return dd.from_delayed(pieces, meta=frame.iloc[:0], verify_meta=False)
