@@ -17,7 +17,10 @@ def cluster_client():
     """A client of a local cluster of two worker processes, one thread each."""
     from distributed import Client, LocalCluster
 
-    with LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
-    ) as cluster, Client(cluster) as client:
+    with (
+        LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+        ) as cluster,
+        Client(cluster) as client,
+    ):
         yield client

@@ -37,7 +37,9 @@ def frames(draw):
         "m": draw(st.lists(st.one_of(text, st.integers(0, 3)), min_size=n, max_size=n)),
         "o": draw(st.lists(st.integers(0, 2), min_size=n, max_size=n)),
     }
-    frame = pd.DataFrame({k: pd.Series(v, dtype=float if k[0] == "n" else object) for k, v in data.items()})
+    frame = pd.DataFrame(
+        {k: pd.Series(v, dtype=float if k[0] == "n" else object) for k, v in data.items()}
+    )
     frame["o"] = frame["o"].astype(np.int64)
     if draw(st.booleans()):
         # a repeated row somewhere later

@@ -24,9 +24,12 @@ def own_cluster():
     from distributed import Client, LocalCluster
 
     with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
-        with LocalCluster(
-            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
-        ) as cluster, Client(cluster) as client:
+        with (
+            LocalCluster(
+                n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+            ) as cluster,
+            Client(cluster) as client,
+        ):
             yield client
 
 

@@ -21,9 +21,7 @@ def split_frame(frame: pd.DataFrame, cuts) -> dd.DataFrame:
     cuts give empty partitions. The dtypes stay as they are (object text
     stays object)."""
     bounds = [0, *sorted(cuts), len(frame)]
-    pieces = [
-        dask.delayed(_piece)(frame, a, b) for a, b in zip(bounds[:-1], bounds[1:])
-    ]
+    pieces = [dask.delayed(_piece)(frame, a, b) for a, b in zip(bounds[:-1], bounds[1:])]
     with dask.config.set({"dataframe.convert-string": False}):
         return dd.from_delayed(pieces, meta=frame.iloc[:0], verify_meta=False)
 

@@ -187,9 +187,7 @@ class DistributedIntegrityCheck:
 
     def __init__(self, data, meta_info, client=None):
         if not isinstance(data, dd.DataFrame):
-            raise TypeError(
-                "data must be a dask.dataframe.DataFrame, not " + type(data).__name__
-            )
+            raise TypeError("data must be a dask.dataframe.DataFrame, not " + type(data).__name__)
         if meta_info is not None and type(meta_info) is not dict:
             raise TypeError(
                 "meta_info must be of type dict or None, not " + type(meta_info).__name__
@@ -284,7 +282,16 @@ class DistributedIntegrityCheck:
             "Special Characters",
             "Special Characters",
         ]
-        level1 = ["", "", "Mixed", "Categorical : Numerical", "Num", "Index", "Ratio", "Example Samples"]
+        level1 = [
+            "",
+            "",
+            "Mixed",
+            "Categorical : Numerical",
+            "Num",
+            "Index",
+            "Ratio",
+            "Example Samples",
+        ]
         if len(self._columns) == 0:
             scol = pd.DataFrame(
                 index=self._columns, columns=pd.MultiIndex.from_arrays((level0, level1))
@@ -299,7 +306,9 @@ class DistributedIntegrityCheck:
             {"selector": "th.col_heading", "props": "text-align: center;"},
             {"selector": "th.col_heading.level0", "props": "font-size: 1.0em;"},
         ]
-        border = [{"selector": "th,td", "props": [("border-style", "solid"), ("border-width", "1px")]}]
+        border = [
+            {"selector": "th,td", "props": [("border-style", "solid"), ("border-width", "1px")]}
+        ]
         return scol.style.set_table_styles(size + border).format(precision=4)
 
     # ------------------------------------------------ tables from summary
@@ -322,9 +331,7 @@ class DistributedIntegrityCheck:
         if isinstance(quantile_threshold, (str, bytes)) or not (
             hasattr(kind, "__float__") or hasattr(kind, "__index__")
         ):
-            raise TypeError(
-                "quantile_threshold must be a real number, not '" + kind.__name__ + "'"
-            )
+            raise TypeError("quantile_threshold must be a real number, not '" + kind.__name__ + "'")
         q = float(quantile_threshold)
         # pandas refuses a quantile outside [0, 1] with its own error
         pd.Series([0]).quantile(q, interpolation="nearest")
@@ -487,7 +494,7 @@ class DistributedIntegrityCheck:
         size = len(columns)
         out = np.full((size, size), np.nan)
         if rows > 0:
-            for (a, b), (n, _) in pairs.items():
+            for a, b in pairs:
                 sxy, sxx, syy = sums["ranks"][a, b]
                 xy, xx, yy = sxy / 4, sxx / 4, syy / 4
                 divisor = math.sqrt(xx * yy)
@@ -514,8 +521,12 @@ class DistributedIntegrityCheck:
                     # then the second's; margins in code order
                     order = np.lexsort((gy, gx))
                     hxy = _entropy(cells[order].tolist())
-                    hx = _entropy(np.bincount(gx, weights=cells, minlength=len(uniques[a])).tolist())
-                    hy = _entropy(np.bincount(gy, weights=cells, minlength=len(uniques[b])).tolist())
+                    hx = _entropy(
+                        np.bincount(gx, weights=cells, minlength=len(uniques[a])).tolist()
+                    )
+                    hy = _entropy(
+                        np.bincount(gy, weights=cells, minlength=len(uniques[b])).tolist()
+                    )
                     value = _uncertainty(hx, hy, hxy)
                 out[cat_at[a], cat_at[b]] = out[cat_at[b], cat_at[a]] = value
 

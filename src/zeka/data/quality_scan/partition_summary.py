@@ -135,7 +135,9 @@ def summarise_column(column: pd.Series, text_lengths: bool = True) -> dict[str, 
         "strings": strings,
         # None: not measured here (a numeric block, measured only when the
         # column turns out to hold strings overall)
-        "lengths": None if numeric or not text_lengths else _length_histogram(_text_lengths(present)),
+        "lengths": None
+        if numeric or not text_lengths
+        else _length_histogram(_text_lengths(present)),
         "special": {},
         "numbers": 0,
         "number_examples": [],
@@ -195,7 +197,9 @@ def merge_column(a: dict[str, Any], b: dict[str, Any]) -> dict[str, Any]:
         "lengths": _merge_counts(a["lengths"], b["lengths"]),
         "special": _merge_counts(a["special"], b["special"]),
         "numbers": a["numbers"] + b["numbers"],
-        "number_examples": _first_distinct(a["number_examples"], b["number_examples"], MAX_EXAMPLES),
+        "number_examples": _first_distinct(
+            a["number_examples"], b["number_examples"], MAX_EXAMPLES
+        ),
         "text_examples": _first_distinct(a["text_examples"], b["text_examples"], MAX_EXAMPLES),
     }
 
@@ -214,9 +218,7 @@ def merge(a: dict[str, Any], b: dict[str, Any]) -> dict[str, Any]:
 
 def missing_lengths(frame: pd.DataFrame, positions: list[int]) -> dict[int, dict[int, int]]:
     """Text-length histograms of the given columns, also of numeric blocks."""
-    return {
-        i: _length_histogram(_text_lengths(frame.iloc[:, i].dropna())) for i in positions
-    }
+    return {i: _length_histogram(_text_lengths(frame.iloc[:, i].dropna())) for i in positions}
 
 
 def long_values(frame: pd.DataFrame, limits: dict[int, Any], keep: int) -> dict[int, tuple]:

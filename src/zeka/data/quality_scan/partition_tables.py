@@ -138,9 +138,7 @@ def numerical_values(frame: pd.DataFrame, positions: list[int]) -> np.ndarray:
     return np.ascontiguousarray(block.to_numpy(dtype=np.float64, na_value=np.nan).T)
 
 
-def association_counts(
-    frame: pd.DataFrame, num_at: list[int], cat_at: list[int]
-) -> dict[str, Any]:
+def association_counts(frame: pd.DataFrame, num_at: list[int], cat_at: list[int]) -> dict[str, Any]:
     """Pass one of the association table over a partition."""
     x = numerical_values(frame, num_at)
     k = len(num_at)
