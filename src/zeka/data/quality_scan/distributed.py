@@ -413,12 +413,13 @@ class DistributedIntegrityCheck:
 
     def duplicated_samples(self):
         runner = self._runner()
-        counted = self._over_partitions(tables.hash_counts, HASH_BUCKETS)
+        n_buckets = min(HASH_BUCKETS, self.data.npartitions)
+        counted = self._over_partitions(tables.hash_counts, n_buckets)
         buckets = [
             tree_reduce(
                 [delayed(tables.bucket_of)(c, b) for c in counted], tables.merge_hash_counts
             )
-            for b in range(HASH_BUCKETS)
+            for b in range(n_buckets)
         ]
         rows = tree_reduce([delayed(tables.rows_of)(c) for c in counted], operator.add)
         repeated, n_samples = runner.keep(delayed(tables.repeated_hashes)(*buckets), rows)

@@ -60,12 +60,16 @@ def _string_count(values: np.ndarray) -> int:
     return int(np.fromiter((isinstance(v, str) for v in values), bool, values.size).sum())
 
 
+def _holds_only_str(dtype: Any) -> bool:
+    """pandas' string dtypes: every present value is a str."""
+    return isinstance(dtype, pd.StringDtype) or (
+        isinstance(dtype, pd.ArrowDtype) and "string" in str(dtype)
+    )
+
+
 def _text_lengths(present: pd.Series) -> np.ndarray:
     """len(str(x)) of every present value, in order."""
-    dtype = present.dtype
-    if isinstance(dtype, pd.StringDtype) or (
-        isinstance(dtype, pd.ArrowDtype) and "string" in str(dtype)
-    ):
+    if _holds_only_str(present.dtype):
         return present.str.len().to_numpy(dtype=np.int64)
     values = present.to_numpy(dtype=object)
     return (
@@ -121,16 +125,31 @@ def _distinct(values: pd.Series, at_most: int = 2) -> list:
     return list(found[:at_most])
 
 
+def _two_distinct(present: pd.Series) -> list:
+    """The first value and the first one unequal to it, of the present values."""
+    if len(present) == 0:
+        return []
+    first = present.iloc[0]
+    other = np.flatnonzero(np.asarray(present != first, dtype=bool))
+    values = [first] if other.size == 0 else [first, present.iloc[other[0]]]
+    return list(pd.Series(values, dtype=object))
+
+
 def summarise_column(column: pd.Series, text_lengths: bool = True) -> dict[str, Any]:
     """The summary of one column of a partition (see summarise_partition)."""
     present = column.dropna()
     n_present = int(present.size)
     numeric = _is_numeric_dtype(column.dtype)
-    strings = 0 if numeric else _string_count(present.to_numpy(dtype=object))
+    if numeric:
+        strings = 0
+    elif _holds_only_str(column.dtype):
+        strings = n_present
+    else:
+        strings = _string_count(present.to_numpy(dtype=object))
     summary: dict[str, Any] = {
         "size": int(column.size),
         "nulls": int(column.size - n_present),
-        "distinct": _distinct(present),
+        "distinct": _two_distinct(present),
         "present": n_present,
         "strings": strings,
         # None: not measured here (a numeric block, measured only when the
