@@ -114,7 +114,7 @@ def on_cluster(files, workers, memory_limit):
             threads_per_worker=1,
             processes=True,
             memory_limit=memory_limit,
-            dashboard_address=None,
+            dashboard_address=":0",
         ) as cluster,
         Client(cluster) as client,
     ):

@@ -19,7 +19,7 @@ def cluster_client():
 
     with (
         LocalCluster(
-            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0"
         ) as cluster,
         Client(cluster) as client,
     ):

@@ -54,7 +54,7 @@ def frames(draw):
 
 
 @settings(
-    max_examples=12,
+    max_examples=10,
     deadline=None,
     derandomize=True,
     suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow],
@@ -126,7 +126,7 @@ def test_mixed_examples_come_from_different_partitions(cluster_client):
     frame = _base(n)
     frame["m"] = m
     _, spread = compare_all(split_frame(frame, [8, 16]), META, cluster_client)
-    mix = spread._get_data_mix("m")
+    mix = spread.data_mix("m")
     assert mix["numbers_examples"] == {"1", "2.5", "7"}
     assert mix["strings_examples"] == {"a", "b", "c"}
     assert spread.mixed_data_type().loc["m", "Categorical : Numerical"] == "0.8333 : 0.1667"

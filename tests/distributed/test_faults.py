@@ -26,7 +26,7 @@ def own_cluster():
     with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
         with (
             LocalCluster(
-                n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+                n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0"
             ) as cluster,
             Client(cluster) as client,
         ):

@@ -74,7 +74,7 @@ def compare_all(ddf: dd.DataFrame, meta_info, client, long_args=((0.8, 5),), mix
         local.highly_correlated_features().data, spread.highly_correlated_features().data, meta_info
     )
     for column in mixed:
-        assert spread._get_data_mix(column) == local._get_data_mix(full[column].dropna())
+        assert spread.data_mix(column) == local._get_data_mix(full[column].dropna())
     return local, spread
 
 

@@ -137,7 +137,7 @@ def connect(scheduler, workers):
             ) from None
         return client, "the Dask scheduler at " + scheduler
     cluster = distributed.LocalCluster(
-        n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None
+        n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0"
     )
     client = distributed.Client(cluster)
     client.zeka_cluster = cluster  # closed with the client (close())

@@ -257,7 +257,7 @@ class DistributedIntegrityCheck:
     def mixed_data_type(self):
         return self._mixed_table(self._summary())
 
-    def _get_data_mix(self, column_name):
+    def data_mix(self, column_name):
         """The mix record of one column (the shares and, in sets, the first
         three distinct numbers and texts), or None when it is not mixed."""
         position = self._columns.get_loc(column_name)

@@ -31,28 +31,16 @@ def _float_hashes(values: np.ndarray) -> np.ndarray:
     return pd.util.hash_array(values)
 
 
-def _column_hashes(column: pd.Series) -> np.ndarray:
-    """One hash per value; values that duplicated() counts as equal always get
-    equal hashes, whatever the block's dtype (unequal values rarely share one)."""
-    dtype = column.dtype
-    if (isinstance(dtype, np.dtype) and dtype.kind in "biuf") or (
-        pd.api.types.is_numeric_dtype(dtype) and not isinstance(dtype, pd.CategoricalDtype)
-    ):
-        return _float_hashes(column.to_numpy(dtype=np.float64, na_value=np.nan))
-    if isinstance(dtype, np.dtype) and dtype.kind == "M" or isinstance(dtype, pd.DatetimeTZDtype):
-        return pd.util.hash_pandas_object(column, index=False).to_numpy()
-    values = column.to_numpy(dtype=object)
-    out = np.empty(values.size, dtype=np.uint64)
-    missing = pd.isna(values)
-    out[missing] = _float_hashes(_NAN)[0]
-    present = ~missing
-    if infer_dtype(values[present], skipna=False) in ("string", "empty"):
-        out[present] = pd.util.hash_array(values[present])
-        return out
+def _value_hashes(values: np.ndarray) -> np.ndarray:
+    """One hash per present value of an object array: a str by its text, a
+    number by its float value (1, 1.0 and True alike), any other object one
+    hash for all (the exact comparison afterwards sorts them out)."""
+    out = np.full(values.size, np.uint64(0x9E3779B97F4A7C15), dtype=np.uint64)
+    if infer_dtype(values, skipna=False) in ("string", "empty"):
+        return pd.util.hash_array(values) if values.size else out
     kinds = np.zeros(values.size, dtype=np.int8)  # 0 other, 1 str, 2 number
     numbers_at = []
-    for i in np.flatnonzero(present):
-        v = values[i]
+    for i, v in enumerate(values):
         if isinstance(v, str):
             kinds[i] = 1
         elif isinstance(v, (numbers.Real, np.number)) and not isinstance(v, np.timedelta64):
@@ -65,9 +53,24 @@ def _column_hashes(column: pd.Series) -> np.ndarray:
         out[kinds == 1] = pd.util.hash_array(values[kinds == 1])
     if numbers_at:
         out[kinds == 2] = _float_hashes(np.array(numbers_at, dtype=np.float64))
-    # Any other object: one hash for all (the exact comparison sorts them out).
-    out[present & (kinds == 0)] = np.uint64(0x9E3779B97F4A7C15)
     return out
+
+
+def _column_hashes(column: pd.Series) -> np.ndarray:
+    """One hash per value; values that duplicated() counts as equal always get
+    equal hashes, whatever the block's dtype (unequal values rarely share one)."""
+    dtype = column.dtype
+    if (isinstance(dtype, np.dtype) and dtype.kind in "biuf") or (
+        pd.api.types.is_numeric_dtype(dtype) and not isinstance(dtype, pd.CategoricalDtype)
+    ):
+        return _float_hashes(column.to_numpy(dtype=np.float64, na_value=np.nan))
+    if isinstance(dtype, np.dtype) and dtype.kind == "M" or isinstance(dtype, pd.DatetimeTZDtype):
+        return pd.util.hash_pandas_object(column, index=False).to_numpy()
+    # Text and other objects: the distinct values are hashed, each row takes
+    # its value's hash (a missing value the hash of NaN, as in number columns).
+    codes, uniques = pd.factorize(column)
+    hashes = np.append(_value_hashes(np.asarray(uniques, dtype=object)), _float_hashes(_NAN))
+    return hashes[codes]
 
 
 def row_hashes(frame: pd.DataFrame) -> np.ndarray:
