@@ -157,3 +157,13 @@ def test_bad_arguments(cluster_client):
         spread.highly_correlated_features()
     with pytest.raises(TypeError, match="quantile_threshold"):
         spread.long_string("0.8")
+
+
+def test_more_long_strings_than_the_index_lists(cluster_client):
+    frame = _base(40)
+    many = [1, 5, 9, 14, 22, 31, 39]  # under a fifth of the values: the quantile is short
+    frame.loc[many, "t"] = LONG
+    _, spread = compare_all(split_frame(frame, [10, 20, 30]), META, cluster_client)
+    table = spread.long_string()
+    assert table.loc["t", "Long String Num"] == len(many)
+    assert "more" in table.loc["t", "Long String Index"]
