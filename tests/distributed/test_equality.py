@@ -167,3 +167,21 @@ def test_more_long_strings_than_the_index_lists(cluster_client):
     table = spread.long_string()
     assert table.loc["t", "Long String Num"] == len(many)
     assert "more" in table.loc["t", "Long String Index"]
+
+
+def test_categorical_and_nullable_columns(cluster_client):
+    rng = np.random.default_rng(3)
+    n = 50
+    frame = pd.DataFrame(
+        {
+            # categories in another order than the values first appear
+            "a": pd.Categorical(rng.choice(["z", "y", "x"], n), categories=["x", "y", "z"]),
+            "b": pd.Series(rng.choice(["p", "q"], n), dtype=object),
+            "c": rng.normal(size=n),
+            "d": pd.array(rng.integers(0, 3, n), dtype="Int64"),
+        }
+    )
+    frame.loc[[3, 30], "a"] = np.nan
+    frame.loc[[7], "d"] = pd.NA
+    meta = {"a": "categorical", "b": "categorical", "c": "numerical", "d": "numerical"}
+    compare_all(split_frame(frame, [10, 25, 25]), meta, cluster_client, mixed=())
