@@ -10,7 +10,7 @@ WERROR ?= OFF
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -c
 
-.PHONY: demo test browser-test panel-test-widgets7 sanitize tsan fuzz bench format lint install wheel wheel-test clean
+.PHONY: demo test browser-test panel-test-widgets7 cluster-test sanitize tsan fuzz bench format lint install wheel wheel-test clean
 
 # The package is reinstalled only when something it is built from changed;
 # the stamp in the environment records the last install.
@@ -87,6 +87,14 @@ panel-test-widgets7: $(STAMP)
 	@$(PIP) install --quiet --upgrade --target $(WIDGETS7) --no-deps "ipywidgets>=7.6,<8" \
 		ipython_genutils "widgetsnbextension>=3.6,<4" "jupyterlab_widgets>=1,<3"
 	PYTHONPATH=$(WIDGETS7) $(PY) -m pytest -p no:cacheprovider tests/panel $(PYTEST_ARGS)
+
+# The integrity checks on a local Dask cluster (worker processes): once per CI
+# run, with the dask extra installed into the environment.
+cluster-test: $(STAMP)
+	@echo "== installing the dask extra and running the cluster tests"
+	@$(PIP) install --quiet --no-build-isolation ".[test,dask]" -C cmake.define.ZEKA_WERROR=$(WERROR) > build/cluster-install.log 2>&1 \
+		|| { tail -n 40 build/cluster-install.log; exit 1; }
+	ZEKA_CLUSTER_TESTS=1 $(PY) -m pytest tests/distributed $(PYTEST_ARGS)
 
 # A wheel in dist/, and a check that it installs into a clean environment
 # and passes the test suite there.

@@ -17,6 +17,7 @@ import time
 from zeka.report.families import MODEL_FAMILIES
 from zeka.report.inputs import ReportInputError, load_builtin, load_csv
 from zeka.report.output import Output, refuse_inputs
+from zeka.report.parquet import DEFAULT_SAMPLE_ROWS
 from zeka.report.road import Road, Settings
 from zeka.report.stopping import StopSignals
 
@@ -29,6 +30,8 @@ examples:
   zeka report --dataset SimuHousing --out housing.html
   zeka report --csv loans.csv --target default --models glm ebm tree
   python -m zeka report --csv prices.csv --target price --task regression --quiet
+  zeka report --parquet 'data/*.parquet' --target default --workers 4
+  zeka report --parquet data/ --target default --scheduler tcp://10.0.0.5:8786
 
 The report walks the road: data integrity, preparation, feature selection,
 outliers, models (ranked by AUC or MSE), and SHAP explanations of the best
@@ -76,7 +79,36 @@ def build_parser():
     source.add_argument(
         "--csv", metavar="PATH", help="a CSV file with a header row; needs --target"
     )
-    report.add_argument("--target", metavar="COLUMN", help="the target column of the CSV file")
+    source.add_argument(
+        "--parquet",
+        metavar="PATH_OR_GLOB",
+        help="a Parquet file, a folder of them or a glob; needs --target. The integrity "
+        "checks run over all rows on Dask, the modelling steps on a seeded sample "
+        "(needs the extra zeka[dask])",
+    )
+    report.add_argument(
+        "--target", metavar="COLUMN", help="the target column of the CSV or Parquet data"
+    )
+    report.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="with --parquet: the address of a running Dask scheduler (tcp://host:8786)",
+    )
+    report.add_argument(
+        "--workers",
+        type=int,
+        metavar="N",
+        help="with --parquet and no --scheduler: worker processes of the local Dask "
+        "cluster (default 2)",
+    )
+    report.add_argument(
+        "--sample-rows",
+        type=int,
+        default=DEFAULT_SAMPLE_ROWS,
+        metavar="N",
+        help="with --parquet: rows of the seeded sample the modelling steps use "
+        "(default %(default)s)",
+    )
     report.add_argument(
         "--task",
         choices=["classification", "regression"],
@@ -134,6 +166,31 @@ def _models(values):
 
 
 def _source(args):
+    if args.parquet is None and (args.scheduler is not None or args.workers is not None):
+        raise ReportInputError("--scheduler and --workers go with --parquet")
+    if args.parquet is not None:
+        if args.target is None:
+            raise ReportInputError("--parquet needs --target COLUMN, the column to predict")
+        if args.scheduler is not None and args.workers is not None:
+            raise ReportInputError(
+                "--workers starts a local cluster; with --scheduler the cluster has its own"
+            )
+        if args.workers is not None and args.workers < 1:
+            raise ReportInputError("--workers must be at least 1")
+        if args.sample_rows < 1:
+            raise ReportInputError("--sample-rows must be at least 1")
+        from zeka.report.parquet import load_parquet, parquet_files
+
+        refuse_inputs(args.out, parquet_files(args.parquet))
+        return load_parquet(
+            args.parquet,
+            args.target,
+            args.task,
+            args.sample_rows,
+            args.seed,
+            args.scheduler,
+            2 if args.workers is None else args.workers,
+        )
     if args.csv is not None:
         if args.target is None:
             raise ReportInputError("--csv needs --target COLUMN, the column to predict")
@@ -171,13 +228,19 @@ def _run(argv, stdout, stderr):
             )
             refuse_inputs(args.out, [args.csv] if args.csv is not None else [])
             source = _source(args)
-            output = Output(args.out, stop).create()
-            road = Road(source, settings, checkpoint=stop.check).run()
-            command = "zeka " + " ".join(
-                shlex.quote(a) for a in (sys.argv[1:] if argv is None else argv)
-            )
-            output.write(road.render(time.perf_counter() - started, command))
-            output.commit()
+            try:
+                output = Output(args.out, stop).create()
+                road = Road(source, settings, checkpoint=stop.check).run()
+                command = "zeka " + " ".join(
+                    shlex.quote(a) for a in (sys.argv[1:] if argv is None else argv)
+                )
+                output.write(road.render(time.perf_counter() - started, command))
+                output.commit()
+            finally:
+                if source.distributed is not None:
+                    from zeka.report.parquet import close
+
+                    close(source.distributed.client)
         except ReportInputError as error:
             if stop.received is not None:  # the stop came first; a library swallowed it
                 return _stopped(stop.received, stderr)

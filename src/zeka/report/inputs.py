@@ -38,6 +38,9 @@ class Source:
     target: str
     name: str
     task_type: object = None  # "regression", "classification" or None to infer
+    # For Parquet input (zeka.report.parquet.Distributed): all rows on Dask;
+    # `frame` is then the seeded sample the modelling steps use.
+    distributed: object = None
 
 
 @dataclass

@@ -129,9 +129,14 @@ class Road:
         dataset = self.state.dataset
         task = dataset.task_type if dataset is not None else "task unknown"
         title = "zeka report: {}".format(source.name)
-        meta = "{} rows x {} columns as loaded; target {!r} ({}); seed {}; made {} in {:.1f} s.".format(
-            source.frame.shape[0],
+        spread = source.distributed
+        meta = "{} rows x {} columns as loaded; {}target {!r} ({}); seed {}; made {} in {:.1f} s.".format(
+            source.frame.shape[0] if spread is None else spread.rows,
             source.frame.shape[1],
+            ""
+            if spread is None
+            else "the integrity checks ran on all rows on {}, the other steps on a "
+            "seeded sample of {} rows; ".format(spread.where, source.frame.shape[0]),
             source.target,
             task,
             self.settings.seed,

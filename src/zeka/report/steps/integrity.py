@@ -31,10 +31,24 @@ ASSOCIATION_CAPTION = (
 def run(state, section):
     from zeka.data.dataset import infer_feature_type
 
-    check_class = load_attribute("zeka.data.quality_scan.quality_scan", "DataIntegrityCheck")
     frame = state.source.frame
     meta_info = {column: infer_feature_type(frame[column]) for column in frame.columns}
-    check = check_class(frame, meta_info)
+    spread = state.source.distributed
+    if spread is None:
+        check_class = load_attribute("zeka.data.quality_scan.quality_scan", "DataIntegrityCheck")
+        check = check_class(frame, meta_info)
+    else:
+        # every row, on the cluster; the column kinds are read from the sample
+        check_class = load_attribute(
+            "zeka.data.quality_scan.distributed", "DistributedIntegrityCheck"
+        )
+        check = check_class(spread.frame, meta_info, client=spread.client)
+        section.add(
+            doc.paragraph(
+                "These checks ran on all {:,} rows, on {}.".format(spread.rows, spread.where),
+                "note",
+            )
+        )
 
     section.add(doc.heading("Column by column"))
     scol = check.single_column_check()
@@ -208,10 +222,12 @@ def flagged_columns(scol):
 
 def reading(state, scol, duplicates, corr):
     frame = state.source.frame
+    spread = state.source.distributed
     found = flagged_columns(scol)
     single, nulls, mixed = found["single"], found["nulls"], found["mixed"]
     long_cols, special = found["long"], found["special"]
-    parts = ["The table as loaded has {} rows and {} columns.".format(*frame.shape)]
+    rows = frame.shape[0] if spread is None else spread.rows
+    parts = ["The table as loaded has {} rows and {} columns.".format(rows, frame.shape[1])]
     if single:
         parts.append(
             "{} column{} a single value ({}).".format(
