@@ -448,6 +448,7 @@ def test_help_explains_every_option_with_an_example():
         "--models",
         "--seed",
         "--quiet",
+        "--outliers",
         "examples:",
         "zeka report --csv",
     ):

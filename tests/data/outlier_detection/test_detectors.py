@@ -264,10 +264,14 @@ def test_zero_weight_rows_are_scored_but_not_learned(data):
 # the distribution-splitting tree
 
 
-def planted(seed, n=1500, d=6, m=100, shift=4.0):
-    """Independent standard-normal features; the first m rows shifted in half the features."""
+def planted(seed, correlated=False, n=1500, d=6, m=100, shift=4.0):
+    """Standard-normal features (or two factors plus noise), the first m rows shifted in
+    half the features."""
     rng = np.random.default_rng(seed)
-    x = rng.normal(size=(n, d))
+    if correlated:
+        x = rng.normal(size=(n, 2)) @ rng.normal(size=(2, d)) + 0.5 * rng.normal(size=(n, d))
+    else:
+        x = rng.normal(size=(n, d))
     x[:m, : d // 2] += shift
     return x, m
 
@@ -275,7 +279,9 @@ def planted(seed, n=1500, d=6, m=100, shift=4.0):
 @pytest.mark.parametrize("measure", ["ReconstErr", "Euclidean", "PSI", "WD1", "KS"])
 @pytest.mark.parametrize("seed", [0, 1])
 def test_cbtree_isolates_a_planted_sub_population(measure, seed):
-    x, m = planted(seed)
+    # the reconstruction error sees a group that leaves the correlation structure of the
+    # rest: its bulk has one; the distribution measures compare features one by one
+    x, m = planted(seed, correlated=measure == "ReconstErr")
     detector = od.CBTree(distance_measure=measure).fit(x)
     flagged = detector.predict(threshold=0.9) == -1
     assert flagged[:m].mean() >= 0.9
@@ -286,6 +292,12 @@ def test_cbtree_isolates_a_planted_sub_population(measure, seed):
     main = np.bincount(leaves[:m]).argmax()
     assert (leaves[:m] == main).mean() >= 0.5
     assert (leaves[m:] == main).sum() <= (leaves == main).sum() / 3
+
+
+def test_cbtree_makes_no_cut_in_featureless_data():
+    x = np.random.default_rng(8).standard_t(5, size=(3000, 8))
+    for measure in ("ReconstErr", "KS", "Euclidean"):
+        assert od.CBTree(distance_measure=measure).fit(x).n_leaves_ == 1
 
 
 def test_cbtree_respects_its_limits():

@@ -56,12 +56,17 @@ def _residual_shares(mean_a, cov_a, mean_b, cov_b):
     return np.where(np.isfinite(ratio), np.clip(ratio, 0.0, None), 0.0)
 
 
-def _reconstruction_distance(mean_a, cov_a, mean_b, cov_b):
-    """The "ReconstErr" distance of two groups: the larger of the two residual shares."""
-    return np.maximum(
-        _residual_shares(mean_a, cov_a, mean_b, cov_b),
-        _residual_shares(mean_b, cov_b, mean_a, cov_a),
-    )
+def _reconstruction_distance(weight_a, mean_a, cov_a, weight_b, mean_b, cov_b):
+    """The "ReconstErr" distance of two groups: the residual share of the smaller group
+    under the subspace of the larger one (whose subspace, estimated from more rows, fits
+    its own rows less in excess of new ones)."""
+    a_larger = weight_a >= weight_b
+    pick = a_larger[..., None]
+    big_mean = np.where(pick, mean_a, mean_b)
+    small_mean = np.where(pick, mean_b, mean_a)
+    big_cov = np.where(pick[..., None], cov_a, cov_b)
+    small_cov = np.where(pick[..., None], cov_b, cov_a)
+    return _residual_shares(big_mean, big_cov, small_mean, small_cov)
 
 
 def _moments(weight, total, product):
@@ -118,11 +123,11 @@ class CBTree(_Detector):
     - "PSI": the population stability index of the bin shares;
     - "Euclidean": the root mean square of the difference of the means, in standard
       deviations;
-    - "ReconstErr": how much worse one side's rows are reconstructed than the other side's
-      own by the other side's principal subspace (the leading components explaining 90% of
-      its variance): (E_other - E_own) / (E_other + E_own) of the mean squared residuals,
-      the larger of the two ways; it sees a group that leaves the correlation structure of
-      the rest, not a shift along it.
+    - "ReconstErr": how much worse the smaller side's rows are reconstructed than the larger
+      side's own by the larger side's principal subspace (the leading components explaining
+      90% of its variance): (E_small - E_large) / (E_small + E_large) of the mean squared
+      residuals, at least 0; it sees a group that leaves the correlation structure of the
+      rest, not a shift along it.
 
     Candidate cuts are the weighted quantile bin edges (32 bins per feature). Leaves are
     split best-first (the leaf whose best cut has the largest distance first) while the
@@ -304,7 +309,7 @@ class CBTree(_Detector):
             wl, tl, pl = np.cumsum(weight), np.cumsum(total, axis=0), np.cumsum(product, axis=0)
             mean_l, cov_l = _moments(wl, tl, pl)
             mean_r, cov_r = _moments(wl[-1] - wl, tl[-1] - tl, pl[-1] - pl)
-            distance[j] = _reconstruction_distance(mean_l, cov_l, mean_r, cov_r)
+            distance[j] = _reconstruction_distance(wl, mean_l, cov_l, wl[-1] - wl, mean_r, cov_r)
         return distance
 
     def _grow(self, Xk, wk, codes, measure):
