@@ -27,11 +27,12 @@ void histogram_scores(const RowMatrix& x, const double* edges, const double* log
             } else if (v >= e[bins]) {
                 contribution =
                     (v - e[bins] <= tol * (e[bins] - e[bins - 1])) ? ld[bins - 1] : emptiest[j];
-            } else {
-                // e[b] <= v < e[b + 1]
-                const auto b =
-                    static_cast<std::size_t>(std::upper_bound(e, e + bins + 1, v) - e) - 1;
-                contribution = ld[b];
+            } else if (v >= e[0]) {
+                // e[b] <= v < e[b + 1]; kept within the bins for edges out of order
+                const auto at = static_cast<std::size_t>(std::upper_bound(e, e + bins + 1, v) - e);
+                contribution = ld[std::min(std::max<std::size_t>(at, 1), bins) - 1];
+            } else { // NaN
+                contribution = emptiest[j];
             }
             total -= contribution;
         }

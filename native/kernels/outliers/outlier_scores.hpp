@@ -20,7 +20,8 @@ struct RowMatrix {
 // last edge belonging to the last bin). A value below the first edge by at
 // most tol bin widths counts in the first bin, one above the last edge by at
 // most tol widths in the last; a value further out counts in the bin of the
-// smallest density. edges: features x (bins + 1); log_density: features x bins.
+// smallest density, and so does NaN. edges: features x (bins + 1), ascending;
+// log_density: features x bins.
 void histogram_scores(const RowMatrix& x, const double* edges, const double* log_density,
                       std::size_t bins, double tol, double* out);
 

@@ -7,6 +7,7 @@
 #include "models/arguments.hpp"
 #include "models/binding.hpp"
 
+#include <cmath>
 #include <cstdint>
 #include <pybind11/numpy.h>
 #include <string>
@@ -120,7 +121,7 @@ Parameters
 dist : float64 array (n, m), ascending per row
 weights : float64 array (n, m) or None
 own : float64 array (n,) or None
-k : float, a whole number >= 1 (at most m without weights)
+k : float, a whole number in [1, 1e12] (at most m without weights)
 method : 0, 1 or 2
 
 Returns
@@ -132,8 +133,8 @@ DoubleArray neighbour_scores(const py::object& dist_arg, const py::object& weigh
     const DoubleArray dist = checked_array<DoubleArray>(dist_arg, "dist", "float64", 2);
     const auto rows = static_cast<std::size_t>(dist.shape(0));
     const auto m = static_cast<std::size_t>(dist.shape(1));
-    if (!(k_arg >= 1.0) || k_arg != static_cast<double>(static_cast<std::int64_t>(k_arg)))
-        throw py::value_error("k must be a whole number >= 1");
+    if (!(k_arg >= 1.0 && k_arg <= 1e12) || k_arg != std::floor(k_arg))
+        throw py::value_error("k must be a whole number in [1, 1e12]");
     const auto k = static_cast<std::size_t>(k_arg);
     if (method < 0 || method > 2)
         throw py::value_error("method must be 0, 1 or 2, got " + std::to_string(method));
