@@ -111,3 +111,19 @@ def test_cross_tables_count_pairs_of_bins():
 def test_bad_kernel_arguments_are_value_errors(call, message):
     with pytest.raises(ValueError, match=message):
         call()
+
+
+@pytest.mark.parametrize("weighted", [False, True])
+def test_training_tail_scores_equal_the_searched_ones(weighted):
+    rng = np.random.default_rng(7)
+    x = np.round(rng.normal(size=(40, 3)), 1)  # ties
+    w = rng.random(40) + 0.1 if weighted else None
+    order = np.ascontiguousarray(np.argsort(x.T, axis=1, kind="stable"))
+    sorted_ = np.ascontiguousarray(np.take_along_axis(x.T, order, axis=1))
+    cumulative = None if w is None else np.ascontiguousarray(np.cumsum(w[order], axis=1))
+    floor = 1 / 40 if w is None else w.min() / w.sum()
+    got = _kernels.training_tail_scores(sorted_, order, cumulative, floor)
+    assert_allclose(got, _kernels.tail_scores(x, sorted_, cumulative, floor), rtol=1e-13)
+    assert_allclose(got, ref.ecod(x, x, w), rtol=1e-12)
+    with pytest.raises(ValueError, match="order"):
+        _kernels.training_tail_scores(sorted_, order + 40, cumulative, floor)

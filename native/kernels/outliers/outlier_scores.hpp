@@ -33,6 +33,13 @@ void histogram_scores(const RowMatrix& x, const double* edges, const double* log
 void tail_scores(const RowMatrix& x, const double* sorted, const double* cumulative, std::size_t n,
                  double floor, double* out);
 
+// The same scores for the training rows themselves, from each feature's sort
+// order: order[j][i] is the row holding sorted[j][i]. One pass over each sorted
+// feature (a run of equal values shares its shares) instead of a search per row.
+// Returns false when order holds a row outside [0, n).
+bool training_tail_scores(const double* sorted, const std::int64_t* order, const double* cumulative,
+                          std::size_t d, std::size_t n, double floor, double* out);
+
 // Aggregates of each row's neighbour distances: dist is rows x m, ascending in
 // each row. Unweighted (weights null, own null): the first k distances (k <= m).
 // Weighted: weights (rows x m) gives each neighbour's weight, and own[r] (may be

@@ -32,4 +32,39 @@ void tail_scores(const RowMatrix& x, const double* sorted, const double* cumulat
     }
 }
 
+bool training_tail_scores(const double* sorted, const std::int64_t* order, const double* cumulative,
+                          std::size_t d, std::size_t n, double floor, double* out) {
+    std::fill(out, out + n, 0.0);
+    const double unit = 1.0 / static_cast<double>(n);
+    for (std::size_t j = 0; j < d; ++j) {
+        const double* s = sorted + j * n;
+        const std::int64_t* rows = order + j * n;
+        const double* cw = cumulative ? cumulative + j * n : nullptr;
+        const double total = cw ? cw[n - 1] : 1.0;
+        for (std::size_t lo = 0; lo < n;) {
+            std::size_t hi = lo + 1;
+            while (hi < n && s[hi] == s[lo])
+                ++hi;
+            // the run [lo, hi): at most its value are hi rows, below it lo
+            double left, right;
+            if (cw) {
+                left = cw[hi - 1] / total;
+                right = (total - (lo ? cw[lo - 1] : 0.0)) / total;
+            } else {
+                left = static_cast<double>(hi) * unit;
+                right = static_cast<double>(n - lo) * unit;
+            }
+            const double score = -std::log(std::max(std::min(left, right), floor));
+            for (std::size_t i = lo; i < hi; ++i) {
+                const auto r = static_cast<std::uint64_t>(rows[i]);
+                if (r >= n)
+                    return false;
+                out[r] += score;
+            }
+            lo = hi;
+        }
+    }
+    return true;
+}
+
 } // namespace zeka::kernels

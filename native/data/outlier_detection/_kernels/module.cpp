@@ -109,6 +109,53 @@ DoubleArray tail_scores(const py::object& x_arg, const py::object& sorted_arg,
     return out;
 }
 
+constexpr const char* kTrainingTailDoc =
+    R"(tail_scores for the training rows themselves, from each feature's sort order:
+order[j, i] is the row whose value of feature j is sorted[j, i]. Equal to
+tail_scores(x, sorted, cumulative, floor) for the training matrix x, in one pass over
+each sorted feature.
+
+Parameters
+----------
+sorted : float64 array (d, n), each row ascending
+order : int64 array (d, n), each row a permutation of 0 .. n-1
+cumulative : float64 array (d, n) of running weights along each row, or None
+floor : float > 0
+
+Returns
+-------
+float64 array (n,))";
+
+DoubleArray training_tail_scores(const py::object& sorted_arg, const py::object& order_arg,
+                                 const py::object& cumulative_arg, double floor) {
+    const DoubleArray sorted = checked_array<DoubleArray>(sorted_arg, "sorted", "float64", 2);
+    const IntArray order = private_copy(checked_array<IntArray>(order_arg, "order", "int64", 2));
+    require_extent(order, 0, sorted.shape(0), "order");
+    require_extent(order, 1, sorted.shape(1), "order");
+    const std::size_t n = positive_size(sorted.shape(1), "training rows");
+    const auto d = static_cast<std::size_t>(sorted.shape(0));
+    DoubleArray cumulative;
+    if (!cumulative_arg.is_none()) {
+        cumulative = checked_array<DoubleArray>(cumulative_arg, "cumulative", "float64", 2);
+        require_extent(cumulative, 0, sorted.shape(0), "cumulative");
+        require_extent(cumulative, 1, sorted.shape(1), "cumulative");
+    }
+    if (!(floor > 0.0))
+        throw py::value_error("floor must be > 0");
+    const double* cw = cumulative_arg.is_none() ? nullptr : cumulative.data();
+    DoubleArray out(static_cast<py::ssize_t>(n));
+    double* result = out.mutable_data();
+    bool ok = false;
+    {
+        // Only the buffers of the arrays held above are read and written.
+        py::gil_scoped_release release;
+        ok = kernels::training_tail_scores(sorted.data(), order.data(), cw, d, n, floor, result);
+    }
+    if (!ok)
+        throw py::value_error("order holds a row outside [0, " + std::to_string(n) + ")");
+    return out;
+}
+
 constexpr const char* kNeighbourDoc =
     R"(Aggregates of each row's ascending neighbour distances over the first k units of
 weight: method 0 the mean, 1 the largest, 2 the median (mean of the two middle units for
@@ -237,6 +284,8 @@ void define(py::module_& m) {
                py::arg("edges"), py::arg("log_density"), py::arg("tol"));
     def_kernel(m, "tail_scores", tail_scores, kTailDoc, py::arg("x"), py::arg("sorted"),
                py::arg("cumulative"), py::arg("floor"));
+    def_kernel(m, "training_tail_scores", training_tail_scores, kTrainingTailDoc, py::arg("sorted"),
+               py::arg("order"), py::arg("cumulative"), py::arg("floor"));
     def_kernel(m, "neighbour_scores", neighbour_scores, kNeighbourDoc, py::arg("dist"),
                py::arg("weights"), py::arg("own"), py::arg("k"), py::arg("method"));
     def_kernel(m, "cross_tables", cross_tables, kCrossDoc, py::arg("codes"), py::arg("width"),

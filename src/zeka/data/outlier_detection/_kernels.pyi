@@ -20,6 +20,14 @@ def tail_scores(
 ) -> npt.NDArray[np.float64]:
     """Per row, the sum over features of -log of the smaller empirical tail share."""
 
+def training_tail_scores(
+    sorted: npt.NDArray[np.float64],
+    order: npt.NDArray[np.int64],
+    cumulative: npt.NDArray[np.float64] | None,
+    floor: float,
+) -> npt.NDArray[np.float64]:
+    """tail_scores for the training rows themselves, from each feature's sort order."""
+
 def neighbour_scores(
     dist: npt.NDArray[np.float64],
     weights: npt.NDArray[np.float64] | None,

@@ -26,6 +26,7 @@ from typing import Any, Optional
 import numpy as np
 import numpy.typing as npt
 from sklearn.base import BaseEstimator
+from sklearn.metrics.pairwise import euclidean_distances
 from sklearn.preprocessing import StandardScaler
 from sklearn.utils import check_array
 
@@ -319,8 +320,9 @@ class CBLOF(_Detector):
     def _scores_of(self, X, labels):
         large = np.zeros(len(self.cluster_sizes_), dtype=bool)
         large[self.large_clusters_] = True
-        own = np.sqrt(((X - self.cluster_centers_[labels]) ** 2).sum(axis=1))
-        to_large = _nearest_distance(X, self.cluster_centers_[self.large_clusters_])
+        distances = euclidean_distances(X, self.cluster_centers_)
+        own = distances[np.arange(len(X)), labels]
+        to_large = distances[:, self.large_clusters_].min(axis=1)
         distance = np.where(large[labels], own, to_large)
         if _flag(self.use_weights):
             distance = distance * self.cluster_sizes_[labels]
@@ -328,14 +330,6 @@ class CBLOF(_Detector):
 
     def _score(self, X):
         return self._scores_of(X, self.clustering_.predict(X))
-
-
-def _nearest_distance(X, centres):
-    """Each row's Euclidean distance to the nearest of `centres`."""
-    best = np.full(X.shape[0], np.inf)
-    for c in centres:
-        np.minimum(best, ((X - c) ** 2).sum(axis=1), out=best)
-    return np.sqrt(best)
 
 
 # "pca"
@@ -634,15 +628,18 @@ class ECOD(_Detector):
         self.score = None
 
     def _fit(self, X, w):
-        order = np.argsort(X, axis=0, kind="stable")
-        self.sorted_ = np.ascontiguousarray(np.take_along_axis(X, order, axis=0).T)
+        order = np.ascontiguousarray(np.argsort(X.T, axis=1, kind="stable"))
+        self.sorted_ = np.ascontiguousarray(np.take_along_axis(X.T, order, axis=1))
         if w is None:
             self.cumulative_weights_ = None
             self.floor_ = 1.0 / X.shape[0]
         else:
-            self.cumulative_weights_ = np.ascontiguousarray(np.cumsum(w[order], axis=0).T)
+            self.cumulative_weights_ = np.ascontiguousarray(np.cumsum(w[order], axis=1))
             self.floor_ = float(w[w > 0].min() / w.sum())
-        return self._score(X)
+        # the training rows' scores from the sort order: no search per row
+        return _kernels.training_tail_scores(
+            self.sorted_, order.astype(np.int64, copy=False), self.cumulative_weights_, self.floor_
+        )
 
     def _score(self, X):
         return _kernels.tail_scores(X, self.sorted_, self.cumulative_weights_, self.floor_)
