@@ -453,6 +453,7 @@ def test_help_explains_every_option_with_an_example():
         "--models",
         "--seed",
         "--quiet",
+        "--outliers",
         "examples:",
         "zeka report --csv",
     ):
@@ -554,3 +555,39 @@ def test_the_best_models_own_views_sit_beside_shap(report):
     assert stated == pytest.approx(largest, rel=2e-3, abs=1e-3)
     coefficients = [t for t in tables if t and "std_error" in t[0]]
     assert len(coefficients) == 1 and len(coefficients[0]) == 12  # header, intercept, 10
+
+
+# -- the outlier detector ---------------------------------------------------------------
+
+
+def test_outliers_option_offers_every_method_of_the_table():
+    from zeka.config.estimator_settings import od_param_items
+    from zeka.report.steps.outliers import METHODS
+
+    assert list(METHODS) == list(od_param_items)
+    status, _, err = run_command(["report", "--outliers", "lof", "--out", "x.html"])
+    assert status == 2 and "invalid choice: 'lof'" in err
+
+
+@pytest.mark.parametrize("method", ["cbtree"])
+def test_outliers_option_runs_that_detector(method, tmp_path, monkeypatch):
+    from zeka.data.dataset import Dataset
+    from zeka.data.outlier_detection import DETECTORS
+
+    only_steps(monkeypatch, "integrity", "preparation", "outliers")
+    target = tmp_path / "r.html"
+    status, out, err = run_command(
+        ["report", "--quiet", "--dataset", "Diabetes", "--outliers", method, "--out", str(target)]
+    )
+    assert status == 0, out + err
+    document = Document(target.read_text())
+    dataset = Dataset.load("Diabetes", random_state=0)
+    detector = DETECTORS[method]().fit(dataset.train_x)
+    flagged = int((detector.predict() == -1).sum())
+    reading = document.readings["outliers"]
+    assert '(method "{}"'.format(method) in reading
+    assert "{} rows ({:.1f}%)".format(flagged, 100 * flagged / len(detector.score)) in reading
+    top = document.tables["outliers"][0]
+    labels = [row[0] for row in top[1:] if row and row[0].isdigit()]
+    order = np.argsort(-detector.score, kind="stable")[:10]
+    assert labels == [str(label) for label in dataset.raw_data.index[dataset.train_index[order]]]

@@ -19,6 +19,7 @@ from zeka.report.inputs import ReportInputError, load_builtin, load_csv
 from zeka.report.output import Output, refuse_inputs
 from zeka.report.parquet import DEFAULT_SAMPLE_ROWS
 from zeka.report.road import Road, Settings
+from zeka.report.steps.outliers import METHODS as OUTLIER_METHODS
 from zeka.report.stopping import StopSignals
 
 DEFAULT_DATASET = "SimuCredit_raw"
@@ -29,6 +30,7 @@ examples:
   zeka report                                    # the raw credit data, all nine families
   zeka report --dataset SimuHousing --out housing.html
   zeka report --csv loans.csv --target default --models glm ebm tree
+  zeka report --dataset SimuCredit_raw --outliers ecod
   python -m zeka report --csv prices.csv --target price --task regression --quiet
   zeka report --parquet 'data/*.parquet' --target default --workers 4
   zeka report --parquet data/ --target default --scheduler tcp://10.0.0.5:8786
@@ -145,6 +147,14 @@ def build_parser():
         help="training rows the global SHAP explanation covers "
         "(default %(default)s; fewer is faster)",
     )
+    report.add_argument(
+        "--outliers",
+        metavar="KEY",
+        default=Settings.outliers,
+        choices=OUTLIER_METHODS,
+        help="the outlier detector, by its method key (default %(default)s, the one-class "
+        "SVM): {}".format(", ".join(OUTLIER_METHODS)),
+    )
     report.add_argument("--quiet", action="store_true", help="no progress bars on stderr")
     return parser
 
@@ -223,6 +233,7 @@ def _run(argv, stdout, stderr):
                 models=_models(args.models),
                 seed=args.seed,
                 explain_rows=args.explain_rows,
+                outliers=args.outliers,
                 progress=not args.quiet,
                 stream=stderr,
             )

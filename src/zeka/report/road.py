@@ -29,6 +29,7 @@ class Settings:
     models: list = field(default_factory=lambda: list(MODEL_FAMILIES))
     seed: int = 0
     explain_rows: int = 100  # rows of the global SHAP explanation
+    outliers: str = "novelty"  # the outlier-detection method (a key of its parameter table)
     background_rows: int = 30  # rows the SHAP masker keeps
     progress: bool = True
     stream: object = None  # where the progress bars go; None is sys.stderr at the start
