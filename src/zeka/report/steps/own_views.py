@@ -128,9 +128,10 @@ def other_families(state, section, names):
         if name == state.best_name or get_model_name(pipeline.estimator) == "arbitrary":
             continue
         views = supported(pipeline.estimator)
-        candidates = (["global_fi"] if "global_fi" in views else []) + [
-            v for v in views if v not in LOCAL_VIEWS and v != "global_fi"
-        ]
+        # a one-figure summary first (the weight-of-evidence grid is a figure per
+        # feature), then the family's other global views in the table's order
+        summaries = [v for v in SUMMARY_VIEWS if v in views]
+        candidates = summaries + [v for v in views if v not in LOCAL_VIEWS and v not in summaries]
         for view in candidates:
             try:
                 result = compute(pipeline, view, names)
@@ -145,6 +146,8 @@ def other_families(state, section, names):
         section.add(doc.figures(blocks))
     return len(blocks)
 
+
+SUMMARY_VIEWS = ("global_fi", "xgb1_iv")
 
 CAPTIONS = {
     "global_fi": "feature importance: the mean absolute contribution over the training rows",
