@@ -30,8 +30,7 @@ def model_units(pipeline, names):
 
 def compute(pipeline, view, names, row=None):
     """One view of the pipeline's model over its training rows, in the features' units."""
-    from zeka.interpret import LOCAL_VIEWS, explain
-    from zeka.interpret._core import view_options
+    from zeka.interpret import LOCAL_VIEWS, explain, view_options
 
     x, y, _ = pipeline.get_data(train=True)
     X = pd.DataFrame(np.asarray(x, dtype=float), columns=names)
@@ -52,8 +51,7 @@ def compute(pipeline, view, names, row=None):
 
 def best_model_views(state, section, pipeline, names, row_values, shap_values):
     """Every view the best model's family lists; the local ones for the SHAP row."""
-    from zeka.interpret import supported
-    from zeka.interpret._core import InapplicableView
+    from zeka.interpret import InapplicableView, supported
     from zeka.models import get_model_name
 
     family = get_model_name(pipeline.estimator)
@@ -69,6 +67,11 @@ def best_model_views(state, section, pipeline, names, row_values, shap_values):
             continue
         except InapplicableView as error:
             refused.append("{}: {}".format(view, error))
+            continue
+        except Exception as error:  # one view failing does not take SHAP's section with it
+            refused.append(
+                "{} could not be computed ({}: {})".format(view, type(error).__name__, error)
+            )
             continue
         if view == "local_fi":
             local = result
@@ -117,8 +120,7 @@ def shap_against_own(section, local, names, shap_values):
 
 def other_families(state, section, names):
     """The global view ("global_fi" or the nearest) of every other trained family."""
-    from zeka.interpret import LOCAL_VIEWS, supported
-    from zeka.interpret._core import InapplicableView
+    from zeka.interpret import LOCAL_VIEWS, InapplicableView, supported
     from zeka.models import get_model_name
 
     blocks = []
@@ -126,13 +128,16 @@ def other_families(state, section, names):
         if name == state.best_name or get_model_name(pipeline.estimator) == "arbitrary":
             continue
         views = supported(pipeline.estimator)
-        candidates = (["global_fi"] if "global_fi" in views else []) + [
-            v for v in views if v not in LOCAL_VIEWS and v != "global_fi"
-        ]
+        # a one-figure summary first (the weight-of-evidence grid is a figure per
+        # feature), then the family's other global views in the table's order
+        summaries = [v for v in SUMMARY_VIEWS if v in views]
+        candidates = summaries + [v for v in views if v not in LOCAL_VIEWS and v not in summaries]
         for view in candidates:
             try:
                 result = compute(pipeline, view, names)
             except (NotImplementedError, InapplicableView):
+                continue
+            except Exception:  # a failing view: the family's next global view stands in
                 continue
             blocks.append(render(result, view, name))
             break
@@ -141,6 +146,8 @@ def other_families(state, section, names):
         section.add(doc.figures(blocks))
     return len(blocks)
 
+
+SUMMARY_VIEWS = ("global_fi", "xgb1_iv")
 
 CAPTIONS = {
     "global_fi": "feature importance: the mean absolute contribution over the training rows",
