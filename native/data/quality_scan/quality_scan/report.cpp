@@ -1,5 +1,7 @@
 // The one-table report of the per-column checks.
+#include "data/quality_scan/quality_scan/column_rows.hpp"
 #include "data/quality_scan/quality_scan/data_integrity_check.hpp"
+#include "kernels/text/column_facts.hpp"
 
 namespace zeka::quality_scan {
 
@@ -18,16 +20,81 @@ py::list labels(std::initializer_list<const char*> texts) {
     return out;
 }
 
+// Whether the three text checks and their helpers are the class's own, so
+// that one scan of each column may stand for the three.
+bool one_pass(const Frame& f, const py::object& self) {
+    if (!own_helpers(f))
+        return false;
+    for (const char* name : {"long_string", "special_characters", "mixed_data_type",
+                             "_get_data_mix", "_check_mixed_percentage", "_get_special_samples"})
+        if (!own_method(f, self, name))
+            return false;
+    return true;
+}
+
+struct TextTables {
+    py::object long_string, special_characters, mixed_data_type;
+};
+
+// long_string(), special_characters() and mixed_data_type() with their
+// defaults, from one scan of each column.
+TextTables text_tables(Frame& f, const py::object& self) {
+    py::object data = self.attr("data");
+    py::object columns = data.attr("columns");
+    py::object quantile_threshold = real_threshold(py::float_(0.8));
+    py::object length_difference = py::int_(5), n_most_common = py::int_(2);
+    py::list long_rows, special_rows;
+    py::dict mixed_rows;
+    constexpr unsigned every_fact =
+        kernels::kLengths | kernels::kRowLengths | kernels::kSpecial | kernels::kNumbers;
+    for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
+        py::object column = column_at(data, i);
+        py::object name = columns[py::int_(i)];
+        std::unique_ptr<ScannedColumn> scanned = scan_column(column, every_fact);
+        if (scanned) {
+            long_rows.append(
+                long_string_row(f, column, *scanned, quantile_threshold, length_difference));
+            special_rows.append(special_characters_row(name, special_counts(*scanned),
+                                                       py::int_(scanned->facts.size),
+                                                       n_most_common));
+            mixed_rows[py::int_(i)] = mixed_row(f, *scanned, column);
+        } else {
+            long_rows.append(long_string_row(f, column, quantile_threshold, length_difference));
+            special_rows.append(special_characters_row(
+                name, self.attr("_get_special_samples")(column), column.attr("size"),
+                n_most_common));
+            mixed_rows[py::int_(i)] = mixed_row(f, self, column);
+        }
+    }
+    return {long_string_table(f, long_rows), special_characters_table(f, special_rows),
+            mixed_table(f, mixed_rows)};
+}
+
 } // namespace
+
+bool own_helpers(const Frame& f) {
+    return f.global("is_string_column").is(f.captured(1)) &&
+           f.global("string_baseform").is(f.captured(0)) &&
+           f.global("infer_dtype").is(
+               py::module_::import("pandas.api.types").attr("infer_dtype"));
+}
 
 py::object single_column_check(Frame& f) {
     py::object self = f[0];
     py::object pd = f.global("pd");
     py::object single_value = self.attr("is_single_value")();
     py::object null_ratio = self.attr("null_ratio")();
-    py::object long_string = self.attr("long_string")();
-    py::object special_characters = self.attr("special_characters")();
-    py::object mixed_data_type = self.attr("mixed_data_type")();
+    py::object long_string, special_characters, mixed_data_type;
+    if (one_pass(f, self)) {
+        TextTables tables = text_tables(f, self);
+        long_string = tables.long_string;
+        special_characters = tables.special_characters;
+        mixed_data_type = tables.mixed_data_type;
+    } else {
+        long_string = self.attr("long_string")();
+        special_characters = self.attr("special_characters")();
+        mixed_data_type = self.attr("mixed_data_type")();
+    }
 
     FunctionDef def{"<lambda>",
                     "DataIntegrityCheck.single_column_check.<locals>.<lambda>",
