@@ -9,8 +9,7 @@ namespace zeka::quality_scan {
 
 namespace {
 
-template <typename T>
-T* capsule_pointer(const py::handle& capsule, const char* name) {
+template <typename T> T* capsule_pointer(const py::handle& capsule, const char* name) {
     void* pointer = PyCapsule_GetPointer(capsule.ptr(), name);
     if (!pointer)
         throw py::error_already_set();
@@ -19,8 +18,7 @@ T* capsule_pointer(const py::handle& capsule, const char* name) {
 
 // Takes the struct out of its capsule: the capsule's destructor then sees a
 // released struct and leaves it to us (the consumer's part of the protocol).
-template <typename T>
-T take(const py::handle& capsule, const char* name) {
+template <typename T> T take(const py::handle& capsule, const char* name) {
     T* inside = capsule_pointer<T>(capsule, name);
     T out = *inside;
     inside->release = nullptr;
@@ -295,8 +293,7 @@ bool holds_no_text(const py::object& dtype) {
 
 std::unique_ptr<ScannedColumn> scan_column(const py::object& column, unsigned what,
                                            std::size_t max_examples) {
-    auto scanned =
-        std::make_unique<ScannedColumn>(Facts(char_classes(), what, max_examples));
+    auto scanned = std::make_unique<ScannedColumn>(Facts(char_classes(), what, max_examples));
     py::object dtype = column.attr("dtype");
     if (holds_no_text(dtype)) {
         // Nothing to read value by value: only the count of missing values.

@@ -49,11 +49,11 @@ struct ScannedColumn {
     kernels::ColumnFacts facts;
     Storage storage = Storage::Object;
     // What the views of `facts` point into.
-    ObjectValues values;                 // object storage: the values by position
-    std::unique_ptr<TextColumn> texts;   // object storage: their UTF-8 views
-    std::unique_ptr<ArrowChunks> arrow;  // Arrow storage, or the categories' export
-    kernels::ValueTable categories;      // categorical storage
-    std::vector<std::size_t> others;     // positions of present values that are no text
+    ObjectValues values;                // object storage: the values by position
+    std::unique_ptr<TextColumn> texts;  // object storage: their UTF-8 views
+    std::unique_ptr<ArrowChunks> arrow; // Arrow storage, or the categories' export
+    kernels::ValueTable categories;     // categorical storage
+    std::vector<std::size_t> others;    // positions of present values that are no text
 
     // The Python value at `position` whose text is `text`: the column's own
     // object for object storage, a new str decoded from the text otherwise.

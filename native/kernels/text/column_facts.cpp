@@ -84,7 +84,8 @@ void read_offsets(const ArrowArray& array, Visit&& visit) {
     // Valid UTF-8 throughout, and every value starting and ending on a code
     // point boundary: then every value is valid UTF-8 on its own.
     bool ascii = end == begin || all_ascii(data + begin, end - begin);
-    if (!ascii && !is_valid_utf8(TextView(reinterpret_cast<const char*>(data + begin), end - begin)))
+    if (!ascii &&
+        !is_valid_utf8(TextView(reinterpret_cast<const char*>(data + begin), end - begin)))
         bad_text("in its data");
     for (std::size_t i = 0; i < n; ++i) {
         auto from = static_cast<std::size_t>(first[i]), to = static_cast<std::size_t>(first[i + 1]);
@@ -102,8 +103,7 @@ void read_offsets(const ArrowArray& array, Visit&& visit) {
 
 // A string_view array: 16-byte views, short values inline, longer ones in
 // the variadic data buffers whose sizes the last buffer holds.
-template <typename Visit>
-void read_views(const ArrowArray& array, Visit&& visit) {
+template <typename Visit> void read_views(const ArrowArray& array, Visit&& visit) {
     check_array(array, 3);
     if (array.length == 0)
         return;
@@ -259,11 +259,13 @@ void ColumnFacts::add(TextView text, const ValueFacts& f) {
         row_lengths.push_back(f.length);
     if ((what_ & kSpecial) && f.special) {
         ++special;
-        auto [it, inserted] = special_index_.emplace(text, specials.size());
-        if (inserted)
-            specials.push_back({text, 1, position});
-        else
+        auto it = special_index_.find(text);
+        if (it != special_index_.end()) {
             ++specials[it->second].count;
+        } else {
+            special_index_.emplace(text, specials.size());
+            specials.push_back({text, 1, position});
+        }
     }
     if (what_ & kNumbers) {
         numbers += f.number;
@@ -333,8 +335,8 @@ void tabulate_arrow(const char* format, const ArrowArray& array, const CharClass
     });
 }
 
-void tabulate_views(const TextView* views, std::size_t n, const CharClasses& classes,
-                    unsigned what, ValueTable& table) {
+void tabulate_views(const TextView* views, std::size_t n, const CharClasses& classes, unsigned what,
+                    ValueTable& table) {
     for (std::size_t i = 0; i < n; ++i) {
         table.views.push_back(views[i]);
         table.present.push_back(1);

@@ -126,8 +126,8 @@ struct ValueTable {
 };
 void tabulate_arrow(const char* format, const ArrowArray& array, const CharClasses& classes,
                     unsigned what, ValueTable& table);
-void tabulate_views(const TextView* views, std::size_t n, const CharClasses& classes,
-                    unsigned what, ValueTable& table);
+void tabulate_views(const TextView* views, std::size_t n, const CharClasses& classes, unsigned what,
+                    ValueTable& table);
 
 // Rows given by codes into `table` (a category each; a negative code is a
 // missing value). Throws std::out_of_range for a code beyond the table.

@@ -2,6 +2,7 @@
 // gathered in one pass, as a plain dict. The integrity checks use the same
 // scan; a partitioned frame is checked by merging these facts.
 #include "common/module.hpp"
+
 #include "data/quality_scan/column_scan.hpp"
 
 #include <limits>
@@ -116,7 +117,7 @@ py::object column_facts(const py::object& column, std::size_t examples,
 
 ZEKA_MODULE(_column_scan, m) {
     m.doc() = zeka::quality_scan::kModuleDoc;
-    m.def("column_facts", &zeka::quality_scan::column_facts, py::arg("column"),
-          py::kw_only(), py::arg("examples") = 3, py::arg("long_over") = py::none(),
+    m.def("column_facts", &zeka::quality_scan::column_facts, py::arg("column"), py::kw_only(),
+          py::arg("examples") = 3, py::arg("long_over") = py::none(),
           zeka::quality_scan::kColumnFactsDoc);
 }

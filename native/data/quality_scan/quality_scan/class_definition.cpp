@@ -48,8 +48,8 @@ bool own_method(const Frame& f, const py::object& self, const char* name) {
         if (shadowed)
             return false;
     }
-    py::object found = py::reinterpret_steal<py::object>(
-        PyObject_GetAttrString(py::type::of(self).ptr(), name));
+    py::object found =
+        py::reinterpret_steal<py::object>(PyObject_GetAttrString(py::type::of(self).ptr(), name));
     if (!found) {
         PyErr_Clear();
         return false;

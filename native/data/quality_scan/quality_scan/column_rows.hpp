@@ -10,8 +10,7 @@ namespace zeka::quality_scan {
 // long_string: [count, format_list(labels)], from the facts (kLengths and
 // kRowLengths), or measured by the check's own path.
 py::list long_string_row(Frame& f, const py::object& column, const ScannedColumn& scanned,
-                         const py::object& quantile_threshold,
-                         const py::object& length_difference);
+                         const py::object& quantile_threshold, const py::object& length_difference);
 py::list long_string_row(Frame& f, const py::object& column, const py::object& quantile_threshold,
                          const py::object& length_difference);
 // `quantile_threshold` taken as a float, refusing what is no real number.

@@ -66,9 +66,9 @@ py::object count_scanned(const ScannedColumn& scanned, const py::object& numbers
     const std::vector<kernels::TextExample>& texts = facts.number_examples;
     std::size_t t = 0, o = 0;
     while ((t < texts.size() || o < scanned.others.size()) && PySet_GET_SIZE(numbers.ptr()) < 3) {
-        bool text_first = o == scanned.others.size() ||
-                          (t < texts.size() &&
-                           texts[t].position < static_cast<std::int64_t>(scanned.others[o]));
+        bool text_first =
+            o == scanned.others.size() ||
+            (t < texts.size() && texts[t].position < static_cast<std::int64_t>(scanned.others[o]));
         if (text_first) {
             keep_example(numbers, scanned.value_at(texts[t].position, texts[t].text).ptr());
             ++t;

@@ -54,15 +54,14 @@ TextTables text_tables(Frame& f, const py::object& self) {
         if (scanned) {
             long_rows.append(
                 long_string_row(f, column, *scanned, quantile_threshold, length_difference));
-            special_rows.append(special_characters_row(name, special_counts(*scanned),
-                                                       py::int_(scanned->facts.size),
-                                                       n_most_common));
+            special_rows.append(special_characters_row(
+                name, special_counts(*scanned), py::int_(scanned->facts.size), n_most_common));
             mixed_rows[py::int_(i)] = mixed_row(f, *scanned, column);
         } else {
             long_rows.append(long_string_row(f, column, quantile_threshold, length_difference));
-            special_rows.append(special_characters_row(
-                name, self.attr("_get_special_samples")(column), column.attr("size"),
-                n_most_common));
+            special_rows.append(special_characters_row(name,
+                                                       self.attr("_get_special_samples")(column),
+                                                       column.attr("size"), n_most_common));
             mixed_rows[py::int_(i)] = mixed_row(f, self, column);
         }
     }
@@ -75,8 +74,7 @@ TextTables text_tables(Frame& f, const py::object& self) {
 bool own_helpers(const Frame& f) {
     return f.global("is_string_column").is(f.captured(1)) &&
            f.global("string_baseform").is(f.captured(0)) &&
-           f.global("infer_dtype").is(
-               py::module_::import("pandas.api.types").attr("infer_dtype"));
+           f.global("infer_dtype").is(py::module_::import("pandas.api.types").attr("infer_dtype"));
 }
 
 py::object single_column_check(Frame& f) {

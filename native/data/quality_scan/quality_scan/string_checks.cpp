@@ -220,9 +220,8 @@ py::list measured_row(Frame& f, const py::object& column, bool own_test,
 
 // The lengths of the present values and their positions, from the facts.
 MeasuredColumn measured_from_facts(const py::object& column, const kernels::ColumnFacts& facts) {
-    MeasuredColumn out{py::array_t<std::int64_t>(facts.size - facts.missing),
-                       column.attr("index"),
-                       {}};
+    MeasuredColumn out{
+        py::array_t<std::int64_t>(facts.size - facts.missing), column.attr("index"), {}};
     std::int64_t* lengths = out.lengths.mutable_data();
     for (std::size_t i = 0; i < facts.row_lengths.size(); ++i)
         if (facts.row_lengths[i] >= 0) {
@@ -247,13 +246,13 @@ py::list long_string_row(Frame& f, const py::object& column, const ScannedColumn
     py::array_t<std::int64_t> first(1);
     first.mutable_data()[0] = *std::find_if(facts.row_lengths.begin(), facts.row_lengths.end(),
                                             [](std::int64_t length) { return length >= 0; });
-    py::object typed =
-        pd.attr("Series")(first).attr("quantile")(quantile_threshold, py::arg("interpolation") = nearest);
+    py::object typed = pd.attr("Series")(first).attr("quantile")(
+        quantile_threshold, py::arg("interpolation") = nearest);
     std::optional<std::size_t> k = nearest_position(n, quantile_threshold.cast<double>());
     if (!k) {
         py::object positions = pd.attr("Series")(py::module_::import("numpy").attr("arange")(n));
-        k = py::int_(positions.attr("quantile")(quantile_threshold,
-                                                py::arg("interpolation") = nearest))
+        k = py::int_(
+                positions.attr("quantile")(quantile_threshold, py::arg("interpolation") = nearest))
                 .cast<std::size_t>();
     }
     py::object threshold_length =
