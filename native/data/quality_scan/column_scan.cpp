@@ -97,6 +97,16 @@ const char* ScannedColumn::storage_name() const {
     return "";
 }
 
+std::optional<bool> single_value(const ScannedColumn& scanned) {
+    const kernels::ColumnFacts& facts = scanned.facts;
+    std::int64_t present = facts.size - facts.missing;
+    if (present == 0)
+        return false;
+    if (facts.texts == 0)
+        return std::nullopt;
+    return facts.texts == present && !facts.texts_differ;
+}
+
 bool is_string_column(const ScannedColumn& scanned) {
     const kernels::ColumnFacts& facts = scanned.facts;
     return is_mostly_str(static_cast<std::size_t>(facts.size - facts.missing),

@@ -72,6 +72,10 @@ std::unique_ptr<ScannedColumn> scan_column(const py::object& column, unsigned wh
 // ArrowDtype, or its StringDtype with pyarrow storage).
 bool is_arrow_backed(const py::object& dtype);
 
+// `column.nunique() == 1` from the facts where they tell it (a str equals no
+// value of another type); nothing where only pandas can tell.
+std::optional<bool> single_value(const ScannedColumn& scanned);
+
 // Whether most present values are str: the package's string-column test.
 bool is_string_column(const ScannedColumn& scanned);
 

@@ -248,7 +248,12 @@ void ColumnFacts::keep_example(std::vector<TextExample>& examples, TextView text
 
 void ColumnFacts::add(TextView text, const ValueFacts& f) {
     std::int64_t position = size++;
-    texts += f.text;
+    if (f.text) {
+        if (texts++ == 0)
+            first_text_ = text;
+        else if (!texts_differ && text != first_text_)
+            texts_differ = true;
+    }
     if (what_ & kLengths) {
         if (f.length < static_cast<std::int64_t>(kShortLengths))
             ++short_lengths[static_cast<std::size_t>(f.length)];

@@ -74,6 +74,8 @@ class ColumnFacts {
     std::int64_t texts = 0;   // present values that are text
     std::int64_t special = 0; // special-only texts
     std::int64_t numbers = 0; // present values that read as a number
+    // Whether two present texts differ (the first text is kept to compare).
+    bool texts_differ = false;
 
     // Length histogram: counts[length] for short lengths, the rest by length.
     std::vector<std::int64_t> short_lengths;
@@ -98,6 +100,7 @@ class ColumnFacts {
     unsigned what_;
     std::size_t max_examples_;
     std::unordered_map<std::string_view, std::size_t> special_index_;
+    TextView first_text_;
 };
 
 // The values of one object column, after the caller classified them: kind 0

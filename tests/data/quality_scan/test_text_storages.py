@@ -230,3 +230,26 @@ def test_replaced_helpers_and_methods_are_called(monkeypatch, reference):
 
     report = Shorter(frame, None).single_column_check().data
     assert (report[("Long String", "Num")] == -1).all()
+
+
+@pytest.mark.parametrize("storage", ["object", "python", "arrow", "sliced", "categorical"])
+@pytest.mark.parametrize(
+    "values",
+    [["a", "a", None], ["a", "b", "a"], [None, None, None], ["é中", None, "é中"], ["", "", ""]],
+)
+def test_report_single_value_and_null_ratio_equal_pandas(storage, values):
+    if storage not in ("object", "python", "categorical"):
+        _pa()
+    frame = pd.DataFrame({"t": as_storage(values, storage), "n": [1.0, 1.0, np.nan]})
+    report = DIC(frame, None).single_column_check().data
+    assert list(report[("Is Single Value", "")]) == list(frame.nunique() == 1)
+    assert list(report[("Null Ratio", "")]) == list(frame.isna().sum() / 3)
+
+
+@pytest.mark.parametrize(
+    "values", [["a", 1], [1, 1.0, True], [1, 2], ["1", 1], [2.5, None, 2.5]], ids=str
+)
+def test_report_single_value_of_object_columns_with_numbers(values):
+    frame = pd.DataFrame({"o": pd.Series(values, dtype=object)})
+    report = DIC(frame, None).single_column_check().data
+    assert list(report[("Is Single Value", "")]) == list(frame.nunique() == 1)
