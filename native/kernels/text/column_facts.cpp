@@ -174,10 +174,17 @@ ValueFacts text_facts(TextView text, const CharClasses& classes, unsigned what) 
     f.text = true;
     if (what & (kLengths | kRowLengths))
         f.length = code_points(text);
+    // Most texts start with an ASCII letter or digit: such a text is never
+    // special-only, and reads as a number only if it starts with a digit or
+    // with the i or n of inf, infinity or nan.
+    auto first = text.empty() ? 0u : static_cast<unsigned>(static_cast<unsigned char>(text[0]));
+    unsigned folded = first | 0x20u;
+    bool letter = folded >= 'a' && folded <= 'z';
+    bool alnum = letter || (first >= '0' && first <= '9');
     if (what & kSpecial)
-        f.special = is_special_only(text, classes);
+        f.special = !alnum && is_special_only(text, classes);
     if (what & kNumbers)
-        f.number = parses_as_float(text, classes);
+        f.number = (!letter || folded == 'i' || folded == 'n') && parses_as_float(text, classes);
     return f;
 }
 
