@@ -227,7 +227,7 @@ def test_hand_made_arrays_are_read_in_place():
     [
         ([0, 3, 1, 4], b"abcd", "decreasing offsets"),
         ([-1, 2], b"ab", "negative offset"),
-        ([0, 1, 3], b"a\xc3", "invalid UTF-8"),
+        ([0, 1, 3], b"a\xc3(", "invalid UTF-8"),  # a lead byte without its continuation
         ([0, 1, 2], b"\xc3\xa9", "invalid UTF-8"),  # a value cut inside a character
         ([0, 3], b"\xed\xa0\x80", "invalid UTF-8"),  # a surrogate
         ([0, 2], b"\xc0\x80", "invalid UTF-8"),  # an overlong form
