@@ -3,7 +3,9 @@
 #include "data/quality_scan/string_column.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <pybind11/numpy.h>
+#include <type_traits>
 
 namespace zeka::quality_scan {
 
@@ -102,6 +104,8 @@ std::optional<bool> single_value(const ScannedColumn& scanned) {
     std::int64_t present = facts.size - facts.missing;
     if (present == 0)
         return false;
+    if (scanned.storage == ScannedColumn::Storage::NoText)
+        return scanned.single;
     if (facts.texts == 0)
         return std::nullopt;
     return facts.texts == present && !facts.texts_differ;
@@ -299,6 +303,65 @@ bool holds_no_text(const py::object& dtype) {
     return kind != "O" && kind != "U" && kind != "S" && kind != "V";
 }
 
+// Missing values and whether the present values are all equal, for a
+// strided numpy array of T: NaN is missing (as isna and nunique count it),
+// and equality is ==, so 0.0 and -0.0 are one value as in pandas' hashing.
+template <typename T> void summarize_strided(const py::array& values, ScannedColumn& scanned) {
+    const char* data = static_cast<const char*>(values.data());
+    auto n = static_cast<std::size_t>(values.size());
+    py::ssize_t stride = values.ndim() == 1 ? values.strides(0) : py::ssize_t{sizeof(T)};
+    std::int64_t missing = 0;
+    bool differ = false, any = false;
+    T first{};
+    {
+        // No GIL needed: the array is our own reference to the column's values.
+        py::gil_scoped_release release;
+        for (std::size_t i = 0; i < n; ++i) {
+            T value;
+            std::memcpy(&value, data + static_cast<py::ssize_t>(i) * stride, sizeof(T));
+            if constexpr (std::is_floating_point_v<T>) {
+                if (std::isnan(value)) {
+                    ++missing;
+                    continue;
+                }
+            }
+            if (!any) {
+                first = value;
+                any = true;
+            } else if (!(value == first)) {
+                differ = true;
+            }
+        }
+    }
+    scanned.facts.size = static_cast<std::int64_t>(n);
+    scanned.facts.missing = missing;
+    scanned.single = any && !differ;
+}
+
+void summarize_numbers(const py::object& column, ScannedColumn& scanned) {
+    py::object values = column.attr("to_numpy")();
+    if (py::isinstance<py::array>(values)) {
+        py::array array = values;
+        char kind = array.dtype().kind();
+        auto size = array.dtype().itemsize();
+        if (array.ndim() == 1) {
+            if (kind == 'f' && size == 8)
+                return summarize_strided<double>(array, scanned);
+            if (kind == 'f' && size == 4)
+                return summarize_strided<float>(array, scanned);
+            if ((kind == 'i' || kind == 'u') && size == 8)
+                return summarize_strided<std::uint64_t>(array, scanned);
+            if ((kind == 'i' || kind == 'u') && size == 4)
+                return summarize_strided<std::uint32_t>(array, scanned);
+            if ((kind == 'i' || kind == 'u' || kind == 'b') && size == 1)
+                return summarize_strided<std::uint8_t>(array, scanned);
+        }
+    }
+    // Other kinds (dates, float16, ...): pandas counts and tells.
+    scanned.facts.size = static_cast<std::int64_t>(py::len(column));
+    scanned.facts.missing = column.attr("isna")().attr("sum")().cast<std::int64_t>();
+}
+
 } // namespace
 
 std::unique_ptr<ScannedColumn> scan_column(const py::object& column, unsigned what,
@@ -306,16 +369,10 @@ std::unique_ptr<ScannedColumn> scan_column(const py::object& column, unsigned wh
     auto scanned = std::make_unique<ScannedColumn>(Facts(char_classes(), what, max_examples));
     py::object dtype = column.attr("dtype");
     if (holds_no_text(dtype)) {
-        // Nothing to read value by value: only the count of missing values.
+        // Nothing to read as text: only the missing values, and whether one
+        // value repeats, for the simple checks.
         scanned->storage = Storage::NoText;
-        auto n = static_cast<std::int64_t>(py::len(column));
-        auto missing = column.attr("isna")().attr("sum")().cast<std::int64_t>();
-        for (std::int64_t i = 0; i < n; ++i) {
-            if (i < missing)
-                scanned->facts.add_missing();
-            else
-                scanned->facts.add(kernels::TextView(), kernels::ValueFacts{});
-        }
+        summarize_numbers(column, *scanned);
         return scanned;
     }
     if (is_arrow_backed(dtype)) {

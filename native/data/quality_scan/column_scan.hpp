@@ -54,6 +54,9 @@ struct ScannedColumn {
     std::unique_ptr<ArrowChunks> arrow; // Arrow storage, or the categories' export
     kernels::ValueTable categories;     // categorical storage
     std::vector<std::size_t> others;    // positions of present values that are no text
+    // A column without text: whether its present values are one value,
+    // where the scan could tell.
+    std::optional<bool> single;
 
     // The Python value at `position` whose text is `text`: the column's own
     // object for object storage, a new str decoded from the text otherwise.

@@ -253,3 +253,26 @@ def test_report_single_value_of_object_columns_with_numbers(values):
     frame = pd.DataFrame({"o": pd.Series(values, dtype=object)})
     report = DIC(frame, None).single_column_check().data
     assert list(report[("Is Single Value", "")]) == list(frame.nunique() == 1)
+
+
+@pytest.mark.parametrize(
+    "column",
+    [
+        pd.Series([1.0, 1.0, np.nan]),
+        pd.Series([0.0, -0.0, np.nan]),
+        pd.Series([np.nan, np.nan, np.nan]),
+        pd.Series([1, 2, 1]),
+        pd.Series([True, True, True]),
+        pd.Series([2.5, 2.5, 2.5], dtype=np.float32),
+        pd.Series([3, 3, 3], dtype=np.int16),
+        pd.Series([7, 7, 7], dtype=np.uint32),
+        pd.Series(pd.to_datetime(["2024-01-01", None, "2024-01-01"])),
+        pd.Series([1.0, 2.0, 3.0]).iloc[::2],
+    ],
+    ids=lambda c: str(c.dtype),
+)
+def test_report_single_value_and_null_ratio_of_columns_without_text(column):
+    frame = pd.DataFrame({"x": column.to_numpy(), "t": ["a", "b", None][: len(column)]})
+    report = DIC(frame, None).single_column_check().data
+    assert list(report[("Is Single Value", "")]) == list(frame.nunique() == 1)
+    assert list(report[("Null Ratio", "")]) == list(frame.isna().sum() / len(frame))

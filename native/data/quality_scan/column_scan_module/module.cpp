@@ -39,7 +39,8 @@ None when the column holds values only Python can judge (str subclasses,
 numpy scalars or other objects in an object column); else a dict:
 
 "storage" : how it was read: "object", "arrow", "categorical" or "none"
-    (a numpy dtype that holds no text).
+    (a numpy dtype that holds no text: of such a column only "size" and
+    "missing" are gathered, every other fact is empty).
 "size" : number of values (rows).
 "missing" : values pandas' isna counts as missing.
 "strings" : present values that are str.
