@@ -192,13 +192,16 @@ bool scan_objects(ScannedColumn& scanned, const py::object& column) {
     TextColumn& texts = *scanned.texts;
     PyObject* na = py::module_::import("pandas").attr("NA").ptr();
     std::vector<std::uint8_t> kinds(values.size);
+    // A str knows its length in code points: no need to count them again.
+    std::vector<std::int64_t> lengths(values.size);
     std::vector<kernels::ValueFacts> other_facts;
-    bool lengths = scanned.facts.what() & (kernels::kLengths | kernels::kRowLengths);
+    bool measure = scanned.facts.what() & (kernels::kLengths | kernels::kRowLengths);
     for (std::size_t i = 0; i < values.size; ++i) {
         PyObject* value = values.items[i];
         if (PyUnicode_CheckExact(value)) {
             texts.add(value);
             kinds[i] = 1;
+            lengths[i] = PyUnicode_GET_LENGTH(value);
             continue;
         }
         texts.skip();
@@ -215,7 +218,7 @@ bool scan_objects(ScannedColumn& scanned, const py::object& column) {
         kinds[i] = 2;
         kernels::ValueFacts f;
         f.number = true;
-        if (lengths) {
+        if (measure) {
             py::object text = py::reinterpret_steal<py::object>(PyObject_Str(value));
             if (!text) {
                 PyErr_Clear();
@@ -231,8 +234,8 @@ bool scan_objects(ScannedColumn& scanned, const py::object& column) {
         scanned.facts.row_lengths.reserve(values.size);
     // No GIL needed: the kernel reads our private copy's str data and our own buffers.
     py::gil_scoped_release release;
-    kernels::scan_views(texts.views().data(), kinds.data(), values.size, other_facts.data(),
-                        scanned.facts);
+    kernels::scan_views(texts.views().data(), lengths.data(), kinds.data(), values.size,
+                        other_facts.data(), scanned.facts);
     return true;
 }
 
@@ -314,8 +317,8 @@ template <typename T> void summarize_strided(const py::array& values, ScannedCol
     bool differ = false, any = false;
     T first{};
     {
-        // No GIL needed: the array is our own reference to the column's values.
-        py::gil_scoped_release release;
+        // The GIL stays held: the array is the frame's own memory, which
+        // another thread may write to between two bytecodes.
         for (std::size_t i = 0; i < n; ++i) {
             T value;
             std::memcpy(&value, data + static_cast<py::ssize_t>(i) * stride, sizeof(T));

@@ -310,15 +310,19 @@ std::vector<std::pair<std::int64_t, std::int64_t>> ColumnFacts::length_counts() 
     return out;
 }
 
-void scan_views(const TextView* views, const std::uint8_t* kinds, std::size_t n,
-                const ValueFacts* other_facts, ColumnFacts& facts) {
+void scan_views(const TextView* views, const std::int64_t* lengths, const std::uint8_t* kinds,
+                std::size_t n, const ValueFacts* other_facts, ColumnFacts& facts) {
+    unsigned what = facts.what() & ~unsigned{kLengths | kRowLengths};
     for (std::size_t i = 0; i < n; ++i) {
-        if (kinds[i] == 0)
+        if (kinds[i] == 0) {
             facts.add_missing();
-        else if (kinds[i] == 1)
-            facts.add_text(views[i]);
-        else
+        } else if (kinds[i] == 1) {
+            ValueFacts f = text_facts(views[i], facts.classes(), what);
+            f.length = lengths[i];
+            facts.add(views[i], f);
+        } else {
             facts.add(TextView(), *other_facts++);
+        }
     }
 }
 

@@ -104,10 +104,11 @@ class ColumnFacts {
 };
 
 // The values of one object column, after the caller classified them: kind 0
-// missing, 1 text (its view in `views`), 2 another present value whose facts
+// missing, 1 text (its view in `views`, its length in code points in
+// `lengths`, which the caller knows), 2 another present value whose facts
 // are the next entry of `other_facts`.
-void scan_views(const TextView* views, const std::uint8_t* kinds, std::size_t n,
-                const ValueFacts* other_facts, ColumnFacts& facts);
+void scan_views(const TextView* views, const std::int64_t* lengths, const std::uint8_t* kinds,
+                std::size_t n, const ValueFacts* other_facts, ColumnFacts& facts);
 
 // Whether an Arrow array of this format holds text the scan reads in place:
 // "u" (string), "U" (large_string) or "vu" (string_view).
