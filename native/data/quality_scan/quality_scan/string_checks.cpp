@@ -276,7 +276,9 @@ py::list long_string_row(Frame& f, const py::object& column, const py::object& q
                          const py::object& length_difference) {
     // The package's own string-column test may be counted during the scan.
     bool own_test = f.global("is_string_column").is(f.captured(1));
-    if (own_test) {
+    // An object column alone is measured quicker by its str objects' own
+    // lengths (measure_in_place) than by a scan that also views their text.
+    if (own_test && !has_object_dtype(column)) {
         std::unique_ptr<ScannedColumn> scanned =
             scan_column(column, kernels::kLengths | kernels::kRowLengths);
         if (scanned)
@@ -436,7 +438,12 @@ py::object get_special_samples(Frame& f) {
         return truthy(samples_to_count) ? samples_to_count : py::none();
     }
 
-    if (std::unique_ptr<ScannedColumn> scanned = scan_column(column_data, kernels::kSpecial)) {
+    // Text not held as objects is read where it lies; an object column keeps
+    // the object walk below, which for this one check does less.
+    std::unique_ptr<ScannedColumn> scanned;
+    if (!has_object_dtype(column_data))
+        scanned = scan_column(column_data, kernels::kSpecial);
+    if (scanned) {
         for (const kernels::SpecialCount& special : scanned->facts.specials)
             samples_to_count[scanned->value_at(special.first, special.text)] =
                 py::int_(special.count);
