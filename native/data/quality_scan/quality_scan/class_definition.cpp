@@ -37,6 +37,26 @@ std::size_t column_count(const py::object& data) {
     return py::len(data.attr("columns"));
 }
 
+bool own_method(const Frame& f, const py::object& self, const char* name) {
+    py::object own = py::dict(f.captured(4)).attr("get")(name);
+    PyObject* instance_dict = PyObject_GenericGetDict(self.ptr(), nullptr);
+    if (!instance_dict) {
+        PyErr_Clear();
+    } else {
+        bool shadowed = PyDict_GetItemString(instance_dict, name) != nullptr;
+        Py_DECREF(instance_dict);
+        if (shadowed)
+            return false;
+    }
+    py::object found =
+        py::reinterpret_steal<py::object>(PyObject_GetAttrString(py::type::of(self).ptr(), name));
+    if (!found) {
+        PyErr_Clear();
+        return false;
+    }
+    return found.is(own);
+}
+
 py::object column_at(const py::object& data, std::size_t position) {
     return data.attr(
         "iloc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()), py::int_(position))];
@@ -113,6 +133,11 @@ void define_data_integrity_check(py::module_ module, py::tuple own_helpers) {
 
     ClassBuilder builder(module, "DataIntegrityCheck", py::tuple(), kClassDoc);
     py::dict globals = module.attr("__dict__");
+    // The closure ends with the class's own functions by name, filled below.
+    py::dict originals;
+    py::list closure(own_helpers);
+    closure.append(originals);
+    own_helpers = py::tuple(closure);
     py::object staticmethod = builtins().attr("staticmethod");
     for (MethodSpec& spec : methods) {
         std::vector<Param> params = std::move(spec.params);
@@ -136,6 +161,7 @@ void define_data_integrity_check(py::module_ module, py::tuple own_helpers) {
             annotations["column_data"] = pd.attr("Series");
         }
         function.attr("__annotations__") = annotations;
+        originals[spec.name] = function;
         builder.attr(spec.name, spec.is_static ? staticmethod(function) : function);
     }
     builder.finish();

@@ -30,6 +30,11 @@ py::object get_special_samples(Frame& f);        // static _get_special_samples(
 // symmetric_theil_u_correlation, correlation_ratio).
 void define_data_integrity_check(py::module_ module, py::tuple own_helpers);
 
+// Whether `self.<name>` is still the class's own method (or static method):
+// neither the instance nor a subclass nor a patch of the class replaced it.
+// The closure of every method holds the class's functions as item 4.
+bool own_method(const Frame& f, const py::object& self, const char* name);
+
 // The columns of `data` one by one, by position (a label may repeat).
 py::object column_at(const py::object& data, std::size_t position);
 std::size_t column_count(const py::object& data);

@@ -2,6 +2,8 @@
 // and others do not. For an object column the conversion test of its exact
 // str values runs in the number-text kernel.
 #include "common/containers.hpp"
+#include "data/quality_scan/column_scan.hpp"
+#include "data/quality_scan/quality_scan/column_rows.hpp"
 #include "data/quality_scan/quality_scan/data_integrity_check.hpp"
 #include "data/quality_scan/quality_scan/text_column.hpp"
 #include "kernels/text/text_scans.hpp"
@@ -51,6 +53,33 @@ bool applies_per_value(const py::object& column) {
     if (py::isinstance(dtype, py::module_::import("numpy").attr("dtype")))
         return equals(dtype.attr("kind"), "O");
     return py::isinstance(dtype, py::module_::import("pandas").attr("StringDtype"));
+}
+
+// sum(column.apply(is_float)) from the scanned facts, with the same example
+// sets: the first distinct values met of each kind, in column order (the
+// present values that are no text are numbers, and equal no text).
+py::object count_scanned(const ScannedColumn& scanned, const py::object& numbers,
+                         const py::object& strings) {
+    const kernels::ColumnFacts& facts = scanned.facts;
+    // The text examples and the other values merged in column order, until
+    // the set is full.
+    const std::vector<kernels::TextExample>& texts = facts.number_examples;
+    std::size_t t = 0, o = 0;
+    while ((t < texts.size() || o < scanned.others.size()) && PySet_GET_SIZE(numbers.ptr()) < 3) {
+        bool text_first =
+            o == scanned.others.size() ||
+            (t < texts.size() && texts[t].position < static_cast<std::int64_t>(scanned.others[o]));
+        if (text_first) {
+            keep_example(numbers, scanned.value_at(texts[t].position, texts[t].text).ptr());
+            ++t;
+        } else {
+            keep_example(numbers, scanned.values.items[scanned.others[o]]);
+            ++o;
+        }
+    }
+    for (const kernels::TextExample& example : facts.string_examples)
+        keep_example(strings, scanned.value_at(example.position, example.text).ptr());
+    return py::int_(facts.numbers);
 }
 
 // sum(column.apply(is_float)) for an object column, with the same example
@@ -111,7 +140,18 @@ py::object check_mixed_percentage(Frame& f) {
     py::object total_rows = column_data.attr("count")();
     py::set numbers_in_col, strings_in_col;
     py::object nums;
-    if (applies_per_value(column_data)) {
+    std::unique_ptr<ScannedColumn> scanned;
+    bool per_value = applies_per_value(column_data);
+    if (per_value || is_arrow_backed(column_data.attr("dtype"))) {
+        scanned = scan_column(column_data, kernels::kNumbers, 3);
+        // pandas' apply reaches the values of an Arrow text column one by
+        // one too; any other column of an Arrow type keeps pandas' apply.
+        if (scanned && !per_value && scanned->storage != ScannedColumn::Storage::Arrow)
+            scanned.reset();
+    }
+    if (scanned) {
+        nums = count_scanned(*scanned, numbers_in_col, strings_in_col);
+    } else if (per_value) {
         nums = count_numbers(column_data, numbers_in_col, strings_in_col);
     } else {
         FunctionDef def{"is_float",
@@ -142,33 +182,73 @@ py::object get_data_mix(Frame& f) {
     return self.attr("_check_mixed_percentage")(column_data);
 }
 
+namespace {
+
+py::dict formatted(const py::object& mix, const py::object& np) {
+    py::dict formatted_mix;
+    if (!mix.is_none()) {
+        formatted_mix["With mixed"] = true;
+        py::str strings = py::str(np.attr("round")(mix[py::str("strings")], 4));
+        py::str numbers = py::str(np.attr("round")(mix[py::str("numbers")], 4));
+        formatted_mix["Categorical : Numerical"] = strings + py::str(" : ") + numbers;
+    } else {
+        formatted_mix["With mixed"] = false;
+        formatted_mix["Categorical : Numerical"] = "-";
+    }
+    return formatted_mix;
+}
+
+} // namespace
+
+py::dict mixed_row(Frame& f, const py::object& self, const py::object& column) {
+    py::object mix = self.attr("_get_data_mix")(column.attr("dropna")());
+    return formatted(mix, f.global("np"));
+}
+
+py::dict mixed_row(Frame& f, const ScannedColumn& scanned, const py::object& column) {
+    py::object np = f.global("np");
+    const kernels::ColumnFacts& facts = scanned.facts;
+    std::int64_t total = facts.size - facts.missing;
+    if (!is_string_column(scanned) || facts.numbers == total || facts.numbers == 0)
+        return formatted(py::none(), np);
+    // The shares as _check_mixed_percentage computes them, from pandas' count.
+    py::object total_rows = column.attr("count")();
+    py::object nums = py::int_(facts.numbers);
+    py::dict record;
+    record["strings"] = true_divide(np.attr("abs")(nums - total_rows), total_rows);
+    record["numbers"] = true_divide(nums, total_rows);
+    return formatted(record, np);
+}
+
+py::object mixed_table(Frame& f, const py::dict& display_result) {
+    py::object data = f[0].attr("data");
+    py::object pd = f.global("pd");
+    py::object result = pd.attr("DataFrame").attr("from_dict")(display_result).attr("T");
+    if (column_count(data) > 0)
+        result.attr("index") = pd.attr("Index")(py::list(data.attr("columns")));
+    return result;
+}
+
+bool scans_mixed(const Frame& f, const py::object& self) {
+    return own_helpers(f) && own_method(f, self, "_get_data_mix") &&
+           own_method(f, self, "_check_mixed_percentage");
+}
+
 py::object mixed_data_type(Frame& f) {
     py::object self = f[0];
     py::object data = self.attr("data");
-    py::object np = f.global("np"), pd = f.global("pd");
+    bool scan = scans_mixed(f, self);
     // Rows are keyed by position and labelled afterwards, so repeated or
     // equal-comparing labels (1 and 1.0) keep one row per column each.
     py::dict display_result;
-    std::size_t n = column_count(data);
-    for (std::size_t i = 0; i < n; ++i) {
-        py::object column_data = column_at(data, i).attr("dropna")();
-        py::object mix = self.attr("_get_data_mix")(column_data);
-        py::dict formatted_mix;
-        if (!mix.is_none()) {
-            formatted_mix["With mixed"] = true;
-            py::str strings = py::str(np.attr("round")(mix[py::str("strings")], 4));
-            py::str numbers = py::str(np.attr("round")(mix[py::str("numbers")], 4));
-            formatted_mix["Categorical : Numerical"] = strings + py::str(" : ") + numbers;
-        } else {
-            formatted_mix["With mixed"] = false;
-            formatted_mix["Categorical : Numerical"] = "-";
-        }
-        display_result[py::int_(i)] = formatted_mix;
+    for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
+        py::object column = column_at(data, i);
+        std::unique_ptr<ScannedColumn> scanned =
+            scan ? scan_column(column, kernels::kNumbers) : nullptr;
+        display_result[py::int_(i)] =
+            scanned ? mixed_row(f, *scanned, column) : mixed_row(f, self, column);
     }
-    py::object result = pd.attr("DataFrame").attr("from_dict")(display_result).attr("T");
-    if (n > 0)
-        result.attr("index") = pd.attr("Index")(py::list(data.attr("columns")));
-    return result;
+    return mixed_table(f, display_result);
 }
 
 } // namespace zeka::quality_scan

@@ -1,5 +1,10 @@
 // The one-table report of the per-column checks.
+#include "common/containers.hpp"
+#include "data/quality_scan/quality_scan/column_rows.hpp"
 #include "data/quality_scan/quality_scan/data_integrity_check.hpp"
+#include "kernels/text/column_facts.hpp"
+
+#include <pybind11/numpy.h>
 
 namespace zeka::quality_scan {
 
@@ -18,17 +23,127 @@ py::list labels(std::initializer_list<const char*> texts) {
     return out;
 }
 
+// Whether the three text checks and their helpers are the class's own, so
+// that one scan of each column may stand for the three.
+bool one_pass(const Frame& f, const py::object& self) {
+    if (!own_helpers(f))
+        return false;
+    for (const char* name : {"long_string", "special_characters", "mixed_data_type",
+                             "_get_data_mix", "_check_mixed_percentage", "_get_special_samples"})
+        if (!own_method(f, self, name))
+            return false;
+    return true;
+}
+
+struct TextTables {
+    py::object single_value, null_ratio, long_string, special_characters, mixed_data_type;
+};
+
+// is_single_value() and null_ratio() from the values the scan found per
+// column: the same Series pandas' nunique() == 1 and isna().sum() / rows give.
+void simple_tables(Frame& f, const py::object& data, const std::vector<std::uint8_t>& single,
+                   const std::vector<std::int64_t>& missing, TextTables& tables) {
+    py::object pd = f.global("pd");
+    py::module_ np = py::module_::import("numpy");
+    py::object columns = data.attr("columns");
+    py::array_t<bool> flags(static_cast<py::ssize_t>(single.size()));
+    std::copy(single.begin(), single.end(), flags.mutable_data());
+    py::array_t<std::int64_t> counts(static_cast<py::ssize_t>(missing.size()));
+    std::copy(missing.begin(), missing.end(), counts.mutable_data());
+    py::list single_label, null_label;
+    single_label.append("Is Single Value");
+    null_label.append("Null Ratio");
+    py::object is_single = pd.attr("Series")(flags, py::arg("index") = columns);
+    tables.single_value = pd.attr("DataFrame")(is_single, py::arg("columns") = single_label);
+    py::object ratio = pd.attr("Series")(counts, py::arg("index") = columns)
+                           .attr("__truediv__")(data.attr("shape")[py::int_(0)]);
+    tables.null_ratio = pd.attr("DataFrame")(ratio, py::arg("columns") = null_label);
+}
+
+// long_string(), special_characters() and mixed_data_type() with their
+// defaults, from one scan of each column; is_single_value() and null_ratio()
+// too when `simple` (else the caller has them).
+TextTables text_tables(Frame& f, const py::object& self, bool simple) {
+    py::object data = self.attr("data");
+    py::object columns = data.attr("columns");
+    py::object quantile_threshold = real_threshold(py::float_(0.8));
+    py::object length_difference = py::int_(5), n_most_common = py::int_(2);
+    py::list long_rows, special_rows;
+    py::dict mixed_rows;
+    std::vector<std::uint8_t> single;
+    std::vector<std::int64_t> missing;
+    constexpr unsigned every_fact =
+        kernels::kLengths | kernels::kRowLengths | kernels::kSpecial | kernels::kNumbers;
+    for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
+        py::object column = column_at(data, i);
+        py::object name = columns[py::int_(i)];
+        std::unique_ptr<ScannedColumn> scanned = scan_column(column, every_fact);
+        if (scanned) {
+            long_rows.append(
+                long_string_row(f, column, *scanned, quantile_threshold, length_difference));
+            special_rows.append(special_characters_row(
+                name, special_counts(*scanned), py::int_(scanned->facts.size), n_most_common));
+            mixed_rows[py::int_(i)] = mixed_row(f, *scanned, column);
+            if (simple) {
+                std::optional<bool> one = single_value(*scanned);
+                single.push_back(one ? *one : equals(column.attr("nunique")(), py::int_(1)));
+                missing.push_back(scanned->facts.missing);
+            }
+        } else {
+            if (simple) {
+                single.push_back(equals(column.attr("nunique")(), py::int_(1)));
+                missing.push_back(column.attr("isna")().attr("sum")().cast<std::int64_t>());
+            }
+            long_rows.append(long_string_row(f, column, quantile_threshold, length_difference));
+            special_rows.append(special_characters_row(name,
+                                                       self.attr("_get_special_samples")(column),
+                                                       column.attr("size"), n_most_common));
+            mixed_rows[py::int_(i)] = mixed_row(f, self, column);
+        }
+    }
+    TextTables tables{py::none(), py::none(), long_string_table(f, long_rows),
+                      special_characters_table(f, special_rows), mixed_table(f, mixed_rows)};
+    if (simple)
+        simple_tables(f, data, single, missing, tables);
+    return tables;
+}
+
 } // namespace
+
+bool own_helpers(const Frame& f) {
+    return f.global("is_string_column").is(f.captured(1)) &&
+           f.global("string_baseform").is(f.captured(0)) &&
+           f.global("infer_dtype").is(py::module_::import("pandas.api.types").attr("infer_dtype"));
+}
 
 py::object single_column_check(Frame& f) {
     py::object self = f[0];
     py::object pd = f.global("pd");
-    py::object single_value = self.attr("is_single_value")();
-    py::object null_ratio = self.attr("null_ratio")();
-    py::object long_string = self.attr("long_string")();
-    py::object special_characters = self.attr("special_characters")();
-    py::object mixed_data_type = self.attr("mixed_data_type")();
-
+    py::object single_value, null_ratio, long_string, special_characters, mixed_data_type;
+    if (one_pass(f, self)) {
+        // The two simple checks come from the same scan while they are the
+        // class's own; a replaced one is called, first, as always.
+        bool simple = own_method(f, self, "is_single_value") && own_method(f, self, "null_ratio") &&
+                      column_count(self.attr("data")) > 0;
+        if (!simple) {
+            single_value = self.attr("is_single_value")();
+            null_ratio = self.attr("null_ratio")();
+        }
+        TextTables tables = text_tables(f, self, simple);
+        if (simple) {
+            single_value = tables.single_value;
+            null_ratio = tables.null_ratio;
+        }
+        long_string = tables.long_string;
+        special_characters = tables.special_characters;
+        mixed_data_type = tables.mixed_data_type;
+    } else {
+        single_value = self.attr("is_single_value")();
+        null_ratio = self.attr("null_ratio")();
+        long_string = self.attr("long_string")();
+        special_characters = self.attr("special_characters")();
+        mixed_data_type = self.attr("mixed_data_type")();
+    }
     FunctionDef def{"<lambda>",
                     "DataIntegrityCheck.single_column_check.<locals>.<lambda>",
                     {arg("x")},

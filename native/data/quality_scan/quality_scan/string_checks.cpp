@@ -1,6 +1,8 @@
 // The string checks: over-long values and values made only of special
 // characters. The per-value work runs in the text kernels.
 #include "common/python_ops.hpp"
+#include "data/quality_scan/column_scan.hpp"
+#include "data/quality_scan/quality_scan/column_rows.hpp"
 #include "data/quality_scan/quality_scan/data_integrity_check.hpp"
 #include "data/quality_scan/quality_scan/text_column.hpp"
 #include "data/quality_scan/string_column.hpp"
@@ -143,17 +145,17 @@ py::object nearest_quantile(const py::object& pd, const py::array_t<std::int64_t
     return py::type::of(first)(*at);
 }
 
-// The positions of the lengths greater than `limit`, compared here when the
-// limit is an integer or a float (as numpy would compare them); nothing for
-// any other limit, which pandas must compare.
-std::optional<std::vector<py::ssize_t>> positions_over(const py::array_t<std::int64_t>& lengths,
+// The positions of the lengths greater than `limit` (negative lengths, of
+// missing values, are never long), compared here when the limit is an
+// integer or a float (as numpy would compare them); nothing for any other
+// limit, which pandas must compare.
+std::optional<std::vector<py::ssize_t>> positions_over(const std::int64_t* data, std::size_t n,
                                                        const py::object& limit) {
-    const std::int64_t* data = lengths.data();
     std::vector<py::ssize_t> over;
     auto keep_if = [&](auto is_long) {
-        for (py::ssize_t i = 0; i < lengths.size(); ++i)
-            if (is_long(data[i]))
-                over.push_back(i);
+        for (std::size_t i = 0; i < n; ++i)
+            if (data[i] >= 0 && is_long(data[i]))
+                over.push_back(static_cast<py::ssize_t>(i));
     };
     if (PyFloat_Check(limit.ptr())) {
         double bound = PyFloat_AS_DOUBLE(limit.ptr());
@@ -181,7 +183,8 @@ py::list long_labels(Frame& f, const MeasuredColumn& column, const py::object& q
     py::object pd = f.global("pd");
     py::object threshold_length = nearest_quantile(pd, column.lengths, quantile_threshold);
     py::object limit = threshold_length + length_difference;
-    std::optional<std::vector<py::ssize_t>> over = positions_over(column.lengths, limit);
+    std::optional<std::vector<py::ssize_t>> over = positions_over(
+        column.lengths.data(), static_cast<std::size_t>(column.lengths.size()), limit);
     if (over) {
         std::vector<std::size_t> long_positions;
         for (py::ssize_t j : *over)
@@ -204,65 +207,154 @@ py::list list_of(std::initializer_list<py::object> items) {
     return out;
 }
 
+// The row of a column the checks' own per-value path measures.
+py::list measured_row(Frame& f, const py::object& column, bool own_test,
+                      const py::object& quantile_threshold, const py::object& length_difference) {
+    std::optional<MeasuredColumn> measured =
+        own_test ? measure_in_place(f, column) : measure_dropped(f, column);
+    if (!measured)
+        return list_of({py::int_(0), py::list()});
+    py::list long_string_idx = long_labels(f, *measured, quantile_threshold, length_difference);
+    return list_of({py::int_(py::len(long_string_idx)), f.global("format_list")(long_string_idx)});
+}
+
+// The lengths of the present values and their positions, from the facts.
+MeasuredColumn measured_from_facts(const py::object& column, const kernels::ColumnFacts& facts) {
+    MeasuredColumn out{
+        py::array_t<std::int64_t>(facts.size - facts.missing), column.attr("index"), {}};
+    std::int64_t* lengths = out.lengths.mutable_data();
+    for (std::size_t i = 0; i < facts.row_lengths.size(); ++i)
+        if (facts.row_lengths[i] >= 0) {
+            *lengths++ = facts.row_lengths[i];
+            out.positions.push_back(i);
+        }
+    return out;
+}
+
 } // namespace
 
-py::object long_string(Frame& f) {
-    py::object self = f[0], length_difference = f[2];
-    py::object quantile_threshold = real_number(f[1], "quantile_threshold");
-    py::object data = self.attr("data");
+py::list long_string_row(Frame& f, const py::object& column, const ScannedColumn& scanned,
+                         const py::object& quantile_threshold,
+                         const py::object& length_difference) {
+    if (!is_string_column(scanned))
+        return list_of({py::int_(0), py::list()});
+    const kernels::ColumnFacts& facts = scanned.facts;
+    py::object pd = f.global("pd");
+    py::object nearest = py::str("nearest");
+    auto n = static_cast<std::size_t>(facts.size - facts.missing);
+    // pandas checks q and gives the quantile's type, on the first value alone.
+    py::array_t<std::int64_t> first(1);
+    first.mutable_data()[0] = *std::find_if(facts.row_lengths.begin(), facts.row_lengths.end(),
+                                            [](std::int64_t length) { return length >= 0; });
+    py::object typed = pd.attr("Series")(first).attr("quantile")(
+        quantile_threshold, py::arg("interpolation") = nearest);
+    std::optional<std::size_t> k = nearest_position(n, quantile_threshold.cast<double>());
+    if (!k) {
+        py::object positions = pd.attr("Series")(py::module_::import("numpy").attr("arange")(n));
+        k = py::int_(
+                positions.attr("quantile")(quantile_threshold, py::arg("interpolation") = nearest))
+                .cast<std::size_t>();
+    }
+    py::object threshold_length =
+        py::type::of(typed)(facts.length_at(static_cast<std::int64_t>(*k)));
+    py::object limit = threshold_length + length_difference;
+    std::optional<std::vector<py::ssize_t>> over =
+        positions_over(facts.row_lengths.data(), facts.row_lengths.size(), limit);
+    py::list long_string_idx;
+    if (over) {
+        py::array_t<py::ssize_t> taken(static_cast<py::ssize_t>(over->size()));
+        std::copy(over->begin(), over->end(), taken.mutable_data());
+        long_string_idx = py::list(column.attr("index").attr("take")(taken));
+    } else {
+        long_string_idx = long_labels(f, measured_from_facts(column, facts), quantile_threshold,
+                                      length_difference);
+    }
+    return list_of({py::int_(py::len(long_string_idx)), f.global("format_list")(long_string_idx)});
+}
+
+py::list long_string_row(Frame& f, const py::object& column, const py::object& quantile_threshold,
+                         const py::object& length_difference) {
     // The package's own string-column test may be counted during the scan.
     bool own_test = f.global("is_string_column").is(f.captured(1));
-    py::list display_result;
-    for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
-        py::object column = column_at(data, i);
-        std::optional<MeasuredColumn> measured =
-            own_test ? measure_in_place(f, column) : measure_dropped(f, column);
-        if (!measured) {
-            display_result.append(list_of({py::int_(0), py::list()}));
-            continue;
-        }
-        py::list long_string_idx = long_labels(f, *measured, quantile_threshold, length_difference);
-        display_result.append(list_of(
-            {py::int_(py::len(long_string_idx)), f.global("format_list")(long_string_idx)}));
+    // An object column alone is measured quicker by its str objects' own
+    // lengths (measure_in_place) than by a scan that also views their text.
+    if (own_test && !has_object_dtype(column)) {
+        std::unique_ptr<ScannedColumn> scanned =
+            scan_column(column, kernels::kLengths | kernels::kRowLengths);
+        if (scanned)
+            return long_string_row(f, column, *scanned, quantile_threshold, length_difference);
     }
+    return measured_row(f, column, own_test, quantile_threshold, length_difference);
+}
+
+py::object real_threshold(const py::object& quantile_threshold) {
+    return real_number(quantile_threshold, "quantile_threshold");
+}
+
+py::object long_string_table(Frame& f, const py::list& display_result) {
     py::object result = f.global("pd").attr("DataFrame")(
         display_result,
         py::arg("columns") = list_of({py::str("Long String Num"), py::str("Long String Index")}));
-    result.attr("index") = data.attr("columns");
+    result.attr("index") = f[0].attr("data").attr("columns");
     return result;
+}
+
+py::list special_characters_row(const py::object& column_name, const py::object& special_samples,
+                                const py::object& size, const py::object& n_most_common) {
+    if (!truthy(special_samples))
+        return list_of({column_name, py::str("0.0%"), py::list()});
+    py::object by_count = py::module_::import("operator").attr("itemgetter")(1);
+    py::object total = builtins().attr("sum")(special_samples.attr("values")());
+    py::object share = true_divide(total, size);
+    py::object percent = py::str(share * py::int_(100)) + py::str("%");
+    py::object ordered = builtins().attr("sorted")(
+        special_samples.attr("items")(), py::arg("key") = by_count, py::arg("reverse") = true);
+    py::object cut =
+        py::reinterpret_steal<py::object>(PySlice_New(nullptr, n_most_common.ptr(), nullptr));
+    py::list top_n_samples_values;
+    for (py::handle item : ordered[cut])
+        top_n_samples_values.append(item[py::int_(0)]);
+    return list_of({column_name, percent, top_n_samples_values});
+}
+
+py::dict special_counts(const ScannedColumn& scanned) {
+    py::dict counts;
+    for (const kernels::SpecialCount& special : scanned.facts.specials)
+        counts[scanned.value_at(special.first, special.text)] = py::int_(special.count);
+    return counts;
+}
+
+py::object special_characters_table(Frame& f, const py::list& display_result) {
+    py::object table = f.global("pd").attr("DataFrame")(
+        display_result,
+        py::arg("columns") = list_of({py::str("Column Name"), py::str("% Special-Only Samples"),
+                                      py::str("Most Common Special-Only Samples")}));
+    return table.attr("set_index")(list_of({py::str("Column Name")}));
+}
+
+py::object long_string(Frame& f) {
+    py::object self = f[0], length_difference = f[2];
+    py::object quantile_threshold = real_threshold(f[1]);
+    py::object data = self.attr("data");
+    py::list display_result;
+    for (std::size_t i = 0, n = column_count(data); i < n; ++i)
+        display_result.append(
+            long_string_row(f, column_at(data, i), quantile_threshold, length_difference));
+    return long_string_table(f, display_result);
 }
 
 py::object special_characters(Frame& f) {
     py::object self = f[0], n_most_common = f[1];
     py::object data = self.attr("data");
     py::object columns = data.attr("columns");
-    py::object by_count = py::module_::import("operator").attr("itemgetter")(1);
     py::list display_result;
     for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
-        py::object column_name = columns[py::int_(i)];
         py::object column_data = column_at(data, i);
         py::object special_samples = self.attr("_get_special_samples")(column_data);
-        if (!truthy(special_samples)) {
-            display_result.append(list_of({column_name, py::str("0.0%"), py::list()}));
-            continue;
-        }
-        py::object total = builtins().attr("sum")(special_samples.attr("values")());
-        py::object share = true_divide(total, column_data.attr("size"));
-        py::object percent = py::str(share * py::int_(100)) + py::str("%");
-        py::object ordered = builtins().attr("sorted")(
-            special_samples.attr("items")(), py::arg("key") = by_count, py::arg("reverse") = true);
-        py::object cut =
-            py::reinterpret_steal<py::object>(PySlice_New(nullptr, n_most_common.ptr(), nullptr));
-        py::list top_n_samples_values;
-        for (py::handle item : ordered[cut])
-            top_n_samples_values.append(item[py::int_(0)]);
-        display_result.append(list_of({column_name, percent, top_n_samples_values}));
+        display_result.append(special_characters_row(columns[py::int_(i)], special_samples,
+                                                     column_data.attr("size"), n_most_common));
     }
-    py::object table = f.global("pd").attr("DataFrame")(
-        display_result,
-        py::arg("columns") = list_of({py::str("Column Name"), py::str("% Special-Only Samples"),
-                                      py::str("Most Common Special-Only Samples")}));
-    return table.attr("set_index")(list_of({py::str("Column Name")}));
+    return special_characters_table(f, display_result);
 }
 
 namespace {
@@ -334,10 +426,9 @@ py::object get_special_samples(Frame& f) {
     py::object samples_to_count =
         f.global("defaultdict")(make_function(std::move(factory), f.globals()));
     py::object string_baseform = f.global("string_baseform");
-    ObjectValues values = object_values(column_data);
-
     if (!string_baseform.is(f.captured(0))) {
         // A replaced string_baseform is called for every non-empty str, in order.
+        ObjectValues values = object_values(column_data);
         std::vector<std::uint8_t> special(values.size);
         for (std::size_t i = 0; i < values.size; ++i) {
             PyObject* sample = values.items[i];
@@ -347,6 +438,20 @@ py::object get_special_samples(Frame& f) {
         return truthy(samples_to_count) ? samples_to_count : py::none();
     }
 
+    // Text not held as objects is read where it lies; an object column keeps
+    // the object walk below, which for this one check does less.
+    std::unique_ptr<ScannedColumn> scanned;
+    if (!has_object_dtype(column_data))
+        scanned = scan_column(column_data, kernels::kSpecial);
+    if (scanned) {
+        for (const kernels::SpecialCount& special : scanned->facts.specials)
+            samples_to_count[scanned->value_at(special.first, special.text)] =
+                py::int_(special.count);
+        return truthy(samples_to_count) ? samples_to_count : py::none();
+    }
+    // Values only Python can judge (str subclasses, other objects): by the
+    // object walk, with a call for each str subclass.
+    ObjectValues values = object_values(column_data);
     TextColumn texts(values.size);
     std::vector<std::pair<std::size_t, bool>> tested; // str subclasses, by a call
     for (std::size_t i = 0; i < values.size; ++i) {

@@ -1,0 +1,388 @@
+#include "kernels/text/column_facts.hpp"
+
+#include "kernels/text/text_scans.hpp"
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace zeka::kernels {
+
+namespace {
+
+bool is_continuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
+
+// Code points of well-formed UTF-8: every byte that is no continuation byte
+// starts one.
+std::int64_t code_points(TextView text) {
+    std::int64_t n = 0;
+    for (char c : text)
+        n += !is_continuation(static_cast<unsigned char>(c));
+    return n;
+}
+
+// Whether the n bytes hold no byte of 0x80 or above, eight at a time.
+bool all_ascii(const unsigned char* bytes, std::size_t n) {
+    std::size_t i = 0;
+    std::uint64_t any = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        any |= word;
+    }
+    for (; i < n; ++i)
+        any |= bytes[i];
+    return (any & 0x8080808080808080ULL) == 0;
+}
+
+bool valid_bit(const std::uint8_t* bitmap, std::int64_t index) {
+    if (!bitmap)
+        return true;
+    auto i = static_cast<std::uint64_t>(index);
+    return (bitmap[i >> 3] >> (i & 7)) & 1;
+}
+
+[[noreturn]] void bad_layout(const std::string& what) {
+    throw std::invalid_argument("Arrow text array " + what);
+}
+
+[[noreturn]] void bad_text(const std::string& where) {
+    throw std::invalid_argument("Arrow text array holds invalid UTF-8 (" + where + ")");
+}
+
+void check_array(const ArrowArray& array, std::int64_t buffers) {
+    if (array.length < 0 || array.offset < 0)
+        bad_layout("has a negative length or offset");
+    if (array.n_buffers < buffers || !array.buffers)
+        bad_layout("has " + std::to_string(array.n_buffers) + " buffers, needs " +
+                   std::to_string(buffers));
+}
+
+// A string or large_string array: offsets into one data buffer.
+template <typename Offset, typename Visit>
+void read_offsets(const ArrowArray& array, Visit&& visit) {
+    check_array(array, 3);
+    if (array.length == 0)
+        return;
+    const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
+    const auto* offsets = static_cast<const Offset*>(array.buffers[1]);
+    const auto* data = static_cast<const unsigned char*>(array.buffers[2]);
+    if (!offsets)
+        bad_layout("has no offsets buffer");
+    const Offset* first = offsets + array.offset;
+    auto n = static_cast<std::size_t>(array.length);
+    if (first[0] < 0)
+        bad_layout("has a negative offset");
+    for (std::size_t i = 0; i < n; ++i)
+        if (first[i + 1] < first[i])
+            bad_layout("has decreasing offsets at value " + std::to_string(i));
+    auto begin = static_cast<std::size_t>(first[0]), end = static_cast<std::size_t>(first[n]);
+    if (end > begin && !data)
+        bad_layout("has no data buffer");
+    // Valid UTF-8 throughout, and every value starting and ending on a code
+    // point boundary: then every value is valid UTF-8 on its own.
+    bool ascii = end == begin || all_ascii(data + begin, end - begin);
+    if (!ascii &&
+        !is_valid_utf8(TextView(reinterpret_cast<const char*>(data + begin), end - begin)))
+        bad_text("in its data");
+    for (std::size_t i = 0; i < n; ++i) {
+        auto from = static_cast<std::size_t>(first[i]), to = static_cast<std::size_t>(first[i + 1]);
+        if (!valid_bit(validity, array.offset + static_cast<std::int64_t>(i))) {
+            visit(nullptr, TextView(), ascii);
+            continue;
+        }
+        if (!ascii && ((from < end && is_continuation(data[from])) ||
+                       (to < end && is_continuation(data[to]))))
+            bad_text("value " + std::to_string(i) + " of its chunk");
+        TextView text(reinterpret_cast<const char*>(data) + from, to - from);
+        visit(&text, text, ascii);
+    }
+}
+
+// A string_view array: 16-byte views, short values inline, longer ones in
+// the variadic data buffers whose sizes the last buffer holds.
+template <typename Visit> void read_views(const ArrowArray& array, Visit&& visit) {
+    check_array(array, 3);
+    if (array.length == 0)
+        return;
+    const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
+    const auto* views = static_cast<const unsigned char*>(array.buffers[1]);
+    if (!views)
+        bad_layout("has no views buffer");
+    std::int64_t n_data = array.n_buffers - 3;
+    const auto* sizes = static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1]);
+    if (n_data > 0 && !sizes)
+        bad_layout("has no buffer sizes");
+    for (std::int64_t i = 0; i < array.length; ++i) {
+        if (!valid_bit(validity, array.offset + i)) {
+            visit(nullptr, TextView(), false);
+            continue;
+        }
+        const unsigned char* view = views + 16 * static_cast<std::size_t>(array.offset + i);
+        std::int32_t length, buffer, offset;
+        std::memcpy(&length, view, 4);
+        if (length < 0)
+            bad_layout("has a negative view length at value " + std::to_string(i));
+        const char* bytes;
+        if (length <= 12) {
+            bytes = reinterpret_cast<const char*>(view + 4);
+        } else {
+            std::memcpy(&buffer, view + 8, 4);
+            std::memcpy(&offset, view + 12, 4);
+            if (buffer < 0 || buffer >= n_data || offset < 0 ||
+                static_cast<std::int64_t>(offset) + length > sizes[buffer] ||
+                !array.buffers[2 + buffer])
+                bad_layout("has a view beyond its data buffer at value " + std::to_string(i));
+            bytes = static_cast<const char*>(array.buffers[2 + buffer]) + offset;
+        }
+        TextView text(bytes, static_cast<std::size_t>(length));
+        bool ascii = all_ascii(reinterpret_cast<const unsigned char*>(bytes), text.size());
+        if (!ascii && !is_valid_utf8(text))
+            bad_text("value " + std::to_string(i) + " of its chunk");
+        visit(&text, text, ascii);
+    }
+}
+
+template <typename Visit>
+void read_arrow(const char* format, const ArrowArray& array, Visit&& visit) {
+    std::string_view f = format ? format : "";
+    if (f == "u")
+        read_offsets<std::int32_t>(array, visit);
+    else if (f == "U")
+        read_offsets<std::int64_t>(array, visit);
+    else if (f == "vu")
+        read_views(array, visit);
+    else
+        throw std::invalid_argument("Arrow array of format '" + std::string(f) +
+                                    "' holds no text the scan reads");
+}
+
+ValueFacts facts_of(TextView text, bool ascii, const CharClasses& classes, unsigned what) {
+    if (!ascii)
+        return text_facts(text, classes, what);
+    ValueFacts f = text_facts(text, classes, what & ~unsigned{kLengths | kRowLengths});
+    f.length = static_cast<std::int64_t>(text.size());
+    return f;
+}
+
+} // namespace
+
+ValueFacts text_facts(TextView text, const CharClasses& classes, unsigned what) {
+    ValueFacts f;
+    f.text = true;
+    if (what & (kLengths | kRowLengths))
+        f.length = code_points(text);
+    // Most texts start with an ASCII letter or digit: such a text is never
+    // special-only, and reads as a number only if it starts with a digit or
+    // with the i or n of inf, infinity or nan.
+    auto first = text.empty() ? 0u : static_cast<unsigned>(static_cast<unsigned char>(text[0]));
+    unsigned folded = first | 0x20u;
+    bool letter = folded >= 'a' && folded <= 'z';
+    bool alnum = letter || (first >= '0' && first <= '9');
+    if (what & kSpecial)
+        f.special = !alnum && is_special_only(text, classes);
+    if (what & kNumbers)
+        f.number = (!letter || folded == 'i' || folded == 'n') && parses_as_float(text, classes);
+    return f;
+}
+
+bool is_valid_utf8(TextView text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t n = text.size(), i = 0;
+    while (i < n) {
+        if (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t extra;
+        std::uint32_t cp, least;
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1, cp = c & 0x1Fu, least = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2, cp = c & 0x0Fu, least = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3, cp = c & 0x07u, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + extra >= n)
+            return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            unsigned char b = s[i + k];
+            if (!is_continuation(b))
+                return false;
+            cp = (cp << 6) | (b & 0x3Fu);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+ColumnFacts::ColumnFacts(const CharClasses& classes, unsigned what, std::size_t max_examples)
+    : classes_(&classes), what_(what), max_examples_(max_examples) {
+    if (what & kLengths)
+        short_lengths.assign(kShortLengths, 0);
+}
+
+void ColumnFacts::add_missing() {
+    ++size;
+    ++missing;
+    if (what_ & kRowLengths)
+        row_lengths.push_back(-1);
+}
+
+void ColumnFacts::keep_example(std::vector<TextExample>& examples, TextView text) {
+    if (examples.size() >= max_examples_)
+        return;
+    for (const TextExample& kept : examples)
+        if (kept.text == text)
+            return;
+    examples.push_back({text, size - 1});
+}
+
+void ColumnFacts::add(TextView text, const ValueFacts& f) {
+    std::int64_t position = size++;
+    if (f.text) {
+        if (texts++ == 0)
+            first_text_ = text;
+        else if (!texts_differ && text != first_text_)
+            texts_differ = true;
+    }
+    if (what_ & kLengths) {
+        if (f.length < static_cast<std::int64_t>(kShortLengths))
+            ++short_lengths[static_cast<std::size_t>(f.length)];
+        else
+            ++long_lengths[f.length];
+    }
+    if (what_ & kRowLengths)
+        row_lengths.push_back(f.length);
+    if ((what_ & kSpecial) && f.special) {
+        ++special;
+        auto it = special_index_.find(text);
+        if (it != special_index_.end()) {
+            ++specials[it->second].count;
+        } else {
+            special_index_.emplace(text, specials.size());
+            specials.push_back({text, 1, position});
+        }
+    }
+    if (what_ & kNumbers) {
+        numbers += f.number;
+        if (f.text)
+            keep_example(f.number ? number_examples : string_examples, text);
+    }
+}
+
+std::int64_t ColumnFacts::length_at(std::int64_t k) const {
+    for (std::size_t length = 0; length < short_lengths.size(); ++length) {
+        k -= short_lengths[length];
+        if (k < 0)
+            return static_cast<std::int64_t>(length);
+    }
+    for (auto [length, count] : long_lengths) {
+        k -= count;
+        if (k < 0)
+            return length;
+    }
+    throw std::out_of_range("length position beyond the present values");
+}
+
+std::vector<std::pair<std::int64_t, std::int64_t>> ColumnFacts::length_counts() const {
+    std::vector<std::pair<std::int64_t, std::int64_t>> out;
+    for (std::size_t length = 0; length < short_lengths.size(); ++length)
+        if (short_lengths[length])
+            out.emplace_back(static_cast<std::int64_t>(length), short_lengths[length]);
+    for (auto entry : long_lengths)
+        out.push_back(entry);
+    return out;
+}
+
+void scan_views(const TextView* views, const std::int64_t* lengths, const std::uint8_t* kinds,
+                std::size_t n, const ValueFacts* other_facts, ColumnFacts& facts) {
+    unsigned what = facts.what() & ~unsigned{kLengths | kRowLengths};
+    for (std::size_t i = 0; i < n; ++i) {
+        if (kinds[i] == 0) {
+            facts.add_missing();
+        } else if (kinds[i] == 1) {
+            ValueFacts f = text_facts(views[i], facts.classes(), what);
+            f.length = lengths[i];
+            facts.add(views[i], f);
+        } else {
+            facts.add(TextView(), *other_facts++);
+        }
+    }
+}
+
+bool is_text_format(const char* format) {
+    std::string_view f = format ? format : "";
+    return f == "u" || f == "U" || f == "vu";
+}
+
+void scan_arrow(const char* format, const ArrowArray& array, ColumnFacts& facts) {
+    const CharClasses& classes = facts.classes();
+    unsigned what = facts.what();
+    read_arrow(format, array, [&](const TextView* present, TextView text, bool ascii) {
+        if (!present)
+            facts.add_missing();
+        else
+            facts.add(text, facts_of(text, ascii, classes, what));
+    });
+}
+
+void tabulate_arrow(const char* format, const ArrowArray& array, const CharClasses& classes,
+                    unsigned what, ValueTable& table) {
+    read_arrow(format, array, [&](const TextView* present, TextView text, bool ascii) {
+        table.views.push_back(text);
+        table.present.push_back(present != nullptr);
+        table.facts.push_back(present ? facts_of(text, ascii, classes, what) : ValueFacts{});
+    });
+}
+
+void tabulate_views(const TextView* views, std::size_t n, const CharClasses& classes, unsigned what,
+                    ValueTable& table) {
+    for (std::size_t i = 0; i < n; ++i) {
+        table.views.push_back(views[i]);
+        table.present.push_back(1);
+        table.facts.push_back(text_facts(views[i], classes, what));
+    }
+}
+
+template <typename Code>
+void scan_codes(const Code* codes, std::size_t n, const ValueTable& table, ColumnFacts& facts) {
+    auto categories = static_cast<std::int64_t>(table.views.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        auto code = static_cast<std::int64_t>(codes[i]);
+        if (code < 0) {
+            facts.add_missing();
+            continue;
+        }
+        if (code >= categories)
+            throw std::out_of_range("category code " + std::to_string(code) + " beyond the " +
+                                    std::to_string(categories) + " categories");
+        auto c = static_cast<std::size_t>(code);
+        if (table.present[c])
+            facts.add(table.views[c], table.facts[c]);
+        else
+            facts.add_missing();
+    }
+}
+
+template void scan_codes(const std::int8_t*, std::size_t, const ValueTable&, ColumnFacts&);
+template void scan_codes(const std::int16_t*, std::size_t, const ValueTable&, ColumnFacts&);
+template void scan_codes(const std::int32_t*, std::size_t, const ValueTable&, ColumnFacts&);
+template void scan_codes(const std::int64_t*, std::size_t, const ValueTable&, ColumnFacts&);
+
+} // namespace zeka::kernels
