@@ -281,12 +281,16 @@ def walk(lab, driver, dataset, task):
     board = wait_for(driver, ".zeka-leaderboard table", 300)
     assert "glm" in board.text
 
+    from selenium.common.exceptions import TimeoutException
+
     open_tab(driver, "Interpret")
     driver.find_element(By.CSS_SELECTOR, ".zeka-show-view").click()
-    time.sleep(2)
-    shown = driver.find_elements(By.CSS_SELECTOR, ".zeka-view-figure")
-    message = driver.find_element(By.CSS_SELECTOR, ".zeka-interpret-message").text
-    assert shown or "not available in this build" in message, message
+    try:
+        wait_for(driver, ".zeka-view-figure", 120)
+    except TimeoutException:  # the tab says why
+        message = driver.find_element(By.CSS_SELECTOR, ".zeka-interpret-message").text
+        raise AssertionError("no view was drawn: %s" % message) from None
+    shoot(driver, "{}-interpret-view".format(task))
     driver.find_element(By.CSS_SELECTOR, ".zeka-show-shap").click()
     wait_for(driver, ".zeka-shap-figure", 180)
 

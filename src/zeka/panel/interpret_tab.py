@@ -152,8 +152,10 @@ class InterpretTab(ui.Tab):
         else:
             x, y, _ = pipeline.get_data(train=True)
             kwargs = {"y": y}
-        # the model matrix by position: the views label it with the names the model knows
-        frame = np.asarray(x, dtype=float)
+        # the model matrix, labelled with the dataset's feature names as the SHAP plots are
+        frame = pd.DataFrame(
+            np.asarray(x, dtype=float), columns=list(self.panel.dataset.feature_names)
+        )
         try:
             with ui.quiet():
                 result = interpret.explain(pipeline.estimator, view, frame, **kwargs)
