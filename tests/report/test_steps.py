@@ -134,3 +134,24 @@ def test_the_integrity_reading_finds_the_columns_each_check_flags():
     np.testing.assert_allclose(found["nulls"].to_numpy(), frame.isna().mean().to_numpy())
     assert found["mixed"] == ["codes"]  # half the texts read as numbers
     assert found["special"] == ["symbols"]
+
+
+@pytest.mark.parametrize("family", ["glm", "ebm", "reludnn"])
+def test_shap_is_set_against_the_models_own_contributions_by_feature_name(family):
+    from zeka.interpret import explain
+    from zeka.models import ZEKAREGRESSOR
+    from zeka.report.steps.own_views import shap_against_own
+
+    rng = np.random.default_rng(3)
+    X = pd.DataFrame(rng.normal(size=(120, 3)), columns=["a", "b", "c"])
+    model = ZEKAREGRESSOR[family]().fit(X, X.a - 2 * X.b + X.b * X.c)
+    local = explain(model, "local_fi", X, row=5)
+    own = local.data.reset_index().set_index("feature")["contribution"]
+    shap_values = own.reindex(["a", "b", "c"]).to_numpy() + [0.5, 0.0, -0.25]
+
+    class Section(list):
+        add = list.append
+
+    largest, spread = shap_against_own(Section(), local, ["a", "b", "c"], shap_values)
+    assert largest == pytest.approx(0.5, abs=1e-12)
+    assert spread == pytest.approx(own.abs().sum(), rel=1e-12)

@@ -96,7 +96,10 @@ def best_model_views(state, section, pipeline, names, row_values, shap_values):
 def shap_against_own(section, local, names, shap_values):
     """A table of SHAP's value and the model's own contribution per feature for the
     explained row; returns the largest absolute difference and the output's spread."""
-    own = local.data["contribution"].reindex(names).to_numpy(dtype=float)
+    data = local.data
+    if "feature" in data.columns:  # the views of some families keep the names in a column
+        data = data.set_index("feature")
+    own = data["contribution"].reindex(names).to_numpy(dtype=float)
     shap_values = np.asarray(shap_values, dtype=float).ravel()
     if shap_values.shape != own.shape:
         return None
