@@ -90,3 +90,20 @@ def _assert_same(a, b):
             pd.testing.assert_frame_equal(a[key], b[key])
     else:
         pd.testing.assert_frame_equal(a, b)
+
+
+@pytest.mark.parametrize("family", FAMILIES)
+def test_a_model_fitted_without_names_takes_the_frames_names(family):
+    X, rng = frame(60)
+    est = ZEKAREGRESSOR[family](**TINY.get(family, {})).fit(X.to_numpy(), X.a + X.b * X.c)
+    for view in views_of(est):
+        result = explain(est, view, X, row=0 if view.startswith("local") else None)
+        tables = result.data.values() if isinstance(result.data, dict) else [result.data]
+        named = {
+            str(v)
+            for table in tables
+            for v in list(table.index) + list(table.get("feature", table.get("effect", [])))
+        }
+        assert not {"X0", "X1", "X2"} & named, (view, named)
+        if view in ("global_fi", "local_fi"):
+            assert {"a", "b", "c"} <= named, (view, named)

@@ -43,10 +43,10 @@ _TOP_LOCAL = 25
 
 
 def _decomposition(estimator, X, row=None):
-    from ._core import feature_names
-
+    # X carries the names the interface settled on: the model's own, or those a frame
+    # lends an unnamed model
     refuse_missing(estimator, X, row)
-    return effects(estimator, X.to_numpy(dtype=np.float64), feature_names(estimator))
+    return effects(estimator, X.to_numpy(dtype=np.float64), [str(c) for c in X.columns])
 
 
 def refuse_missing(estimator, X, row=None):

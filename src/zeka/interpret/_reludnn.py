@@ -40,7 +40,7 @@ from ._additive import (
     output_label,
     refuse_missing,
 )
-from ._core import Interpretation, feature_names, register
+from ._core import Interpretation, register
 
 _EFFECT_BINS = 32
 _PC_REGIONS = 40
@@ -78,7 +78,7 @@ def local_fi(estimator, X, y, row):
     contribution = coef * (x - mean)
     data = pd.DataFrame(
         {
-            "feature": feature_names(estimator),
+            "feature": list(X.columns),
             "value": x,
             "coefficient": coef,
             "contribution": contribution,
@@ -97,7 +97,7 @@ def global_fi(estimator, X, y, row):
     local = LocalLinear(estimator, matrix)
     contributions = local.coef * (matrix - matrix.mean(axis=0))
     return importance_view(
-        "global_fi", feature_names(estimator), contributions, output_label(estimator)
+        "global_fi", list(X.columns), contributions, output_label(estimator)
     )
 
 
@@ -107,7 +107,7 @@ def global_effect_plot(estimator, X, y, row):
     matrix = X.to_numpy(dtype=np.float64)
     local = LocalLinear(estimator, matrix)
     curves, densities = [], []
-    for j, name in enumerate(feature_names(estimator)):
+    for j, name in enumerate(list(X.columns)):
         x = matrix[:, j]
         levels = np.unique(x)
         categorical = len(levels) <= _CATEGORY_LEVELS
@@ -168,7 +168,7 @@ def _regions(estimator, X, y):
     values = np.column_stack([response, response**2, local.intercept, local.coef])
     sums, n = _terms.cell_sums(row_rank, np.ascontiguousarray(values), len(keys))
     means = sums / n[:, None]
-    names = feature_names(estimator)
+    names = list(X.columns)
     region = pd.Index(np.arange(1, len(keys) + 1), name="region")
     table = pd.DataFrame(
         {
@@ -189,7 +189,7 @@ def _regions(estimator, X, y):
 @register("llm_summary", "reludnn")
 def llm_summary(estimator, X, y, row):
     table, _, _, source, sd = _regions(estimator, X, y)
-    names = feature_names(estimator)
+    names = list(X.columns)
 
     label = output_label(estimator)
 
@@ -225,7 +225,7 @@ def llm_summary(estimator, X, y, row):
 @register("llm_pc", "reludnn")
 def llm_pc(estimator, X, y, row):
     table, _, _, _, sd = _regions(estimator, X, y)
-    names = feature_names(estimator)
+    names = list(X.columns)
     data = {
         "regions": table["regions"][["rows", "share"]].head(_PC_REGIONS),
         "coefficients": table["coefficients"].head(_PC_REGIONS),
@@ -268,7 +268,7 @@ def llm_pc(estimator, X, y, row):
 @register("llm_violin", "reludnn")
 def llm_violin(estimator, X, y, row):
     local = _local(estimator, X)
-    names = feature_names(estimator)
+    names = list(X.columns)
     data = pd.DataFrame(local.coef, columns=names, index=X.index.copy())
     sd = X.to_numpy(dtype=np.float64).std(axis=0)
 
