@@ -152,6 +152,10 @@ def test_shap_is_set_against_the_models_own_contributions_by_feature_name(family
     class Section(list):
         add = list.append
 
-    largest, spread = shap_against_own(Section(), local, ["a", "b", "c"], shap_values)
-    assert largest == pytest.approx(0.5, abs=1e-12)
-    assert spread == pytest.approx(own.abs().sum(), rel=1e-12)
+    measured = shap_against_own(Section(), local, ["a", "b", "c"], shap_values)
+    assert measured["largest"] == pytest.approx(0.5, abs=1e-12)
+    assert measured["spread"] == pytest.approx(own.abs().sum(), rel=1e-12)
+    expected = pd.Series(shap_values).corr(
+        pd.Series(own.reindex(["a", "b", "c"]).to_numpy()), "spearman"
+    )
+    assert measured["rank_correlation"] == pytest.approx(expected)

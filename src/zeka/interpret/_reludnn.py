@@ -96,9 +96,7 @@ def global_fi(estimator, X, y, row):
     matrix = X.to_numpy(dtype=np.float64)
     local = LocalLinear(estimator, matrix)
     contributions = local.coef * (matrix - matrix.mean(axis=0))
-    return importance_view(
-        "global_fi", list(X.columns), contributions, output_label(estimator)
-    )
+    return importance_view("global_fi", list(X.columns), contributions, output_label(estimator))
 
 
 @register("global_effect_plot", "reludnn")

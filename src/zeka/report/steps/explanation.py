@@ -71,14 +71,23 @@ def run(state, section):
             push,
         )
     )
-    if own is not None:
-        largest, spread = own
+    if own is not None and dataset.task_type == "classification":
+        # SHAP explains the probability, the model's own terms the log-odds: the two
+        # splits differ in scale, so only their order is compared
+        section.reading += (
+            " The model is additive, so it has its own exact split of that prediction in "
+            "log-odds; SHAP's values for the row (in probability) order the features as "
+            "the model's own contributions do with a rank correlation of {:.3f}.".format(
+                own["rank_correlation"]
+            )
+        )
+    elif own is not None:
         section.reading += (
             " The model is additive, so it has its own exact split of that prediction: "
             "SHAP's values for the row differ from the model's own contributions by at most "
             "{:.3g} (the contributions add up to {:.3g} in absolute value); SHAP centres on "
             "its {}-row background, the model's contributions on all training rows.".format(
-                largest, spread, state.settings.background_rows
+                own["largest"], own["spread"], state.settings.background_rows
             )
         )
     if others:

@@ -95,7 +95,8 @@ def best_model_views(state, section, pipeline, names, row_values, shap_values):
 
 def shap_against_own(section, local, names, shap_values):
     """A table of SHAP's value and the model's own contribution per feature for the
-    explained row; returns the largest absolute difference and the output's spread."""
+    explained row; returns the largest absolute difference, the sum of the absolute
+    contributions and the rank correlation of the two."""
     data = local.data
     if "feature" in data.columns:  # the views of some families keep the names in a column
         data = data.set_index("feature")
@@ -118,7 +119,11 @@ def shap_against_own(section, local, names, shap_values):
             compact=True,
         )
     )
-    return float(np.max(np.abs(difference))), float(np.sum(np.abs(own)))
+    return {
+        "largest": float(np.max(np.abs(difference))),
+        "spread": float(np.sum(np.abs(own))),
+        "rank_correlation": float(table["SHAP value"].corr(table["own contribution"], "spearman")),
+    }
 
 
 def other_families(state, section, names):
