@@ -40,21 +40,11 @@ def run(state, section):
     scores = np.asarray(detector.score, dtype=float)
     outside = scores > 0
     top = most_outlying_rows(dataset, scores)
-    section.add(doc.heading("The most outlying training rows"))
-    styled = (
-        top.style.format(plain_number, na_rep="missing", escape="html")
-        .format("{:.3f}", subset=["Outlier score"])
-        .background_gradient(subset=["Outlier score"], cmap="Oranges")
-    )
-    section.add(
-        doc.table(
-            doc.hide_index_names(styled),
-            compact=True,
-            caption=(
-                "Row labels and raw values as loaded; a larger score lies further outside the "
-                "region the one-class SVM learned."
-            ),
-        )
+    add_top_rows(
+        section,
+        top,
+        "Row labels and raw values as loaded; a larger score lies further outside the "
+        "region the one-class SVM learned.",
     )
     section.add(
         doc.figure(
@@ -75,6 +65,17 @@ def run(state, section):
     )
 
 
+def add_top_rows(section, top, caption):
+    """The table of the most outlying training rows, their scores shaded."""
+    section.add(doc.heading("The most outlying training rows"))
+    styled = (
+        top.style.format(plain_number, na_rep="missing", escape="html")
+        .format("{:.3f}", subset=["Outlier score"])
+        .background_gradient(subset=["Outlier score"], cmap="Oranges")
+    )
+    section.add(doc.table(doc.hide_index_names(styled), compact=True, caption=caption))
+
+
 def run_detector(state, section, method):
     """The section for a detector of the table other than the one-class SVM: its default
     parameters, covariates standardised, the top tenth of the training rows flagged."""
@@ -86,19 +87,11 @@ def run_detector(state, section, method):
     cut = float(np.quantile(scores, THRESHOLD))
     flagged = detector.predict(threshold=THRESHOLD) == -1
     top = most_outlying_rows(dataset, scores)
-    section.add(doc.heading("The most outlying training rows"))
-    styled = (
-        top.style.format(plain_number, na_rep="missing", escape="html")
-        .format("{:.3f}", subset=["Outlier score"])
-        .background_gradient(subset=["Outlier score"], cmap="Oranges")
-    )
-    section.add(
-        doc.table(
-            doc.hide_index_names(styled),
-            compact=True,
-            caption="Row labels and raw values as loaded; a larger score is more outlying "
-            '(method "{}").'.format(method),
-        )
+    add_top_rows(
+        section,
+        top,
+        "Row labels and raw values as loaded; a larger score is more outlying "
+        '(method "{}").'.format(method),
     )
     section.add(
         doc.figure(
