@@ -15,7 +15,9 @@ py::list long_string_row(Frame& f, const py::object& column, const py::object& q
                          const py::object& length_difference);
 // `quantile_threshold` taken as a float, refusing what is no real number.
 py::object real_threshold(const py::object& quantile_threshold);
-py::object long_string_table(Frame& f, const py::list& display_result);
+// The tables' rows are labelled with `columns`, the labels of the frame the
+// rows were scanned from (self.data may be another frame by then).
+py::object long_string_table(Frame& f, const py::object& columns, const py::list& display_result);
 
 // special_characters: [name, percent text, top values] from the counts of
 // special-only values (a mapping, or None) and the column's size.
@@ -30,7 +32,7 @@ py::object special_characters_table(Frame& f, const py::list& display_result);
 // (kNumbers), or by `self._get_data_mix(column.dropna())`.
 py::dict mixed_row(Frame& f, const ScannedColumn& scanned, const py::object& column);
 py::dict mixed_row(Frame& f, const py::object& self, const py::object& column);
-py::object mixed_table(Frame& f, const py::dict& display_result);
+py::object mixed_table(Frame& f, const py::object& columns, const py::dict& display_result);
 
 // Whether the module's helper names are the package's own, so that the
 // scanned facts stand for what the checks' per-value calls would find.

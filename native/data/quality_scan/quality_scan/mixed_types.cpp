@@ -220,12 +220,11 @@ py::dict mixed_row(Frame& f, const ScannedColumn& scanned, const py::object& col
     return formatted(record, np);
 }
 
-py::object mixed_table(Frame& f, const py::dict& display_result) {
-    py::object data = f[0].attr("data");
+py::object mixed_table(Frame& f, const py::object& columns, const py::dict& display_result) {
     py::object pd = f.global("pd");
     py::object result = pd.attr("DataFrame").attr("from_dict")(display_result).attr("T");
-    if (column_count(data) > 0)
-        result.attr("index") = pd.attr("Index")(py::list(data.attr("columns")));
+    if (py::len(columns) > 0)
+        result.attr("index") = pd.attr("Index")(py::list(columns));
     return result;
 }
 
@@ -237,6 +236,7 @@ bool scans_mixed(const Frame& f, const py::object& self) {
 py::object mixed_data_type(Frame& f) {
     py::object self = f[0];
     py::object data = self.attr("data");
+    py::object columns = data.attr("columns");
     bool scan = scans_mixed(f, self);
     // Rows are keyed by position and labelled afterwards, so repeated or
     // equal-comparing labels (1 and 1.0) keep one row per column each.
@@ -248,7 +248,7 @@ py::object mixed_data_type(Frame& f) {
         display_result[py::int_(i)] =
             scanned ? mixed_row(f, *scanned, column) : mixed_row(f, self, column);
     }
-    return mixed_table(f, display_result);
+    return mixed_table(f, columns, display_result);
 }
 
 } // namespace zeka::quality_scan

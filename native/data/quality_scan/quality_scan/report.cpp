@@ -41,11 +41,10 @@ struct TextTables {
 
 // is_single_value() and null_ratio() from the values the scan found per
 // column: the same Series pandas' nunique() == 1 and isna().sum() / rows give.
-void simple_tables(Frame& f, const py::object& data, const std::vector<std::uint8_t>& single,
+void simple_tables(Frame& f, const py::object& data, const py::object& columns,
+                   const std::vector<std::uint8_t>& single,
                    const std::vector<std::int64_t>& missing, TextTables& tables) {
     py::object pd = f.global("pd");
-    py::module_ np = py::module_::import("numpy");
-    py::object columns = data.attr("columns");
     py::array_t<bool> flags(static_cast<py::ssize_t>(single.size()));
     std::copy(single.begin(), single.end(), flags.mutable_data());
     py::array_t<std::int64_t> counts(static_cast<py::ssize_t>(missing.size()));
@@ -63,8 +62,7 @@ void simple_tables(Frame& f, const py::object& data, const std::vector<std::uint
 // long_string(), special_characters() and mixed_data_type() with their
 // defaults, from one scan of each column; is_single_value() and null_ratio()
 // too when `simple` (else the caller has them).
-TextTables text_tables(Frame& f, const py::object& self, bool simple) {
-    py::object data = self.attr("data");
+TextTables text_tables(Frame& f, const py::object& self, const py::object& data, bool simple) {
     py::object columns = data.attr("columns");
     py::object quantile_threshold = real_threshold(py::float_(0.8));
     py::object length_difference = py::int_(5), n_most_common = py::int_(2);
@@ -101,10 +99,11 @@ TextTables text_tables(Frame& f, const py::object& self, bool simple) {
             mixed_rows[py::int_(i)] = mixed_row(f, self, column);
         }
     }
-    TextTables tables{py::none(), py::none(), long_string_table(f, long_rows),
-                      special_characters_table(f, special_rows), mixed_table(f, mixed_rows)};
+    TextTables tables{py::none(), py::none(), long_string_table(f, columns, long_rows),
+                      special_characters_table(f, special_rows),
+                      mixed_table(f, columns, mixed_rows)};
     if (simple)
-        simple_tables(f, data, single, missing, tables);
+        simple_tables(f, data, columns, single, missing, tables);
     return tables;
 }
 
@@ -119,17 +118,19 @@ bool own_helpers(const Frame& f) {
 py::object single_column_check(Frame& f) {
     py::object self = f[0];
     py::object pd = f.global("pd");
+    // One read of self.data: another thread may rebind it meanwhile.
+    py::object data = self.attr("data");
     py::object single_value, null_ratio, long_string, special_characters, mixed_data_type;
     if (one_pass(f, self)) {
         // The two simple checks come from the same scan while they are the
         // class's own; a replaced one is called, first, as always.
         bool simple = own_method(f, self, "is_single_value") && own_method(f, self, "null_ratio") &&
-                      column_count(self.attr("data")) > 0;
+                      column_count(data) > 0;
         if (!simple) {
             single_value = self.attr("is_single_value")();
             null_ratio = self.attr("null_ratio")();
         }
-        TextTables tables = text_tables(f, self, simple);
+        TextTables tables = text_tables(f, self, data, simple);
         if (simple) {
             single_value = tables.single_value;
             null_ratio = tables.null_ratio;
@@ -171,11 +172,11 @@ py::object single_column_check(Frame& f) {
          {single_value, null_ratio, mixed_data_type, long_string, special_characters})
         parts.append(part);
     py::object scol;
-    if (column_count(self.attr("data")) == 0) {
+    if (column_count(data) == 0) {
         // No columns, no rows: the report still has its eight-column header
         // (the mixed-types table of such a frame has no columns to join).
         scol = pd.attr("DataFrame")(
-            py::arg("index") = self.attr("data").attr("columns"),
+            py::arg("index") = data.attr("columns"),
             py::arg("columns") =
                 pd.attr("MultiIndex").attr("from_arrays")(py::make_tuple(level0, level1)));
     } else {

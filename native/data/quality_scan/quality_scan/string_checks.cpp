@@ -291,11 +291,11 @@ py::object real_threshold(const py::object& quantile_threshold) {
     return real_number(quantile_threshold, "quantile_threshold");
 }
 
-py::object long_string_table(Frame& f, const py::list& display_result) {
+py::object long_string_table(Frame& f, const py::object& columns, const py::list& display_result) {
     py::object result = f.global("pd").attr("DataFrame")(
         display_result,
         py::arg("columns") = list_of({py::str("Long String Num"), py::str("Long String Index")}));
-    result.attr("index") = f[0].attr("data").attr("columns");
+    result.attr("index") = columns;
     return result;
 }
 
@@ -336,11 +336,12 @@ py::object long_string(Frame& f) {
     py::object self = f[0], length_difference = f[2];
     py::object quantile_threshold = real_threshold(f[1]);
     py::object data = self.attr("data");
+    py::object columns = data.attr("columns");
     py::list display_result;
     for (std::size_t i = 0, n = column_count(data); i < n; ++i)
         display_result.append(
             long_string_row(f, column_at(data, i), quantile_threshold, length_difference));
-    return long_string_table(f, display_result);
+    return long_string_table(f, columns, display_result);
 }
 
 py::object special_characters(Frame& f) {
