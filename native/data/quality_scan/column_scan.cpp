@@ -365,7 +365,135 @@ void summarize_numbers(const py::object& column, ScannedColumn& scanned) {
     scanned.facts.missing = column.attr("isna")().attr("sum")().cast<std::int64_t>();
 }
 
+// The counts of an Arrow text export: null counts add, and the first text
+// that differs from the first ends the comparison.
+bool count_arrow(const ArrowChunks& arrow, bool want_missing, bool want_single,
+                 ColumnCounts& counts) {
+    if (!kernels::is_text_format(arrow.format()) || arrow.has_dictionary())
+        return false;
+    // No GIL needed: only the exported Arrow buffers, which we hold, are read.
+    py::gil_scoped_release release;
+    if (want_missing) {
+        std::int64_t missing = 0;
+        for (const ArrowArray& chunk : arrow.chunks())
+            missing += kernels::null_count(chunk);
+        counts.missing = missing;
+    }
+    if (want_single) {
+        std::optional<kernels::TextView> first;
+        bool differ = false;
+        for (const ArrowArray& chunk : arrow.chunks())
+            if ((differ = kernels::text_differs(arrow.format(), chunk, first)))
+                break;
+        counts.single = first && !differ;
+    }
+    return true;
+}
+
+// Categories are distinct, so codes compare as the values do; -1 is missing.
+template <typename Code> void count_codes(const py::array& codes, ColumnCounts& counts) {
+    const auto* data = static_cast<const Code*>(codes.data());
+    std::int64_t missing = 0;
+    std::optional<Code> first;
+    bool differ = false;
+    for (py::ssize_t i = 0, n = codes.size(); i < n; ++i) {
+        if (data[i] < 0)
+            ++missing;
+        else if (!first)
+            first = data[i];
+        else
+            differ = differ || data[i] != *first;
+    }
+    counts.missing = missing;
+    counts.single = first && !differ;
+}
+
+void count_categorical(const py::object& column, ColumnCounts& counts) {
+    py::array codes =
+        py::module_::import("numpy").attr("ascontiguousarray")(column.attr("array").attr("codes"));
+    switch (codes.dtype().itemsize()) {
+    case 1:
+        return count_codes<std::int8_t>(codes, counts);
+    case 2:
+        return count_codes<std::int16_t>(codes, counts);
+    case 4:
+        return count_codes<std::int32_t>(codes, counts);
+    default:
+        return count_codes<std::int64_t>(codes, counts);
+    }
+}
+
+// The object walk of the simple checks, over the column's own values: None,
+// pd.NA and float NaN are missing, exact str, int, bool and float values are
+// present and compared with ==, as pandas' hashing compares them; a value of
+// any other type leaves both counts to pandas. The GIL stays held and no
+// Python code runs, so no other thread changes the values meanwhile.
+void count_objects(const py::array& values, bool want_single, ColumnCounts& counts) {
+    PyObject* na = py::module_::import("pandas").attr("NA").ptr();
+    const char* data = static_cast<const char*>(values.data());
+    py::ssize_t stride = values.strides(0);
+    std::int64_t missing = 0;
+    PyObject* first = nullptr;
+    bool differ = false;
+    for (py::ssize_t i = 0, n = values.shape(0); i < n; ++i) {
+        PyObject* value;
+        std::memcpy(&value, data + i * stride, sizeof value);
+        if (value == Py_None || value == na || is_nan_float(value)) {
+            ++missing;
+            continue;
+        }
+        if (!PyUnicode_CheckExact(value) && !PyLong_CheckExact(value) && !PyBool_Check(value) &&
+            !PyFloat_CheckExact(value))
+            return;
+        if (!want_single || differ)
+            continue;
+        if (!first) {
+            first = value;
+            continue;
+        }
+        int equal = PyObject_RichCompareBool(value, first, Py_EQ);
+        if (equal < 0) {
+            PyErr_Clear();
+            return;
+        }
+        differ = !equal;
+    }
+    counts.missing = missing;
+    if (want_single)
+        counts.single = first && !differ;
+}
+
 } // namespace
+
+ColumnCounts count_column(const py::object& column, bool want_missing, bool want_single) {
+    ColumnCounts counts;
+    py::object dtype = column.attr("dtype");
+    if (holds_no_text(dtype)) {
+        ScannedColumn scanned(Facts(char_classes(), 0, 0));
+        scanned.storage = Storage::NoText;
+        summarize_numbers(column, scanned);
+        counts.missing = scanned.facts.missing;
+        counts.single = single_value(scanned);
+    } else if (is_arrow_backed(dtype)) {
+        std::unique_ptr<ArrowChunks> arrow = arrow_export(column);
+        if (arrow)
+            count_arrow(*arrow, want_missing, want_single, counts);
+    } else if (py::isinstance(dtype, py::module_::import("pandas").attr("CategoricalDtype"))) {
+        count_categorical(column, counts);
+    } else {
+        py::object values = column.attr("to_numpy")();
+        if (py::isinstance<py::array>(values)) {
+            py::array array = values;
+            if (array.ndim() == 1 && array.dtype().kind() == 'O')
+                count_objects(array, want_single, counts);
+        }
+    }
+    if (!want_missing)
+        counts.missing.reset();
+    if (!want_single)
+        counts.single.reset();
+    return counts;
+}
 
 std::unique_ptr<ScannedColumn> scan_column(const py::object& column, unsigned what,
                                            std::size_t max_examples) {

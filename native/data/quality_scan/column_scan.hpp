@@ -79,6 +79,16 @@ bool is_arrow_backed(const py::object& dtype);
 // value of another type); nothing where only pandas can tell.
 std::optional<bool> single_value(const ScannedColumn& scanned);
 
+// What is_single_value and null_ratio need of a column, read from its
+// storage alone: how many values are missing, and whether the present
+// values are one value. Each is asked for or not; an asked one is left open
+// where only pandas can tell (values of other types, other storages).
+struct ColumnCounts {
+    std::optional<std::int64_t> missing;
+    std::optional<bool> single;
+};
+ColumnCounts count_column(const py::object& column, bool want_missing, bool want_single);
+
 // Whether most present values are str: the package's string-column test.
 bool is_string_column(const ScannedColumn& scanned);
 

@@ -3,6 +3,7 @@
 #include "kernels/text/text_scans.hpp"
 
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -101,48 +102,89 @@ void read_offsets(const ArrowArray& array, Visit&& visit) {
     }
 }
 
-// A string_view array: 16-byte views, short values inline, longer ones in
-// the variadic data buffers whose sizes the last buffer holds.
-template <typename Visit> void read_views(const ArrowArray& array, Visit&& visit) {
+// Where the views of a string_view array point: the data buffers after the
+// validity and views buffers, whose sizes the last buffer holds.
+struct ViewBuffers {
+    const unsigned char* views;
+    std::int64_t n_data;
+    const std::int64_t* sizes;
+};
+
+ViewBuffers view_buffers(const ArrowArray& array) {
     check_array(array, 3);
-    if (array.length == 0)
-        return;
-    const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
-    const auto* views = static_cast<const unsigned char*>(array.buffers[1]);
-    if (!views)
+    ViewBuffers out{static_cast<const unsigned char*>(array.buffers[1]), array.n_buffers - 3,
+                    static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1])};
+    if (array.length > 0 && !out.views)
         bad_layout("has no views buffer");
-    std::int64_t n_data = array.n_buffers - 3;
-    const auto* sizes = static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1]);
-    if (n_data > 0 && !sizes)
+    if (out.n_data > 0 && !out.sizes)
         bad_layout("has no buffer sizes");
+    return out;
+}
+
+// The text of the present value `i` of a string_view array: short values
+// inline in their 16-byte view, longer ones in a data buffer.
+TextView view_text(const ArrowArray& array, const ViewBuffers& buffers, std::int64_t i) {
+    const unsigned char* view = buffers.views + 16 * static_cast<std::size_t>(array.offset + i);
+    std::int32_t length, buffer, offset;
+    std::memcpy(&length, view, 4);
+    if (length < 0)
+        bad_layout("has a negative view length at value " + std::to_string(i));
+    if (length <= 12)
+        return TextView(reinterpret_cast<const char*>(view + 4), static_cast<std::size_t>(length));
+    std::memcpy(&buffer, view + 8, 4);
+    std::memcpy(&offset, view + 12, 4);
+    if (buffer < 0 || buffer >= buffers.n_data || offset < 0 ||
+        static_cast<std::int64_t>(offset) + length > buffers.sizes[buffer] ||
+        !array.buffers[2 + buffer])
+        bad_layout("has a view beyond its data buffer at value " + std::to_string(i));
+    return TextView(static_cast<const char*>(array.buffers[2 + buffer]) + offset,
+                    static_cast<std::size_t>(length));
+}
+
+template <typename Visit> void read_views(const ArrowArray& array, Visit&& visit) {
+    ViewBuffers buffers = view_buffers(array);
+    const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
     for (std::int64_t i = 0; i < array.length; ++i) {
         if (!valid_bit(validity, array.offset + i)) {
             visit(nullptr, TextView(), false);
             continue;
         }
-        const unsigned char* view = views + 16 * static_cast<std::size_t>(array.offset + i);
-        std::int32_t length, buffer, offset;
-        std::memcpy(&length, view, 4);
-        if (length < 0)
-            bad_layout("has a negative view length at value " + std::to_string(i));
-        const char* bytes;
-        if (length <= 12) {
-            bytes = reinterpret_cast<const char*>(view + 4);
-        } else {
-            std::memcpy(&buffer, view + 8, 4);
-            std::memcpy(&offset, view + 12, 4);
-            if (buffer < 0 || buffer >= n_data || offset < 0 ||
-                static_cast<std::int64_t>(offset) + length > sizes[buffer] ||
-                !array.buffers[2 + buffer])
-                bad_layout("has a view beyond its data buffer at value " + std::to_string(i));
-            bytes = static_cast<const char*>(array.buffers[2 + buffer]) + offset;
-        }
-        TextView text(bytes, static_cast<std::size_t>(length));
-        bool ascii = all_ascii(reinterpret_cast<const unsigned char*>(bytes), text.size());
+        TextView text = view_text(array, buffers, i);
+        bool ascii = all_ascii(reinterpret_cast<const unsigned char*>(text.data()), text.size());
         if (!ascii && !is_valid_utf8(text))
             bad_text("value " + std::to_string(i) + " of its chunk");
         visit(&text, text, ascii);
     }
+}
+
+// The text of the present value `i` of a string or large_string array,
+// checking only the two offsets it reads.
+template <typename Offset> TextView offset_text(const ArrowArray& array, std::int64_t i) {
+    const auto* offsets = static_cast<const Offset*>(array.buffers[1]) + array.offset;
+    const auto* data = static_cast<const char*>(array.buffers[2]);
+    if (offsets[i] < 0 || offsets[i + 1] < offsets[i])
+        bad_layout("has bad offsets at value " + std::to_string(i));
+    auto from = static_cast<std::size_t>(offsets[i]), to = static_cast<std::size_t>(offsets[i + 1]);
+    if (to > from && !data)
+        bad_layout("has no data buffer");
+    return TextView(data + from, to - from);
+}
+
+// Whether a present value of the array differs from `first` (taken from
+// the first present value where empty), stopping at the first that does.
+template <typename TextAt>
+bool first_difference(const ArrowArray& array, std::optional<TextView>& first, TextAt&& text_at) {
+    const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
+    for (std::int64_t i = 0; i < array.length; ++i) {
+        if (!valid_bit(validity, array.offset + i))
+            continue;
+        TextView text = text_at(i);
+        if (!first)
+            first = text;
+        else if (text != *first)
+            return true;
+    }
+    return false;
 }
 
 template <typename Visit>
@@ -358,6 +400,38 @@ void tabulate_views(const TextView* views, std::size_t n, const CharClasses& cla
         table.present.push_back(1);
         table.facts.push_back(text_facts(views[i], classes, what));
     }
+}
+
+std::int64_t null_count(const ArrowArray& array) {
+    if (array.null_count >= 0)
+        return array.null_count;
+    check_array(array, 1);
+    const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
+    std::int64_t missing = 0;
+    if (validity)
+        for (std::int64_t i = 0; i < array.length; ++i)
+            missing += !valid_bit(validity, array.offset + i);
+    return missing;
+}
+
+bool text_differs(const char* format, const ArrowArray& array, std::optional<TextView>& first) {
+    std::string_view f = format ? format : "";
+    if (f == "vu") {
+        ViewBuffers buffers = view_buffers(array);
+        return first_difference(array, first,
+                                [&](std::int64_t i) { return view_text(array, buffers, i); });
+    }
+    if (f != "u" && f != "U")
+        throw std::invalid_argument("Arrow array of format '" + std::string(f) +
+                                    "' holds no text the scan reads");
+    check_array(array, 3);
+    if (array.length > 0 && !array.buffers[1])
+        bad_layout("has no offsets buffer");
+    if (f == "u")
+        return first_difference(
+            array, first, [&](std::int64_t i) { return offset_text<std::int32_t>(array, i); });
+    return first_difference(array, first,
+                            [&](std::int64_t i) { return offset_text<std::int64_t>(array, i); });
 }
 
 template <typename Code>

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -120,6 +121,15 @@ bool is_text_format(const char* format);
 // buffers, offsets that decrease or are negative, a view beyond its buffer)
 // and for text that is not valid UTF-8.
 void scan_arrow(const char* format, const ArrowArray& array, ColumnFacts& facts);
+
+// The missing values of one Arrow array: its null count, or the zero bits
+// of its validity bitmap where the export leaves the count open (-1).
+std::int64_t null_count(const ArrowArray& array);
+
+// Whether a present text of one Arrow text array differs from `first`, the
+// first present text seen so far (set from this array where empty); stops
+// at the first that does, so one that differs early costs nothing more.
+bool text_differs(const char* format, const ArrowArray& array, std::optional<TextView>& first);
 
 // The facts of each value of one Arrow text array, with its view, in order
 // (the categories of a categorical column): missing values have kind 0.

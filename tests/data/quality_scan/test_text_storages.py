@@ -4,6 +4,8 @@ string_view; chunked, with empty chunks, sliced), dictionary-encoded Arrow and
 categorical columns. The reference is the checks written with pandas and
 per-value Python calls, run on the same values held as objects."""
 
+import decimal
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -232,27 +234,68 @@ def test_replaced_helpers_and_methods_are_called(monkeypatch, reference):
     assert (report[("Long String", "Num")] == -1).all()
 
 
-@pytest.mark.parametrize("storage", ["object", "python", "arrow", "sliced", "categorical"])
+def assert_simple_checks_equal_pandas(frame):
+    """is_single_value and null_ratio, alone and in the report, are pandas'
+    nunique() == 1 and isna().sum() / rows."""
+    check = DIC(frame, None)
+    single = pd.DataFrame(frame.nunique() == 1, columns=["Is Single Value"])
+    null = pd.DataFrame(frame.isna().sum() / frame.shape[0], columns=["Null Ratio"])
+    pd.testing.assert_frame_equal(check.is_single_value(), single)
+    pd.testing.assert_frame_equal(check.null_ratio(), null)
+    report = check.single_column_check().data
+    assert list(report[("Is Single Value", "")]) == list(single["Is Single Value"])
+    assert list(report[("Null Ratio", "")]) == list(null["Null Ratio"])
+
+
+@pytest.mark.parametrize(
+    "storage", ["object", "python", "arrow", "large_string", "chunked", "sliced", "categorical"]
+)
 @pytest.mark.parametrize(
     "values",
-    [["a", "a", None], ["a", "b", "a"], [None, None, None], ["é中", None, "é中"], ["", "", ""]],
+    [
+        ["a", "a", None],
+        ["a", "b", "a"],
+        [None, None, None],
+        ["é中", None, "é中"],
+        ["", "", ""],
+        [None, "x" * 20, "x" * 20],
+        ["x" * 20, "x" * 20, "x" * 19 + "y"],
+    ],
 )
-def test_report_single_value_and_null_ratio_equal_pandas(storage, values):
+def test_single_value_and_null_ratio_equal_pandas(storage, values):
     if storage not in ("object", "python", "categorical"):
         _pa()
     frame = pd.DataFrame({"t": as_storage(values, storage), "n": [1.0, 1.0, np.nan]})
-    report = DIC(frame, None).single_column_check().data
-    assert list(report[("Is Single Value", "")]) == list(frame.nunique() == 1)
-    assert list(report[("Null Ratio", "")]) == list(frame.isna().sum() / 3)
+    assert_simple_checks_equal_pandas(frame)
 
 
 @pytest.mark.parametrize(
-    "values", [["a", 1], [1, 1.0, True], [1, 2], ["1", 1], [2.5, None, 2.5]], ids=str
+    "values",
+    [
+        ["a", 1],
+        [1, 1.0, True],
+        [1, 2],
+        ["1", 1],
+        [2.5, None, 2.5],
+        [pd.NA, "a", float("nan")],
+        [np.float64("nan"), "a", "a"],
+        [decimal.Decimal("NaN"), 1, 1],
+        [2**80, float(2**80), None],
+        ["a", "b", b"a"],
+    ],
+    ids=str,
 )
-def test_report_single_value_of_object_columns_with_numbers(values):
+def test_single_value_and_null_ratio_of_object_columns_with_other_values(values):
     frame = pd.DataFrame({"o": pd.Series(values, dtype=object)})
-    report = DIC(frame, None).single_column_check().data
-    assert list(report[("Is Single Value", "")]) == list(frame.nunique() == 1)
+    assert_simple_checks_equal_pandas(frame)
+
+
+def test_unhashable_value_after_two_distinct_ones_raises_as_pandas_does():
+    frame = pd.DataFrame({"o": pd.Series(["a", "b", ["c"]], dtype=object)})
+    with pytest.raises(TypeError):
+        frame.nunique()
+    with pytest.raises(TypeError):
+        DIC(frame, None).is_single_value()
 
 
 @pytest.mark.parametrize(
@@ -271,8 +314,6 @@ def test_report_single_value_of_object_columns_with_numbers(values):
     ],
     ids=lambda c: str(c.dtype),
 )
-def test_report_single_value_and_null_ratio_of_columns_without_text(column):
+def test_single_value_and_null_ratio_of_columns_without_text(column):
     frame = pd.DataFrame({"x": column.to_numpy(), "t": ["a", "b", None][: len(column)]})
-    report = DIC(frame, None).single_column_check().data
-    assert list(report[("Is Single Value", "")]) == list(frame.nunique() == 1)
-    assert list(report[("Null Ratio", "")]) == list(frame.isna().sum() / len(frame))
+    assert_simple_checks_equal_pandas(frame)

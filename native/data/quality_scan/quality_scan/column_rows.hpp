@@ -34,6 +34,20 @@ py::dict mixed_row(Frame& f, const ScannedColumn& scanned, const py::object& col
 py::dict mixed_row(Frame& f, const py::object& self, const py::object& column);
 py::object mixed_table(Frame& f, const py::object& columns, const py::dict& display_result);
 
+// is_single_value and null_ratio: per column, whether its present values are
+// one value (`nunique() == 1`) and how many are missing (`isna().sum()`),
+// from the scan where it tells, else from those pandas calls.
+struct SimpleFacts {
+    bool single;
+    std::int64_t missing;
+};
+SimpleFacts simple_facts(const py::object& column, const ScannedColumn* scanned);
+// The two tables, labelled by `columns`, of a frame of `rows` rows.
+py::object single_value_table(Frame& f, const py::object& columns,
+                              const std::vector<SimpleFacts>& facts);
+py::object null_ratio_table(Frame& f, const py::object& columns, const py::object& rows,
+                            const std::vector<SimpleFacts>& facts);
+
 // Whether the module's helper names are the package's own, so that the
 // scanned facts stand for what the checks' per-value calls would find.
 bool own_helpers(const Frame& f);

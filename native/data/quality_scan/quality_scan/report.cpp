@@ -39,26 +39,6 @@ struct TextTables {
     py::object single_value, null_ratio, long_string, special_characters, mixed_data_type;
 };
 
-// is_single_value() and null_ratio() from the values the scan found per
-// column: the same Series pandas' nunique() == 1 and isna().sum() / rows give.
-void simple_tables(Frame& f, const py::object& data, const py::object& columns,
-                   const std::vector<std::uint8_t>& single,
-                   const std::vector<std::int64_t>& missing, TextTables& tables) {
-    py::object pd = f.global("pd");
-    py::array_t<bool> flags(static_cast<py::ssize_t>(single.size()));
-    std::copy(single.begin(), single.end(), flags.mutable_data());
-    py::array_t<std::int64_t> counts(static_cast<py::ssize_t>(missing.size()));
-    std::copy(missing.begin(), missing.end(), counts.mutable_data());
-    py::list single_label, null_label;
-    single_label.append("Is Single Value");
-    null_label.append("Null Ratio");
-    py::object is_single = pd.attr("Series")(flags, py::arg("index") = columns);
-    tables.single_value = pd.attr("DataFrame")(is_single, py::arg("columns") = single_label);
-    py::object ratio = pd.attr("Series")(counts, py::arg("index") = columns)
-                           .attr("__truediv__")(data.attr("shape")[py::int_(0)]);
-    tables.null_ratio = pd.attr("DataFrame")(ratio, py::arg("columns") = null_label);
-}
-
 // long_string(), special_characters() and mixed_data_type() with their
 // defaults, from one scan of each column; is_single_value() and null_ratio()
 // too when `simple` (else the caller has them).
@@ -68,30 +48,22 @@ TextTables text_tables(Frame& f, const py::object& self, const py::object& data,
     py::object length_difference = py::int_(5), n_most_common = py::int_(2);
     py::list long_rows, special_rows;
     py::dict mixed_rows;
-    std::vector<std::uint8_t> single;
-    std::vector<std::int64_t> missing;
+    std::vector<SimpleFacts> simple_columns;
     constexpr unsigned every_fact =
         kernels::kLengths | kernels::kRowLengths | kernels::kSpecial | kernels::kNumbers;
     for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
         py::object column = column_at(data, i);
         py::object name = columns[py::int_(i)];
         std::unique_ptr<ScannedColumn> scanned = scan_column(column, every_fact);
+        if (simple)
+            simple_columns.push_back(simple_facts(column, scanned.get()));
         if (scanned) {
             long_rows.append(
                 long_string_row(f, column, *scanned, quantile_threshold, length_difference));
             special_rows.append(special_characters_row(
                 name, special_counts(*scanned), py::int_(scanned->facts.size), n_most_common));
             mixed_rows[py::int_(i)] = mixed_row(f, *scanned, column);
-            if (simple) {
-                std::optional<bool> one = single_value(*scanned);
-                single.push_back(one ? *one : equals(column.attr("nunique")(), py::int_(1)));
-                missing.push_back(scanned->facts.missing);
-            }
         } else {
-            if (simple) {
-                single.push_back(equals(column.attr("nunique")(), py::int_(1)));
-                missing.push_back(column.attr("isna")().attr("sum")().cast<std::int64_t>());
-            }
             long_rows.append(long_string_row(f, column, quantile_threshold, length_difference));
             special_rows.append(special_characters_row(name,
                                                        self.attr("_get_special_samples")(column),
@@ -102,8 +74,11 @@ TextTables text_tables(Frame& f, const py::object& self, const py::object& data,
     TextTables tables{py::none(), py::none(), long_string_table(f, columns, long_rows),
                       special_characters_table(f, special_rows),
                       mixed_table(f, columns, mixed_rows)};
-    if (simple)
-        simple_tables(f, data, columns, single, missing, tables);
+    if (simple) {
+        tables.single_value = single_value_table(f, columns, simple_columns);
+        tables.null_ratio =
+            null_ratio_table(f, columns, data.attr("shape")[py::int_(0)], simple_columns);
+    }
     return tables;
 }
 

@@ -1,7 +1,12 @@
 // The constructor and the checks that need no helper: single-valued columns,
 // null ratios and duplicated samples.
+#include "common/containers.hpp"
 #include "common/python_ops.hpp"
+#include "data/quality_scan/quality_scan/column_rows.hpp"
 #include "data/quality_scan/quality_scan/data_integrity_check.hpp"
+
+#include <algorithm>
+#include <pybind11/numpy.h>
 
 namespace zeka::quality_scan {
 
@@ -16,21 +21,91 @@ py::object init(Frame& f) {
     return py::none();
 }
 
+namespace {
+
+// The one column label of a table.
+py::list column_label(const char* text) {
+    py::list label;
+    label.append(text);
+    return label;
+}
+
+} // namespace
+
+SimpleFacts simple_facts(const py::object& column, const ScannedColumn* scanned) {
+    std::optional<bool> single = scanned ? single_value(*scanned) : std::nullopt;
+    SimpleFacts out{single ? *single : equals(column.attr("nunique")(), py::int_(1)), 0};
+    out.missing =
+        scanned ? scanned->facts.missing : column.attr("isna")().attr("sum")().cast<std::int64_t>();
+    return out;
+}
+
+py::object single_value_table(Frame& f, const py::object& columns,
+                              const std::vector<SimpleFacts>& facts) {
+    py::array_t<bool> flags(static_cast<py::ssize_t>(facts.size()));
+    std::transform(facts.begin(), facts.end(), flags.mutable_data(),
+                   [](const SimpleFacts& column) { return column.single; });
+    py::object pd = f.global("pd");
+    py::object is_single = pd.attr("Series")(flags, py::arg("index") = columns);
+    return pd.attr("DataFrame")(is_single, py::arg("columns") = column_label("Is Single Value"));
+}
+
+py::object null_ratio_table(Frame& f, const py::object& columns, const py::object& rows,
+                            const std::vector<SimpleFacts>& facts) {
+    py::array_t<std::int64_t> counts(static_cast<py::ssize_t>(facts.size()));
+    std::transform(facts.begin(), facts.end(), counts.mutable_data(),
+                   [](const SimpleFacts& column) { return column.missing; });
+    py::object pd = f.global("pd");
+    py::object ratio =
+        pd.attr("Series")(counts, py::arg("index") = columns).attr("__truediv__")(rows);
+    return pd.attr("DataFrame")(ratio, py::arg("columns") = column_label("Null Ratio"));
+}
+
+namespace {
+
+// The facts one simple check needs, per column, read from each column's
+// storage where it tells them, else by pandas' calls on that column; where
+// `data` is no data frame, nothing (the caller makes pandas' calls on it).
+std::optional<std::vector<SimpleFacts>> counted_columns(const Frame& f, const py::object& data,
+                                                        bool want_missing, bool want_single) {
+    if (!py::isinstance(data, f.global("pd").attr("DataFrame")))
+        return std::nullopt;
+    std::vector<SimpleFacts> facts;
+    for (std::size_t i = 0, n = column_count(data); i < n; ++i) {
+        py::object column = column_at(data, i);
+        ColumnCounts counts = count_column(column, want_missing, want_single);
+        SimpleFacts out{false, 0};
+        if (want_single)
+            out.single =
+                counts.single ? *counts.single : equals(column.attr("nunique")(), py::int_(1));
+        if (want_missing)
+            out.missing = counts.missing ? *counts.missing
+                                         : column.attr("isna")().attr("sum")().cast<std::int64_t>();
+        facts.push_back(out);
+    }
+    return facts;
+}
+
+} // namespace
+
 py::object is_single_value(Frame& f) {
     py::object data = f[0].attr("data");
+    py::object columns = data.attr("columns");
+    if (std::optional<std::vector<SimpleFacts>> facts = counted_columns(f, data, false, true))
+        return single_value_table(f, columns, *facts);
     py::object is_single_unique_value = data.attr("nunique")().attr("__eq__")(1);
-    py::list columns;
-    columns.append("Is Single Value");
-    return f.global("pd").attr("DataFrame")(is_single_unique_value, py::arg("columns") = columns);
+    return f.global("pd").attr("DataFrame")(is_single_unique_value,
+                                            py::arg("columns") = column_label("Is Single Value"));
 }
 
 py::object null_ratio(Frame& f) {
     py::object data = f[0].attr("data");
+    py::object columns = data.attr("columns");
+    if (std::optional<std::vector<SimpleFacts>> facts = counted_columns(f, data, true, false))
+        return null_ratio_table(f, columns, data.attr("shape")[py::int_(0)], *facts);
     py::object counts = data.attr("isna")().attr("sum")();
     py::object ratio = counts.attr("__truediv__")(data.attr("shape")[py::int_(0)]);
-    py::list columns;
-    columns.append("Null Ratio");
-    return f.global("pd").attr("DataFrame")(ratio, py::arg("columns") = columns);
+    return f.global("pd").attr("DataFrame")(ratio, py::arg("columns") = column_label("Null Ratio"));
 }
 
 namespace {
