@@ -1,10 +1,13 @@
 #include "data/quality_scan/column_scan.hpp"
 
 #include "data/quality_scan/string_column.hpp"
+#include "kernels/rows/row_hashes.hpp"
 
 #include <cmath>
 #include <cstring>
 #include <pybind11/numpy.h>
+#include <stdexcept>
+#include <string_view>
 #include <type_traits>
 
 namespace zeka::quality_scan {
@@ -463,7 +466,102 @@ void count_objects(const py::array& values, bool want_single, ColumnCounts& coun
         counts.single = first && !differ;
 }
 
+// The hashes of an object column's values, or nothing for a value of
+// another type. None, pd.NA and NaN are three values, as pandas' duplicated
+// tells them apart.
+std::optional<std::vector<std::uint64_t>> object_hashes(const py::array& values) {
+    constexpr std::uint64_t kNone = 0x6E6F6E65ULL, kNA = 0x4E41ULL, kNaN = 0x4E614EULL;
+    PyObject* na = py::module_::import("pandas").attr("NA").ptr();
+    const char* data = static_cast<const char*>(values.data());
+    py::ssize_t stride = values.strides(0);
+    std::vector<std::uint64_t> hashes(static_cast<std::size_t>(values.shape(0)));
+    // The GIL stays held and only built-in types' hashes run: no other
+    // thread changes the values meanwhile.
+    for (std::size_t i = 0; i < hashes.size(); ++i) {
+        PyObject* value;
+        std::memcpy(&value, data + static_cast<py::ssize_t>(i) * stride, sizeof value);
+        if (value == Py_None) {
+            hashes[i] = kNone;
+        } else if (value == na) {
+            hashes[i] = kNA;
+        } else if (is_nan_float(value)) {
+            hashes[i] = kNaN;
+        } else if (PyUnicode_CheckExact(value) || PyLong_CheckExact(value) || PyBool_Check(value) ||
+                   PyFloat_CheckExact(value)) {
+            Py_hash_t hash = PyObject_Hash(value);
+            if (hash == -1)
+                throw py::error_already_set();
+            hashes[i] = static_cast<std::uint64_t>(hash);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return hashes;
+}
+
+bool mix_numbers(const py::array& values, std::uint64_t* rows) {
+    char kind = values.dtype().kind();
+    auto width = static_cast<std::size_t>(values.dtype().itemsize());
+    const char* data = static_cast<const char*>(values.data());
+    auto n = static_cast<std::size_t>(values.shape(0));
+    py::ssize_t stride = values.strides(0);
+    // The GIL stays held: the array is the frame's own memory.
+    if (kind == 'f' && width == 8)
+        kernels::mix_floats<double>(data, stride, n, rows);
+    else if (kind == 'f' && width == 4)
+        kernels::mix_floats<float>(data, stride, n, rows);
+    else if (std::string_view("iubMm").find(kind) != std::string_view::npos &&
+             (width == 1 || width == 2 || width == 4 || width == 8))
+        kernels::mix_integers(data, stride, width, n, rows);
+    else
+        return false;
+    return true;
+}
+
+bool mix_arrow(const ArrowChunks& arrow, std::size_t n, std::uint64_t* rows) {
+    constexpr std::uint64_t kMissing = 0x6D697373ULL;
+    if (!kernels::is_text_format(arrow.format()) || arrow.has_dictionary())
+        return false;
+    std::vector<std::uint64_t> hashes;
+    hashes.reserve(n);
+    // No GIL needed: only the exported Arrow buffers, which we hold, are read.
+    py::gil_scoped_release release;
+    for (const ArrowArray& chunk : arrow.chunks())
+        kernels::hash_arrow(arrow.format(), chunk, kMissing, hashes);
+    if (hashes.size() != n)
+        throw std::invalid_argument("Arrow export holds another number of values than its column");
+    kernels::mix_hashes(hashes.data(), n, rows);
+    return true;
+}
+
 } // namespace
+
+bool mix_column(const py::object& column, std::uint64_t* rows) {
+    py::object dtype = column.attr("dtype");
+    auto n = static_cast<std::size_t>(py::len(column));
+    if (is_arrow_backed(dtype)) {
+        std::unique_ptr<ArrowChunks> arrow = arrow_export(column);
+        return arrow && mix_arrow(*arrow, n, rows);
+    }
+    if (py::isinstance(dtype, py::module_::import("pandas").attr("CategoricalDtype"))) {
+        py::array codes = column.attr("array").attr("codes");
+        return codes.ndim() == 1 && mix_numbers(codes, rows);
+    }
+    if (!py::isinstance(dtype, py::module_::import("numpy").attr("dtype")))
+        return false;
+    py::object values = column.attr("to_numpy")();
+    if (!py::isinstance<py::array>(values))
+        return false;
+    py::array array = values;
+    if (array.ndim() != 1 || static_cast<std::size_t>(array.shape(0)) != n)
+        return false;
+    if (array.dtype().kind() != 'O')
+        return mix_numbers(array, rows);
+    std::optional<std::vector<std::uint64_t>> hashes = object_hashes(array);
+    if (hashes)
+        kernels::mix_hashes(hashes->data(), n, rows);
+    return hashes.has_value();
+}
 
 ColumnCounts count_column(const py::object& column, bool want_missing, bool want_single) {
     ColumnCounts counts;

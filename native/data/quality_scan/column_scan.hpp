@@ -89,6 +89,14 @@ struct ColumnCounts {
 };
 ColumnCounts count_column(const py::object& column, bool want_missing, bool want_single);
 
+// Mixes the values of `column` into the row hashes `rows`, one per row
+// (kernels/rows/row_hashes.hpp), read from its storage: numbers by their
+// bits, Arrow text in place, categories by their codes, an object column of
+// str, int, float and bool values, None, pd.NA and NaN by Python's hash
+// (equal values hash equally, as pandas compares them). False, with `rows`
+// untouched, where only pandas can tell which values are equal.
+bool mix_column(const py::object& column, std::uint64_t* rows);
+
 // Whether most present values are str: the package's string-column test.
 bool is_string_column(const ScannedColumn& scanned);
 

@@ -1,5 +1,6 @@
 #include "kernels/text/column_facts.hpp"
 
+#include "kernels/rows/row_hashes.hpp"
 #include "kernels/text/text_scans.hpp"
 
 #include <cstring>
@@ -381,6 +382,13 @@ void scan_arrow(const char* format, const ArrowArray& array, ColumnFacts& facts)
             facts.add_missing();
         else
             facts.add(text, facts_of(text, ascii, classes, what));
+    });
+}
+
+void hash_arrow(const char* format, const ArrowArray& array, std::uint64_t missing,
+                std::vector<std::uint64_t>& out) {
+    read_arrow(format, array, [&](const TextView* present, TextView text, bool) {
+        out.push_back(present ? text_hash(text) : missing);
     });
 }
 

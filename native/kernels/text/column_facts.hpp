@@ -131,6 +131,11 @@ std::int64_t null_count(const ArrowArray& array);
 // at the first that does, so one that differs early costs nothing more.
 bool text_differs(const char* format, const ArrowArray& array, std::optional<TextView>& first);
 
+// The hash (text_hash) of every value of one Arrow text array, in order,
+// `missing` for a missing value; appended to `out`. Throws as scan_arrow.
+void hash_arrow(const char* format, const ArrowArray& array, std::uint64_t missing,
+                std::vector<std::uint64_t>& out);
+
 // The facts of each value of one Arrow text array, with its view, in order
 // (the categories of a categorical column): missing values have kind 0.
 struct ValueTable {

@@ -190,7 +190,25 @@ COLUMN_KINDS = {
     "nullable Int64": lambda v: pd.Series(
         pd.array([None if x == 0 else x for x in v], dtype="Int64")
     ),
+    "arrow string": lambda v: pd.Series(
+        [None if x == 1 else f"s{x}" for x in v], dtype=_arrow_string()
+    ),
+    "signed zero": lambda v: pd.Series(
+        [(-0.0 if i % 2 else 0.0) if x == 1 else float(x) for i, x in enumerate(v)]
+    ),
+    "object numbers": lambda v: pd.Series(
+        [[1, 1.0, True][i % 3] if x == 1 else f"o{x}" for i, x in enumerate(v)], dtype=object
+    ),
+    "float32": lambda v: pd.Series(np.asarray(v, dtype=np.float32) / 3),
+    "datetime with NaT": lambda v: pd.Series(
+        pd.to_datetime([None if x == 0 else f"2024-01-0{x}" for x in v])
+    ),
 }
+
+
+def _arrow_string():
+    pytest.importorskip("pyarrow")
+    return pd.StringDtype("pyarrow")
 
 
 @pytest.mark.parametrize(
@@ -202,6 +220,8 @@ COLUMN_KINDS = {
         ["nullable Int64", "category", "float with NaN"],
         ["arrow dictionary"],
         ["float16"],
+        ["arrow string", "signed zero"],
+        ["object numbers", "float32", "datetime with NaT"],
     ],
     ids=str,
 )
@@ -216,6 +236,24 @@ def test_duplicated_samples_equal_a_plain_grouping_for_every_dtype(kinds, seed):
     assert list(result.columns) == list(frame.columns)
     assert _result_groups(result) == _reference_duplicate_groups(frame)
     assert all(len(labels) > 1 for labels in result.index)  # no invented empty groups
+
+
+@pytest.mark.parametrize("kinds", [["float with NaN", "text with None"], ["arrow string", "int8"]])
+def test_duplicated_samples_find_few_copies_among_many_rows(kinds):
+    # most rows occur once: the copies must still all be found, and only they
+    rng = np.random.default_rng(3)
+    rows = 3000
+    frame = pd.DataFrame(
+        {f"k{i}": COLUMN_KINDS[kind](rng.integers(0, 100, rows)) for i, kind in enumerate(kinds)}
+    )
+    frame["id"] = rng.permutation(rows).astype(float)
+    copies = rng.choice(rows, 20, replace=False)
+    for name in frame.columns:
+        frame.loc[copies[10:], name] = frame.loc[copies[:10], name].to_numpy()
+    expected = frame.index[frame.duplicated(keep=False)]
+    result = check(frame).duplicated_samples()
+    assert sorted(label for labels in result.index for label in labels) == sorted(expected)
+    assert _result_groups(result) == _reference_duplicate_groups(frame)
 
 
 def test_duplicated_samples_order_their_groups_by_value():

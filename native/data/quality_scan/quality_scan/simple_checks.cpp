@@ -4,6 +4,7 @@
 #include "common/python_ops.hpp"
 #include "data/quality_scan/quality_scan/column_rows.hpp"
 #include "data/quality_scan/quality_scan/data_integrity_check.hpp"
+#include "kernels/rows/row_hashes.hpp"
 
 #include <algorithm>
 #include <pybind11/numpy.h>
@@ -132,6 +133,42 @@ py::tuple sample_groups(const Frame& f, const py::object& rows, std::size_t n_co
     return py::make_tuple(unique[2].attr("reshape")(-1), unique[1]);
 }
 
+// The positions of the rows that may repeat another, ascending: those whose
+// row hash repeats. A column whose values only pandas can compare is hashed
+// by its factorized codes. Nothing where pandas cannot factorize a column:
+// its own duplicated() over the frame then runs, and raises, as always.
+std::optional<py::array> candidate_rows(const Frame& f, const py::object& data,
+                                        std::size_t n_columns) {
+    py::object np = f.global("np"), pd = f.global("pd");
+    auto n = data.attr("shape")[py::int_(0)].cast<std::size_t>();
+    std::vector<std::uint64_t> rows(n, 0);
+    try {
+        for (std::size_t i = 0; i < n_columns; ++i) {
+            py::object column = column_at(data, i);
+            if (static_cast<std::size_t>(py::len(column)) != n)
+                return std::nullopt;
+            if (mix_column(column, rows.data()))
+                continue;
+            py::array_t<std::int64_t, py::array::c_style | py::array::forcecast> codes =
+                np.attr("asarray")(pd.attr("factorize")(column)[py::int_(0)], "int64");
+            if (static_cast<std::size_t>(codes.size()) != n)
+                return std::nullopt;
+            kernels::mix_integers(reinterpret_cast<const char*>(codes.data()), 8, 8, n,
+                                  rows.data());
+        }
+    } catch (py::error_already_set&) {
+        return std::nullopt;
+    }
+    std::vector<std::int64_t> repeated;
+    {
+        py::gil_scoped_release release;
+        repeated = kernels::repeated_positions(rows.data(), n);
+    }
+    py::array_t<std::int64_t> out(static_cast<py::ssize_t>(repeated.size()));
+    std::copy(repeated.begin(), repeated.end(), out.mutable_data());
+    return out;
+}
+
 } // namespace
 
 py::object duplicated_samples(Frame& f) {
@@ -145,7 +182,15 @@ py::object duplicated_samples(Frame& f) {
         // disagree on what duplicated() gives for them).
         return pd.attr("DataFrame")(py::list(), py::arg("columns") = data.attr("columns"));
     }
-    py::object duplicated = data.attr("loc")[data.attr("duplicated")(py::arg("keep") = false)];
+    // duplicated() over the few rows whose hash repeats finds the same rows
+    // as over the whole frame: the copies of a row all share its hash.
+    py::object duplicated;
+    if (std::optional<py::array> candidates = candidate_rows(f, data, n_columns)) {
+        py::object few = data.attr("iloc")[*candidates];
+        duplicated = few.attr("loc")[few.attr("duplicated")(py::arg("keep") = false)];
+    } else {
+        duplicated = data.attr("loc")[data.attr("duplicated")(py::arg("keep") = false)];
+    }
 
     // Group the row labels by the values of every column, by position: the
     // row index may have any name (or several levels) and a column may be
