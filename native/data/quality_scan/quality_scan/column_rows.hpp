@@ -30,7 +30,7 @@ py::object special_characters_table(Frame& f, const py::list& display_result);
 
 // mixed_data_type: the formatted mix of one column, from the facts
 // (kNumbers), or by `self._get_data_mix(column.dropna())`.
-py::dict mixed_row(Frame& f, const ScannedColumn& scanned, const py::object& column);
+py::dict mixed_row(Frame& f, const ScannedColumn& scanned);
 py::dict mixed_row(Frame& f, const py::object& self, const py::object& column);
 py::object mixed_table(Frame& f, const py::object& columns, const py::dict& display_result);
 

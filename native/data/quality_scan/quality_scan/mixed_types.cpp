@@ -205,14 +205,16 @@ py::dict mixed_row(Frame& f, const py::object& self, const py::object& column) {
     return formatted(mix, f.global("np"));
 }
 
-py::dict mixed_row(Frame& f, const ScannedColumn& scanned, const py::object& column) {
+py::dict mixed_row(Frame& f, const ScannedColumn& scanned) {
     py::object np = f.global("np");
     const kernels::ColumnFacts& facts = scanned.facts;
     std::int64_t total = facts.size - facts.missing;
     if (!is_string_column(scanned) || facts.numbers == total || facts.numbers == 0)
         return formatted(py::none(), np);
-    // The shares as _check_mixed_percentage computes them, from pandas' count.
-    py::object total_rows = column.attr("count")();
+    // The shares as _check_mixed_percentage computes them. pandas' count()
+    // of the column is its present values (numpy's int64): a scanned column
+    // holds no missing value the scan does not count.
+    py::object total_rows = np.attr("int64")(total);
     py::object nums = py::int_(facts.numbers);
     py::dict record;
     record["strings"] = true_divide(np.attr("abs")(nums - total_rows), total_rows);
@@ -245,8 +247,7 @@ py::object mixed_data_type(Frame& f) {
         py::object column = column_at(data, i);
         std::unique_ptr<ScannedColumn> scanned =
             scan ? scan_column(column, kernels::kNumbers) : nullptr;
-        display_result[py::int_(i)] =
-            scanned ? mixed_row(f, *scanned, column) : mixed_row(f, self, column);
+        display_result[py::int_(i)] = scanned ? mixed_row(f, *scanned) : mixed_row(f, self, column);
     }
     return mixed_table(f, columns, display_result);
 }

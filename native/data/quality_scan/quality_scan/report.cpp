@@ -62,7 +62,7 @@ TextTables text_tables(Frame& f, const py::object& self, const py::object& data,
                 long_string_row(f, column, *scanned, quantile_threshold, length_difference));
             special_rows.append(special_characters_row(
                 name, special_counts(*scanned), py::int_(scanned->facts.size), n_most_common));
-            mixed_rows[py::int_(i)] = mixed_row(f, *scanned, column);
+            mixed_rows[py::int_(i)] = mixed_row(f, *scanned);
         } else {
             long_rows.append(long_string_row(f, column, quantile_threshold, length_difference));
             special_rows.append(special_characters_row(name,
