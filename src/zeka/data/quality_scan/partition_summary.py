@@ -18,6 +18,7 @@ from typing import Any
 import numpy as np
 import pandas as pd
 
+from zeka.data.quality_scan._column_scan import column_facts
 from zeka.data.quality_scan.quality_scan import DataIntegrityCheck
 
 # The mixed-type examples kept per kind, as the pandas check keeps them.
@@ -135,8 +136,35 @@ def _two_distinct(present: pd.Series) -> list:
     return list(pd.Series(values, dtype=object))
 
 
+def _scanned_summary(column: pd.Series, text_lengths: bool) -> dict[str, Any] | None:
+    """The summary from the native one-pass scan of a text column, whose present
+    values are all str (the scan's examples and counts are then exactly the
+    checks'); None for any other column."""
+    if _is_numeric_dtype(column.dtype):
+        return None
+    facts = column_facts(column, examples=MAX_EXAMPLES)
+    if facts is None or facts["strings"] != facts["size"] - facts["missing"]:
+        return None
+    present = column.dropna()
+    return {
+        "size": facts["size"],
+        "nulls": facts["missing"],
+        "distinct": _two_distinct(present),
+        "present": facts["size"] - facts["missing"],
+        "strings": facts["strings"],
+        "lengths": dict(facts["lengths"]) if text_lengths else None,
+        "special": dict(facts["special_counts"]),
+        "numbers": facts["numbers"],
+        "number_examples": [value for _, value in facts["number_examples"]],
+        "text_examples": [value for _, value in facts["string_examples"]],
+    }
+
+
 def summarise_column(column: pd.Series, text_lengths: bool = True) -> dict[str, Any]:
     """The summary of one column of a partition (see summarise_partition)."""
+    scanned = _scanned_summary(column, text_lengths)
+    if scanned is not None:
+        return scanned
     present = column.dropna()
     n_present = int(present.size)
     numeric = _is_numeric_dtype(column.dtype)
