@@ -13,6 +13,7 @@ Nothing here imports Dask: the functions run on plain pandas frames.
 
 from __future__ import annotations
 
+import math
 from typing import Any
 
 import numpy as np
@@ -273,8 +274,30 @@ def long_values(frame: pd.DataFrame, limits: dict[int, Any], keep: int) -> dict[
     have a text longer than the limit, the row labels of the first `keep`)."""
     out = {}
     for i, limit in limits.items():
-        present = frame.iloc[:, i].dropna()
+        column = frame.iloc[:, i]
+        positions = _scanned_long_positions(column, limit)
+        if positions is not None:
+            out[i] = (len(positions), list(column.index[positions[:keep]]))
+            continue
+        present = column.dropna()
         is_long = _text_lengths(present) > limit
         labels = present.index[is_long]
         out[i] = (int(is_long.sum()), list(labels[:keep]))
     return out
+
+
+def _scanned_long_positions(column: pd.Series, limit: Any) -> list[int] | None:
+    """The positions of the values longer than `limit`, by the native scan of a
+    column whose present values are all str; None for any other column."""
+    if _is_numeric_dtype(column.dtype):
+        return None
+    try:  # lengths are whole numbers: longer than 12.5 is longer than 12
+        bound = math.floor(limit)
+    except (TypeError, ValueError, OverflowError):  # NaN, infinity, no number
+        return None
+    if not -(2**62) < bound < 2**62:
+        return None
+    facts = column_facts(column, examples=0, long_over=bound)
+    if facts is None or facts["strings"] != facts["size"] - facts["missing"]:
+        return None
+    return facts["long_positions"]
