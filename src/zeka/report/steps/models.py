@@ -1,6 +1,7 @@
 """Models: every family trained on the training rows and ranked on the test rows."""
 
 import copy
+import time
 
 import numpy as np
 
@@ -77,22 +78,70 @@ def parameter_table(dataset, seed):
 
 
 def train_all(state, api):
-    """Train each family; the (name, error) of those that failed."""
-    failures = []
+    """Train each family, on the Dask workers when the rows are there; the
+    (name, error) of those that failed."""
+    spread = getattr(state.source, "distributed", None)
     bar = progress_bar(
         state.settings, total=len(api.model_dict), desc="models", unit="model", leave=False
     )
     try:
-        for name, pipeline in api.model_dict.items():
-            state.checkpoint()  # a stop a family's training swallowed ends the step here
-            bar.set_description("models: " + name)
-            try:
-                api.singlerun(pipeline, name)
-            except Exception as error:  # one family failing does not stop the others
-                failures.append((name, "{}: {}".format(type(error).__name__, error)))
-            bar.update(1)
+        if spread is not None:
+            return train_on_workers(state, api, spread.client, bar)
+        return train_here(state, api, bar)
     finally:
         bar.close()
+
+
+def _failure(name, error):
+    return (name, "{}: {}".format(type(error).__name__, error))
+
+
+def train_here(state, api, bar):
+    failures = []
+    for name, pipeline in api.model_dict.items():
+        state.checkpoint()  # a stop a family's training swallowed ends the step here
+        bar.set_description("models: " + name)
+        try:
+            api.singlerun(pipeline, name)
+        except Exception as error:  # one family failing does not stop the others
+            failures.append(_failure(name, error))
+        bar.update(1)
+    return failures
+
+
+def fit_pipeline(pipeline):
+    """What ModelAPI.singlerun does before scoring, on a worker: the fitted
+    pipeline and the seconds that fetching its training data and fitting took."""
+    started = time.time()
+    pipeline.fit(*pipeline.get_raw_data(train=True))
+    return pipeline, time.time() - started
+
+
+def train_on_workers(state, api, client, bar):
+    """Every family fitted at once, one task each, on the workers; each fit is
+    the one singlerun makes here (same data, same seed), scored and filed here
+    in the families' order."""
+    futures = {
+        name: client.submit(fit_pipeline, pipeline, pure=False)
+        for name, pipeline in api.model_dict.items()
+    }
+    failures = []
+    try:
+        for name, future in futures.items():
+            state.checkpoint()
+            bar.set_description("models: " + name)
+            try:
+                fitted, seconds = future.result()
+                record = api.evaluate(fitted)
+            except Exception as error:  # one family failing does not stop the others
+                failures.append(_failure(name, error))
+            else:
+                record["fit_time"] = seconds
+                api.training_record[name] = record
+                api.model_dict[name] = api.custom_model_dict[name] = fitted
+            bar.update(1)
+    finally:
+        client.cancel(list(futures.values()))
     return failures
 
 
