@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <pybind11/numpy.h>
+#include <stdexcept>
 
 namespace zeka::quality_scan {
 
@@ -136,7 +137,8 @@ py::tuple sample_groups(const Frame& f, const py::object& rows, std::size_t n_co
 // The positions of the rows that may repeat another, ascending: those whose
 // row hash repeats. A column whose values only pandas can compare is hashed
 // by its factorized codes. Nothing where pandas cannot factorize a column:
-// its own duplicated() over the frame then runs, and raises, as always.
+// its own duplicated() over the frame then runs, and raises, as always;
+// so it does for Arrow data the scan refuses.
 std::optional<py::array> candidate_rows(const Frame& f, const py::object& data,
                                         std::size_t n_columns) {
     py::object np = f.global("np"), pd = f.global("pd");
@@ -157,6 +159,8 @@ std::optional<py::array> candidate_rows(const Frame& f, const py::object& data,
                                   rows.data());
         }
     } catch (py::error_already_set&) {
+        return std::nullopt;
+    } catch (std::invalid_argument&) { // Arrow data the scan refuses: pandas judges it
         return std::nullopt;
     }
     std::vector<std::int64_t> repeated;
