@@ -8,6 +8,14 @@
 #include <stdexcept>
 #include <string>
 
+// The per-value loops have every call of their bodies inlined: the calls,
+// not the work, were most of their time.
+#if defined(__GNUC__)
+#define ZEKA_FLATTEN __attribute__((flatten))
+#else
+#define ZEKA_FLATTEN
+#endif
+
 namespace zeka::kernels {
 
 namespace {
@@ -16,13 +24,40 @@ bool is_continuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
 
-// Code points of well-formed UTF-8: every byte that is no continuation byte
-// starts one.
+// Continuation bytes among the eight of a word.
+std::int64_t continuations_in(std::uint64_t word) {
+    std::uint64_t marks = word & ~(word << 1) & 0x8080808080808080ULL;
+    return static_cast<std::int64_t>(((marks >> 7) * 0x0101010101010101ULL) >> 56);
+}
+
+// Code points of the well-formed UTF-8 bytes [from, to) of `data`, whose bytes
+// from `floor` on may be read: words are read backwards from `to`, and a last
+// short piece is read as the word that ends where it ends, the bytes before it
+// shifted out, so a short value costs one load and no loop.
+std::int64_t code_points_at(const unsigned char* data, std::size_t floor, std::size_t from,
+                            std::size_t to) {
+    std::int64_t continuations = 0;
+    std::size_t end = to;
+    std::uint64_t word;
+    for (; end - from >= 8; end -= 8) {
+        std::memcpy(&word, data + end - 8, 8);
+        continuations += continuations_in(word);
+    }
+    std::size_t rest = end - from;
+    if (rest > 0 && end >= floor + 8 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+        std::memcpy(&word, data + end - 8, 8);
+        continuations += continuations_in(word >> (8 * (8 - rest)));
+    } else {
+        for (std::size_t i = from; i < end; ++i)
+            continuations += is_continuation(data[i]);
+    }
+    return static_cast<std::int64_t>(to - from) - continuations;
+}
+
+// Code points of a well-formed UTF-8 text.
 std::int64_t code_points(TextView text) {
-    std::int64_t n = 0;
-    for (char c : text)
-        n += !is_continuation(static_cast<unsigned char>(c));
-    return n;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    return code_points_at(bytes, 0, 0, text.size());
 }
 
 // Whether the n bytes hold no byte of 0x80 or above, eight at a time.
@@ -62,9 +97,10 @@ void check_array(const ArrowArray& array, std::int64_t buffers) {
                    std::to_string(buffers));
 }
 
-// A string or large_string array: offsets into one data buffer.
+// A string or large_string array: offsets into one data buffer. Each value
+// is visited with its length in code points where `lengths` (else 0).
 template <typename Offset, typename Visit>
-void read_offsets(const ArrowArray& array, Visit&& visit) {
+void read_offsets(const ArrowArray& array, bool lengths, Visit&& visit) {
     check_array(array, 3);
     if (array.length == 0)
         return;
@@ -77,9 +113,8 @@ void read_offsets(const ArrowArray& array, Visit&& visit) {
     auto n = static_cast<std::size_t>(array.length);
     if (first[0] < 0)
         bad_layout("has a negative offset");
-    for (std::size_t i = 0; i < n; ++i)
-        if (first[i + 1] < first[i])
-            bad_layout("has decreasing offsets at value " + std::to_string(i));
+    if (first[n] < first[0])
+        bad_layout("has decreasing offsets");
     auto begin = static_cast<std::size_t>(first[0]), end = static_cast<std::size_t>(first[n]);
     if (end > begin && !data)
         bad_layout("has no data buffer");
@@ -91,15 +126,22 @@ void read_offsets(const ArrowArray& array, Visit&& visit) {
         bad_text("in its data");
     for (std::size_t i = 0; i < n; ++i) {
         auto from = static_cast<std::size_t>(first[i]), to = static_cast<std::size_t>(first[i + 1]);
+        // From the first offset on, each value starts where the one before
+        // ended: every value read lies within the checked bytes.
+        if (first[i + 1] < first[i] || to > end)
+            bad_layout("has decreasing offsets at value " + std::to_string(i));
         if (!valid_bit(validity, array.offset + static_cast<std::int64_t>(i))) {
-            visit(nullptr, TextView(), ascii);
+            visit(nullptr, TextView(), 0);
             continue;
         }
         if (!ascii && ((from < end && is_continuation(data[from])) ||
                        (to < end && is_continuation(data[to]))))
             bad_text("value " + std::to_string(i) + " of its chunk");
         TextView text(reinterpret_cast<const char*>(data) + from, to - from);
-        visit(&text, text, ascii);
+        std::int64_t length = !lengths ? 0
+                              : ascii  ? static_cast<std::int64_t>(to - from)
+                                       : code_points_at(data, begin, from, to);
+        visit(&text, text, length);
     }
 }
 
@@ -142,19 +184,22 @@ TextView view_text(const ArrowArray& array, const ViewBuffers& buffers, std::int
                     static_cast<std::size_t>(length));
 }
 
-template <typename Visit> void read_views(const ArrowArray& array, Visit&& visit) {
+template <typename Visit> void read_views(const ArrowArray& array, bool lengths, Visit&& visit) {
     ViewBuffers buffers = view_buffers(array);
     const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
     for (std::int64_t i = 0; i < array.length; ++i) {
         if (!valid_bit(validity, array.offset + i)) {
-            visit(nullptr, TextView(), false);
+            visit(nullptr, TextView(), 0);
             continue;
         }
         TextView text = view_text(array, buffers, i);
         bool ascii = all_ascii(reinterpret_cast<const unsigned char*>(text.data()), text.size());
         if (!ascii && !is_valid_utf8(text))
             bad_text("value " + std::to_string(i) + " of its chunk");
-        visit(&text, text, ascii);
+        std::int64_t length = !lengths ? 0
+                              : ascii  ? static_cast<std::int64_t>(text.size())
+                                       : code_points(text);
+        visit(&text, text, length);
     }
 }
 
@@ -189,24 +234,26 @@ bool first_difference(const ArrowArray& array, std::optional<TextView>& first, T
 }
 
 template <typename Visit>
-void read_arrow(const char* format, const ArrowArray& array, Visit&& visit) {
+void read_arrow(const char* format, const ArrowArray& array, bool lengths, Visit&& visit) {
     std::string_view f = format ? format : "";
     if (f == "u")
-        read_offsets<std::int32_t>(array, visit);
+        read_offsets<std::int32_t>(array, lengths, visit);
     else if (f == "U")
-        read_offsets<std::int64_t>(array, visit);
+        read_offsets<std::int64_t>(array, lengths, visit);
     else if (f == "vu")
-        read_views(array, visit);
+        read_views(array, lengths, visit);
     else
         throw std::invalid_argument("Arrow array of format '" + std::string(f) +
                                     "' holds no text the scan reads");
 }
 
-ValueFacts facts_of(TextView text, bool ascii, const CharClasses& classes, unsigned what) {
-    if (!ascii)
-        return text_facts(text, classes, what);
-    ValueFacts f = text_facts(text, classes, what & ~unsigned{kLengths | kRowLengths});
-    f.length = static_cast<std::int64_t>(text.size());
+// The facts of a text whose length in code points the reader knows.
+ValueFacts facts_of(TextView text, std::int64_t length, const CharClasses& classes, unsigned what) {
+    ValueFacts f;
+    if (what & (kSpecial | kNumbers))
+        f = text_facts(text, classes, what & ~unsigned{kLengths | kRowLengths});
+    f.text = true;
+    f.length = length;
     return f;
 }
 
@@ -217,6 +264,8 @@ ValueFacts text_facts(TextView text, const CharClasses& classes, unsigned what) 
     f.text = true;
     if (what & (kLengths | kRowLengths))
         f.length = code_points(text);
+    if (!(what & (kSpecial | kNumbers)))
+        return f;
     // Most texts start with an ASCII letter or digit: such a text is never
     // special-only, and reads as a number only if it starts with a digit or
     // with the i or n of inf, infinity or nan.
@@ -238,10 +287,14 @@ bool is_valid_utf8(TextView text) {
         if (i + 8 <= n) {
             std::uint64_t word;
             std::memcpy(&word, s + i, 8);
-            if ((word & 0x8080808080808080ULL) == 0) {
+            std::uint64_t high = word & 0x8080808080808080ULL;
+            if (high == 0) {
                 i += 8;
                 continue;
             }
+            // Straight to the first byte of 0x80 or above.
+            if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+                i += static_cast<std::size_t>(__builtin_ctzll(high)) / 8;
         }
         unsigned char c = s[i];
         if (c < 0x80) {
@@ -275,7 +328,8 @@ bool is_valid_utf8(TextView text) {
 }
 
 ColumnFacts::ColumnFacts(const CharClasses& classes, unsigned what, std::size_t max_examples)
-    : classes_(&classes), what_(what), max_examples_(max_examples) {
+    : classes_(&classes), what_(what), max_examples_(max_examples),
+      examples_open_(max_examples > 0) {
     if (what & kLengths)
         short_lengths.assign(kShortLengths, 0);
 }
@@ -294,6 +348,8 @@ void ColumnFacts::keep_example(std::vector<TextExample>& examples, TextView text
         if (kept.text == text)
             return;
     examples.push_back({text, size - 1});
+    examples_open_ =
+        number_examples.size() < max_examples_ || string_examples.size() < max_examples_;
 }
 
 void ColumnFacts::add(TextView text, const ValueFacts& f) {
@@ -324,7 +380,7 @@ void ColumnFacts::add(TextView text, const ValueFacts& f) {
     }
     if (what_ & kNumbers) {
         numbers += f.number;
-        if (f.text)
+        if (f.text && examples_open_)
             keep_example(f.number ? number_examples : string_examples, text);
     }
 }
@@ -353,8 +409,9 @@ std::vector<std::pair<std::int64_t, std::int64_t>> ColumnFacts::length_counts() 
     return out;
 }
 
-void scan_views(const TextView* views, const std::int64_t* lengths, const std::uint8_t* kinds,
-                std::size_t n, const ValueFacts* other_facts, ColumnFacts& facts) {
+ZEKA_FLATTEN void scan_views(const TextView* views, const std::int64_t* lengths,
+                             const std::uint8_t* kinds, std::size_t n,
+                             const ValueFacts* other_facts, ColumnFacts& facts) {
     unsigned what = facts.what() & ~unsigned{kLengths | kRowLengths};
     for (std::size_t i = 0; i < n; ++i) {
         if (kinds[i] == 0) {
@@ -374,31 +431,35 @@ bool is_text_format(const char* format) {
     return f == "u" || f == "U" || f == "vu";
 }
 
-void scan_arrow(const char* format, const ArrowArray& array, ColumnFacts& facts) {
+ZEKA_FLATTEN void scan_arrow(const char* format, const ArrowArray& array, ColumnFacts& facts) {
     const CharClasses& classes = facts.classes();
     unsigned what = facts.what();
-    read_arrow(format, array, [&](const TextView* present, TextView text, bool ascii) {
-        if (!present)
-            facts.add_missing();
-        else
-            facts.add(text, facts_of(text, ascii, classes, what));
-    });
+    bool lengths = what & (kLengths | kRowLengths);
+    read_arrow(format, array, lengths,
+               [&](const TextView* present, TextView text, std::int64_t length) {
+                   if (!present)
+                       facts.add_missing();
+                   else
+                       facts.add(text, facts_of(text, length, classes, what));
+               });
 }
 
-void hash_arrow(const char* format, const ArrowArray& array, std::uint64_t missing,
-                std::vector<std::uint64_t>& out) {
-    read_arrow(format, array, [&](const TextView* present, TextView text, bool) {
+ZEKA_FLATTEN void hash_arrow(const char* format, const ArrowArray& array, std::uint64_t missing,
+                             std::vector<std::uint64_t>& out) {
+    read_arrow(format, array, false, [&](const TextView* present, TextView text, std::int64_t) {
         out.push_back(present ? text_hash(text) : missing);
     });
 }
 
 void tabulate_arrow(const char* format, const ArrowArray& array, const CharClasses& classes,
                     unsigned what, ValueTable& table) {
-    read_arrow(format, array, [&](const TextView* present, TextView text, bool ascii) {
-        table.views.push_back(text);
-        table.present.push_back(present != nullptr);
-        table.facts.push_back(present ? facts_of(text, ascii, classes, what) : ValueFacts{});
-    });
+    bool lengths = what & (kLengths | kRowLengths);
+    read_arrow(
+        format, array, lengths, [&](const TextView* present, TextView text, std::int64_t length) {
+            table.views.push_back(text);
+            table.present.push_back(present != nullptr);
+            table.facts.push_back(present ? facts_of(text, length, classes, what) : ValueFacts{});
+        });
 }
 
 void tabulate_views(const TextView* views, std::size_t n, const CharClasses& classes, unsigned what,
@@ -443,7 +504,8 @@ bool text_differs(const char* format, const ArrowArray& array, std::optional<Tex
 }
 
 template <typename Code>
-void scan_codes(const Code* codes, std::size_t n, const ValueTable& table, ColumnFacts& facts) {
+ZEKA_FLATTEN void scan_codes(const Code* codes, std::size_t n, const ValueTable& table,
+                             ColumnFacts& facts) {
     auto categories = static_cast<std::int64_t>(table.views.size());
     for (std::size_t i = 0; i < n; ++i) {
         auto code = static_cast<std::int64_t>(codes[i]);

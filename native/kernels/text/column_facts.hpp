@@ -100,6 +100,7 @@ class ColumnFacts {
     const CharClasses* classes_;
     unsigned what_;
     std::size_t max_examples_;
+    bool examples_open_; // whether either kind of example has room left
     std::unordered_map<std::string_view, std::size_t> special_index_;
     TextView first_text_;
 };

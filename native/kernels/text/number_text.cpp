@@ -151,7 +151,47 @@ bool FloatSyntax::accepted() const {
 
 } // namespace
 
+namespace {
+
+// The common plain forms ("12", "-3.5", "0.001", " 42 ", "1e5"): ASCII
+// spaces, a sign, digits with at most one point and at least one digit, an
+// exponent, spaces. Anything else takes the full syntax.
+bool is_plain_decimal(TextView text) {
+    std::size_t i = 0, n = text.size();
+    auto digits = [&] {
+        std::size_t start = i;
+        while (i < n && is_digit(text[i]))
+            ++i;
+        return i - start;
+    };
+    while (i < n && is_ascii_space(text[i]))
+        ++i;
+    if (i < n && (text[i] == '-' || text[i] == '+'))
+        ++i;
+    std::size_t mantissa = digits();
+    if (i < n && text[i] == '.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < n && (text[i] == '-' || text[i] == '+'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    while (i < n && is_ascii_space(text[i]))
+        ++i;
+    return i == n;
+}
+
+} // namespace
+
 bool parses_as_float(TextView text, const CharClasses& classes) {
+    if (is_plain_decimal(text))
+        return true;
     FloatSyntax syntax;
     char previous = kRefused;
     bool digit_must_follow = false; // an underscore was just dropped
