@@ -299,6 +299,8 @@ bool scan_categorical(ScannedColumn& scanned, const py::object& column) {
     return true;
 }
 
+} // namespace
+
 // A numpy column of a kind that holds no str (numbers, booleans, dates):
 // the values that are not missing are never text.
 bool holds_no_text(const py::object& dtype) {
@@ -308,6 +310,8 @@ bool holds_no_text(const py::object& dtype) {
     std::string kind = py::str(dtype.attr("kind"));
     return kind != "O" && kind != "U" && kind != "S" && kind != "V";
 }
+
+namespace {
 
 // Missing values and whether the present values are all equal, for a
 // strided numpy array of T: NaN is missing (as isna and nunique count it),

@@ -75,6 +75,9 @@ std::unique_ptr<ScannedColumn> scan_column(const py::object& column, unsigned wh
 // ArrowDtype, or its StringDtype with pyarrow storage).
 bool is_arrow_backed(const py::object& dtype);
 
+// A numpy dtype of a kind that holds no str (numbers, booleans, dates).
+bool holds_no_text(const py::object& dtype);
+
 // `column.nunique() == 1` from the facts where they tell it (a str equals no
 // value of another type); nothing where only pandas can tell.
 std::optional<bool> single_value(const ScannedColumn& scanned);

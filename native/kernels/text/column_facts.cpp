@@ -247,6 +247,15 @@ void read_arrow(const char* format, const ArrowArray& array, bool lengths, Visit
                                     "' holds no text the scan reads");
 }
 
+// Whether a text that starts with a letter may be inf, infinity or nan:
+// "in..." or "na..." in any case.
+bool starts_a_number_word(TextView text, unsigned folded_first) {
+    if (text.size() < 3)
+        return false;
+    unsigned second = static_cast<unsigned char>(text[1]) | 0x20u;
+    return (folded_first == 'i' && second == 'n') || (folded_first == 'n' && second == 'a');
+}
+
 // The facts of a text whose length in code points the reader knows.
 ValueFacts facts_of(TextView text, std::int64_t length, const CharClasses& classes, unsigned what) {
     ValueFacts f;
@@ -276,7 +285,8 @@ ValueFacts text_facts(TextView text, const CharClasses& classes, unsigned what) 
     if (what & kSpecial)
         f.special = !alnum && is_special_only(text, classes);
     if (what & kNumbers)
-        f.number = (!letter || folded == 'i' || folded == 'n') && parses_as_float(text, classes);
+        f.number =
+            (!letter || starts_a_number_word(text, folded)) && parses_as_float(text, classes);
     return f;
 }
 

@@ -278,6 +278,8 @@ py::list long_string_row(Frame& f, const py::object& column, const py::object& q
     bool own_test = f.global("is_string_column").is(f.captured(1));
     // An object column alone is measured quicker by its str objects' own
     // lengths (measure_in_place) than by a scan that also views their text.
+    if (own_test && holds_no_text(column.attr("dtype")))
+        return list_of({py::int_(0), py::list()});
     if (own_test && !has_object_dtype(column)) {
         std::unique_ptr<ScannedColumn> scanned =
             scan_column(column, kernels::kLengths | kernels::kRowLengths);
