@@ -20,6 +20,14 @@ namespace zeka::kernels {
 
 namespace {
 
+// Whether the first byte of a text is the least significant of a word read
+// from it: then a word's top bytes are the text's last.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kLittleEndian = true;
+#else
+constexpr bool kLittleEndian = false;
+#endif
+
 bool is_continuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
@@ -44,7 +52,7 @@ std::int64_t code_points_at(const unsigned char* data, std::size_t floor, std::s
         continuations += continuations_in(word);
     }
     std::size_t rest = end - from;
-    if (rest > 0 && end >= floor + 8 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    if (kLittleEndian && rest > 0 && end >= floor + 8) {
         std::memcpy(&word, data + end - 8, 8);
         continuations += continuations_in(word >> (8 * (8 - rest)));
     } else {
@@ -63,14 +71,35 @@ std::int64_t code_points(TextView text) {
 // Whether the n bytes hold no byte of 0x80 or above, eight at a time.
 bool all_ascii(const unsigned char* bytes, std::size_t n) {
     std::size_t i = 0;
-    std::uint64_t any = 0;
     for (; i + 8 <= n; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, bytes + i, 8);
-        any |= word;
+        if (word & 0x8080808080808080ULL)
+            return false;
     }
+    std::uint64_t any = 0;
     for (; i < n; ++i)
         any |= bytes[i];
+    return (any & 0x80) == 0;
+}
+
+// Whether the bytes [from, to) of `data` are all ASCII, read as
+// code_points_at reads them (bytes from `floor` on may be read).
+bool ascii_at(const unsigned char* data, std::size_t floor, std::size_t from, std::size_t to) {
+    std::uint64_t any = 0, word;
+    std::size_t end = to;
+    for (; end - from >= 8; end -= 8) {
+        std::memcpy(&word, data + end - 8, 8);
+        any |= word;
+    }
+    std::size_t rest = end - from;
+    if (kLittleEndian && rest > 0 && end >= floor + 8) {
+        std::memcpy(&word, data + end - 8, 8);
+        any |= word >> (8 * (8 - rest));
+    } else {
+        for (std::size_t i = from; i < end; ++i)
+            any |= data[i];
+    }
     return (any & 0x8080808080808080ULL) == 0;
 }
 
@@ -118,12 +147,9 @@ void read_offsets(const ArrowArray& array, bool lengths, Visit&& visit) {
     auto begin = static_cast<std::size_t>(first[0]), end = static_cast<std::size_t>(first[n]);
     if (end > begin && !data)
         bad_layout("has no data buffer");
-    // Valid UTF-8 throughout, and every value starting and ending on a code
-    // point boundary: then every value is valid UTF-8 on its own.
+    // A chunk of ASCII text needs no check per value; in any other, each
+    // value that is not ASCII must be valid UTF-8 on its own.
     bool ascii = end == begin || all_ascii(data + begin, end - begin);
-    if (!ascii &&
-        !is_valid_utf8(TextView(reinterpret_cast<const char*>(data + begin), end - begin)))
-        bad_text("in its data");
     for (std::size_t i = 0; i < n; ++i) {
         auto from = static_cast<std::size_t>(first[i]), to = static_cast<std::size_t>(first[i + 1]);
         // From the first offset on, each value starts where the one before
@@ -134,12 +160,12 @@ void read_offsets(const ArrowArray& array, bool lengths, Visit&& visit) {
             visit(nullptr, TextView(), 0);
             continue;
         }
-        if (!ascii && ((from < end && is_continuation(data[from])) ||
-                       (to < end && is_continuation(data[to]))))
-            bad_text("value " + std::to_string(i) + " of its chunk");
         TextView text(reinterpret_cast<const char*>(data) + from, to - from);
+        bool plain = ascii || ascii_at(data, begin, from, to);
+        if (!plain && !is_valid_utf8(text))
+            bad_text("value " + std::to_string(i) + " of its chunk");
         std::int64_t length = !lengths ? 0
-                              : ascii  ? static_cast<std::int64_t>(to - from)
+                              : plain  ? static_cast<std::int64_t>(to - from)
                                        : code_points_at(data, begin, from, to);
         visit(&text, text, length);
     }
@@ -303,7 +329,7 @@ bool is_valid_utf8(TextView text) {
                 continue;
             }
             // Straight to the first byte of 0x80 or above.
-            if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+            if (kLittleEndian)
                 i += static_cast<std::size_t>(__builtin_ctzll(high)) / 8;
         }
         unsigned char c = s[i];
