@@ -119,7 +119,8 @@ wheel-test: wheel
 	$(WHEEL_VENV)/bin/python -m pytest $(PYTEST_ARGS)
 
 # The test suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer,
-# in its own environment. The interpreter is not instrumented, so the sanitizer
+# in its own environment, with pyarrow, so that the in-place reads of Arrow text
+# run under the sanitizers too. The interpreter is not instrumented, so the sanitizer
 # runtimes are preloaded into it; CPython's own allocations at exit are not
 # leaks of ours, so leak detection is off; the first error stops the run.
 SANITIZE ?= address,undefined
@@ -132,7 +133,7 @@ $(SAN_PY):
 	$(SAN_PY) -m pip install --quiet --upgrade pip
 
 sanitize: $(SAN_PY)
-	$(SAN_PY) -m pip install --quiet ".[test]" \
+	$(SAN_PY) -m pip install --quiet ".[test,arrow]" \
 		-C cmake.define.ZEKA_SANITIZE=$(SANITIZE) -C cmake.define.ZEKA_WERROR=ON \
 		-C cmake.build-type=RelWithDebInfo -C "build-dir=build/sanitize-{wheel_tag}"
 	LD_PRELOAD="$(SAN_RUNTIME)" PYTHONMALLOC=malloc \
