@@ -121,20 +121,17 @@ def on_cluster(files, workers, memory_limit):
         ddf = dd.read_parquet(files)
         check = DistributedIntegrityCheck(ddf, None, client=client)
         with PeakMemory(client) as memory:
-            report, t_report = timed(check.single_column_check)
-            duplicates, t_duplicates = timed(check.duplicated_samples)
-        return {
-            "report": report,
-            "duplicates": duplicates,
-            "t_report": t_report,
-            "t_duplicates": t_duplicates,
-            "peak": sorted(memory.peak.values()),
-        }
+            results = timed_checks(check)
+        return {**results, "peak": sorted(memory.peak.values())}
 
 
 def in_one_process(files):
     frame = dd.read_parquet(files).compute()
-    check = DataIntegrityCheck(frame, None)
+    return timed_checks(DataIntegrityCheck(frame, None))
+
+
+def timed_checks(check):
+    """The two benched checks' results and their times."""
     report, t_report = timed(check.single_column_check)
     duplicates, t_duplicates = timed(check.duplicated_samples)
     return {

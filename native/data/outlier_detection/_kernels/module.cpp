@@ -67,6 +67,21 @@ DoubleArray histogram_scores(const py::object& x_arg, const py::object& edges_ar
     return out;
 }
 
+// The running weights of the tail scores, shaped as `sorted`, or an empty
+// array for unit weights (None); and a floor that is > 0.
+DoubleArray tail_weights(const py::object& cumulative_arg, const DoubleArray& sorted,
+                         double floor) {
+    DoubleArray cumulative;
+    if (!cumulative_arg.is_none()) {
+        cumulative = checked_array<DoubleArray>(cumulative_arg, "cumulative", "float64", 2);
+        require_extent(cumulative, 0, sorted.shape(0), "cumulative");
+        require_extent(cumulative, 1, sorted.shape(1), "cumulative");
+    }
+    if (!(floor > 0.0))
+        throw py::value_error("floor must be > 0");
+    return cumulative;
+}
+
 constexpr const char* kTailDoc =
     R"(Empirical tail scores: per row, the sum over features of -log(min(left, right)),
 left being the share of training weight at or below the value and right the share at or
@@ -89,14 +104,7 @@ DoubleArray tail_scores(const py::object& x_arg, const py::object& sorted_arg,
     const DoubleArray sorted = checked_array<DoubleArray>(sorted_arg, "sorted", "float64", 2);
     require_extent(sorted, 0, x.shape(1), "sorted");
     const std::size_t n = positive_size(sorted.shape(1), "training rows");
-    DoubleArray cumulative;
-    if (!cumulative_arg.is_none()) {
-        cumulative = checked_array<DoubleArray>(cumulative_arg, "cumulative", "float64", 2);
-        require_extent(cumulative, 0, sorted.shape(0), "cumulative");
-        require_extent(cumulative, 1, sorted.shape(1), "cumulative");
-    }
-    if (!(floor > 0.0))
-        throw py::value_error("floor must be > 0");
+    const DoubleArray cumulative = tail_weights(cumulative_arg, sorted, floor);
     const double* cw = cumulative_arg.is_none() ? nullptr : cumulative.data();
     DoubleArray out(x.shape(0));
     const kernels::RowMatrix m = matrix_of(x);
@@ -134,14 +142,7 @@ DoubleArray training_tail_scores(const py::object& sorted_arg, const py::object&
     require_extent(order, 1, sorted.shape(1), "order");
     const std::size_t n = positive_size(sorted.shape(1), "training rows");
     const auto d = static_cast<std::size_t>(sorted.shape(0));
-    DoubleArray cumulative;
-    if (!cumulative_arg.is_none()) {
-        cumulative = checked_array<DoubleArray>(cumulative_arg, "cumulative", "float64", 2);
-        require_extent(cumulative, 0, sorted.shape(0), "cumulative");
-        require_extent(cumulative, 1, sorted.shape(1), "cumulative");
-    }
-    if (!(floor > 0.0))
-        throw py::value_error("floor must be > 0");
+    const DoubleArray cumulative = tail_weights(cumulative_arg, sorted, floor);
     const double* cw = cumulative_arg.is_none() ? nullptr : cumulative.data();
     DoubleArray out(static_cast<py::ssize_t>(n));
     double* result = out.mutable_data();
